@@ -1,0 +1,54 @@
+#include "sandbox.h"
+
+#include <QCommandLineParser>
+#include <QCoreApplication>
+#include <QTextStream>
+
+#include <csignal>
+
+int main(int argc, char *argv[]) {
+    QCoreApplication app(argc, argv);
+    QCommandLineParser parser;
+    parser.setApplicationDescription(QStringLiteral("Giftvane's stand-in sites on loopback"));
+    parser.addHelpOption();
+    const QCommandLineOption seed(QStringLiteral("seed"), QStringLiteral("content seed"), QStringLiteral("N"),
+                                  QStringLiteral("1"));
+    const QCommandLineOption latency(QStringLiteral("latency"), QStringLiteral("delay per request"),
+                                     QStringLiteral("MS"), QStringLiteral("0"));
+    const QCommandLineOption version(QStringLiteral("version-answer"),
+                                     QStringLiteral("version the update server names"),
+                                     QStringLiteral("VERSION"), QStringLiteral("V1.6.5"));
+    const QCommandLineOption fault(QStringLiteral("fault"),
+                                   QStringLiteral("PATTERN=hang|reset|404|truncated|oversized (repeatable)"),
+                                   QStringLiteral("RULE"));
+    parser.addOptions({seed, latency, version, fault});
+    parser.process(app);
+
+    sandbox::Sandbox sites(parser.value(seed).toUInt());
+    sites.setLatency(parser.value(latency).toInt());
+    sites.setVersion(parser.value(version));
+    const QHash<QString, sandbox::Fault> kinds = {{QStringLiteral("hang"), sandbox::Fault::Hang},
+                                                  {QStringLiteral("reset"), sandbox::Fault::Reset},
+                                                  {QStringLiteral("404"), sandbox::Fault::NotFound},
+                                                  {QStringLiteral("truncated"), sandbox::Fault::Truncated},
+                                                  {QStringLiteral("oversized"), sandbox::Fault::Oversized}};
+    for (const QString &rule : parser.values(fault)) {
+        const qsizetype eq = rule.lastIndexOf(QLatin1Char('='));
+        if (eq < 0 || !kinds.contains(rule.mid(eq + 1))) {
+            QTextStream(stderr) << "bad --fault rule: " << rule << '\n';
+            return 2;
+        }
+        sites.setFault(rule.left(eq), kinds.value(rule.mid(eq + 1)));
+    }
+    if (!sites.start()) {
+        QTextStream(stderr) << "could not bind the loopback addresses 127.0.0.2-5\n";
+        return 1;
+    }
+    QTextStream out(stdout);
+    for (const QString &line : sites.environmentLines())
+        out << line << '\n';
+    out.flush();
+    std::signal(SIGTERM, [](int) { QCoreApplication::quit(); });
+    std::signal(SIGINT, [](int) { QCoreApplication::quit(); });
+    return QCoreApplication::exec();
+}

@@ -1,0 +1,116 @@
+#pragma once
+
+#include <QByteArray>
+#include <QDateTime>
+#include <QHash>
+#include <QList>
+#include <QObject>
+#include <QPair>
+#include <QRegularExpression>
+#include <QString>
+
+#include <array>
+#include <functional>
+
+class QTcpServer;
+class QTcpSocket;
+
+namespace sandbox {
+
+enum class Site { Listing, Share, CloudDisk, Update };
+inline constexpr int kSiteCount = 4;
+
+struct Request {
+    Site site = Site::Listing;
+    QByteArray method;
+    QByteArray target; // path and query, as sent
+    QList<QPair<QByteArray, QByteArray>> headers;
+    QByteArray body;
+    QDateTime time;
+
+    QByteArray header(QByteArrayView name) const;
+    QByteArray path() const;
+    QByteArray query() const;
+};
+
+struct Response {
+    int status = 200;
+    QByteArray contentType = "text/html; charset=utf-8";
+    QByteArray body;
+    QList<QPair<QByteArray, QByteArray>> headers; // extra, e.g. Set-Cookie, Location
+};
+
+enum class Fault {
+    None,
+    Hang,      // never answers
+    Reset,     // drops the connection without an answer
+    NotFound,  // 404 with an HTML body
+    Truncated, // announces the whole body, sends half, closes
+    Oversized, // a body of 17 MiB
+};
+
+// The four outside sites on loopback, each on its own address so that cookies stay with
+// their host: 127.0.0.2 listing, 127.0.0.3 share, 127.0.0.4 cloud disk, 127.0.0.5 update
+// server with the forum and support pages. Content is generated from the seed.
+class Sandbox final : public QObject {
+    Q_OBJECT
+    Q_DISABLE_COPY_MOVE(Sandbox)
+
+public:
+    using Handler = std::function<Response(const Request &)>;
+
+    explicit Sandbox(quint32 seed = 1, QObject *parent = nullptr);
+    ~Sandbox() override;
+
+    // Binds each site to a free port; false when a site could not be bound.
+    bool start();
+    QString address(Site site) const;
+    // NAME=address lines for the GIFTVANE_… variables.
+    QStringList environmentLines() const;
+
+    void setLatency(int milliseconds) { m_latencyMs = milliseconds; }
+    // Faults apply to requests whose path and query match the pattern (on any site).
+    void setFault(const QString &pattern, Fault fault);
+    void clearFaults() { m_faults.clear(); }
+    // Replaces the generated answer for one path (without query) of one site.
+    void setHandler(Site site, const QByteArray &path, Handler handler);
+    void clearHandlers() { m_handlers.clear(); }
+    // The whole text of the update server's version file.
+    void setVersionFile(const QByteArray &text) { m_versionFile = text; }
+    void setVersion(const QString &version);
+
+    QList<Request> requests() const { return m_requests; }
+    QList<Request> requests(Site site) const;
+    void clearRequests() { m_requests.clear(); }
+
+    // What the generated sites hold, so tests can check against it.
+    static QString codeFor(quint32 seed, int resourceId);
+    QString codeFor(int resourceId) const { return codeFor(m_seed, resourceId); }
+    QString titleFor(int resourceId) const;
+    static constexpr int kResourcesPerPage = 20;
+    static constexpr int kLastPage = 150;
+    static constexpr int kIrregularPage = 7; // /libao/index_7.html: a block without title, one without link
+    static QByteArray sessionCookieName() { return QByteArrayLiteral("UID"); }
+
+private:
+    void accept(Site site);
+    void readFrom(Site site, QTcpSocket *socket);
+    void answer(Site site, QTcpSocket *socket, const Request &request);
+    Response generate(const Request &request) const;
+    Response listingSite(const Request &request) const;
+    Response shareSite(const Request &request) const;
+    Response cloudDisk(const Request &request) const;
+    Response updateServer(const Request &request) const;
+    QByteArray listingPage(bool codes, int page) const;
+    QByteArray sharePage(const QList<int> &ids) const;
+
+    quint32 m_seed;
+    std::array<QTcpServer *, kSiteCount> m_servers{};
+    int m_latencyMs = 0;
+    QList<QPair<QRegularExpression, Fault>> m_faults;
+    QHash<QPair<int, QByteArray>, Handler> m_handlers;
+    QByteArray m_versionFile;
+    QList<Request> m_requests;
+};
+
+} // namespace sandbox

@@ -1,0 +1,137 @@
+#include "giftlistmodel.h"
+
+const GiftListModel::ColumnSpec GiftListModel::kColumns[ColumnCount] = {
+    {"bh", u"编号", 67, Qt::AlignLeft | Qt::AlignVCenter},
+    {"mc", u"名称", 367, Qt::AlignLeft | Qt::AlignVCenter},
+    {"dx", u"大小", 96, Qt::AlignLeft | Qt::AlignVCenter},
+    {"lb", u"礼包码", 133, Qt::AlignLeft | Qt::AlignVCenter},
+    {"jm", u"加密码", 0, Qt::AlignLeft | Qt::AlignVCenter},
+    {"zt", u"", 0, Qt::AlignCenter},
+};
+
+GiftListModel::GiftListModel(QObject *parent)
+    : QAbstractTableModel(parent) {}
+
+int GiftListModel::rowCount(const QModelIndex &parent) const {
+    return parent.isValid() ? 0 : static_cast<int>(m_rows.size());
+}
+
+int GiftListModel::columnCount(const QModelIndex &parent) const {
+    return parent.isValid() ? 0 : ColumnCount;
+}
+
+QVariant GiftListModel::data(const QModelIndex &index, int role) const {
+    if (!checkIndex(index, CheckIndexOption::IndexIsValid))
+        return {};
+    const GiftEntry &row = m_rows.at(index.row());
+    if (role == Qt::CheckStateRole && index.column() == NumberColumn)
+        return row.checked ? Qt::Checked : Qt::Unchecked;
+    if (role == Qt::TextAlignmentRole)
+        return QVariant::fromValue(kColumns[index.column()].alignment);
+    if (role != Qt::DisplayRole && role != Qt::EditRole)
+        return {};
+    switch (static_cast<Column>(index.column())) {
+    case NumberColumn:
+        return row.number;
+    case TitleColumn:
+        return row.title;
+    case SizeColumn:
+        return row.size;
+    case CodeColumn:
+        return row.code;
+    case KeyColumn:
+        return row.key;
+    case MarkColumn:
+        return row.mark;
+    case ColumnCount:
+        break;
+    }
+    return {};
+}
+
+bool GiftListModel::setData(const QModelIndex &index, const QVariant &value, int role) {
+    if (!checkIndex(index, CheckIndexOption::IndexIsValid) || role != Qt::CheckStateRole ||
+        index.column() != NumberColumn)
+        return false;
+    const bool checked = value.value<Qt::CheckState>() == Qt::Checked;
+    if (m_rows[index.row()].checked == checked)
+        return true;
+    setChecked(index.row(), checked);
+    Q_EMIT checkToggled(index.row());
+    return true;
+}
+
+QVariant GiftListModel::headerData(int section, Qt::Orientation orientation, int role) const {
+    if (orientation != Qt::Horizontal || section < 0 || section >= ColumnCount)
+        return {};
+    if (role == Qt::DisplayRole)
+        return kColumns[section].header.toString();
+    if (role == Qt::TextAlignmentRole)
+        return QVariant::fromValue(kColumns[section].alignment);
+    return {};
+}
+
+Qt::ItemFlags GiftListModel::flags(const QModelIndex &index) const {
+    if (!checkIndex(index, CheckIndexOption::IndexIsValid))
+        return Qt::NoItemFlags;
+    Qt::ItemFlags flags = Qt::ItemIsEnabled | Qt::ItemIsSelectable | Qt::ItemNeverHasChildren;
+    if (index.column() == NumberColumn)
+        flags |= Qt::ItemIsUserCheckable;
+    return flags;
+}
+
+int GiftListModel::AppendGiftRow(const QString &title, const QString &size, const QString &key) {
+    const int row = static_cast<int>(m_rows.size());
+    beginInsertRows({}, row, row);
+    m_rows.append(GiftEntry{QString::number(row + 1), title, size, {}, key, {}, false});
+    endInsertRows();
+    Q_EMIT rowAppended(row);
+    return row;
+}
+
+void GiftListModel::clear() {
+    if (m_rows.isEmpty())
+        return;
+    beginResetModel();
+    m_rows.clear();
+    endResetModel();
+}
+
+void GiftListModel::setCode(int row, const QString &code) {
+    m_rows[row].code = code;
+    changed(row, CodeColumn);
+}
+
+void GiftListModel::setMark(int row, const QString &mark) {
+    m_rows[row].mark = mark;
+    changed(row, MarkColumn);
+}
+
+void GiftListModel::setChecked(int row, bool checked) {
+    m_rows[row].checked = checked;
+    changed(row, NumberColumn, {Qt::CheckStateRole});
+}
+
+void GiftListModel::removeRowAt(int row) {
+    beginRemoveRows({}, row, row);
+    m_rows.removeAt(row);
+    endRemoveRows();
+}
+
+int GiftListModel::CheckedCount() const {
+    return static_cast<int>(
+        std::count_if(m_rows.cbegin(), m_rows.cend(), [](const GiftEntry &row) { return row.checked; }));
+}
+
+void GiftListModel::RenumberRows() {
+    for (int row = 0; row < m_rows.size(); ++row)
+        m_rows[row].number = QString::number(row + 1);
+    if (!m_rows.isEmpty())
+        Q_EMIT dataChanged(index(0, NumberColumn), index(static_cast<int>(m_rows.size()) - 1, NumberColumn),
+                           {Qt::DisplayRole});
+}
+
+void GiftListModel::changed(int row, Column column, const QList<int> &roles) {
+    const QModelIndex at = index(row, column);
+    Q_EMIT dataChanged(at, at, roles);
+}

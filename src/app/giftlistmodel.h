@@ -1,0 +1,65 @@
+#pragma once
+
+#include <QAbstractTableModel>
+#include <QList>
+#include <QString>
+
+// One row of a gift list: a resource found by a harvest.
+struct GiftEntry {
+    QString number; // the row's 1-based position, as text
+    QString title;
+    QString size;
+    QString code; // empty until resolved
+    QString key;  // lookup key: detail path or resource id (hidden column)
+    QString mark; // validity mark "√" / "×" (hidden column)
+    bool checked = false;
+};
+
+// The rows of one tab's gift list, shown by a report-style view with a check box per row.
+class GiftListModel final : public QAbstractTableModel {
+    Q_OBJECT
+    Q_DISABLE_COPY_MOVE(GiftListModel)
+
+public:
+    enum Column { NumberColumn, TitleColumn, SizeColumn, CodeColumn, KeyColumn, MarkColumn, ColumnCount };
+    struct ColumnSpec {
+        const char *key;
+        QStringView header;
+        int widthPx; // twips ÷ 15; 0 for the hidden columns
+        Qt::Alignment alignment;
+    };
+    static const ColumnSpec kColumns[ColumnCount];
+
+    explicit GiftListModel(QObject *parent = nullptr);
+
+    int rowCount(const QModelIndex &parent = {}) const override;
+    int columnCount(const QModelIndex &parent = {}) const override;
+    QVariant data(const QModelIndex &index, int role) const override;
+    bool setData(const QModelIndex &index, const QVariant &value, int role) override;
+    QVariant headerData(int section, Qt::Orientation orientation, int role) const override;
+    Qt::ItemFlags flags(const QModelIndex &index) const override;
+
+    // Row positions here are 0-based; the row number shown is position + 1.
+    const GiftEntry &entry(int row) const { return m_rows.at(row); }
+    const QList<GiftEntry> &entries() const { return m_rows; }
+
+    // Adds a row with the new row count as its number; returns its position.
+    int AppendGiftRow(const QString &title, const QString &size, const QString &key);
+    void clear();
+    void setCode(int row, const QString &code);
+    void setMark(int row, const QString &mark);
+    void setChecked(int row, bool checked);
+    void removeRowAt(int row);
+    int CheckedCount() const;
+    void RenumberRows();
+
+Q_SIGNALS:
+    // The user ticked or cleared a row's check box.
+    void checkToggled(int row);
+    void rowAppended(int row);
+
+private:
+    void changed(int row, Column column, const QList<int> &roles = {Qt::DisplayRole});
+
+    QList<GiftEntry> m_rows;
+};

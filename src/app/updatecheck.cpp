@@ -1,0 +1,19 @@
+#include "updatecheck.h"
+
+#include "text.h"
+#include "webclient.h"
+
+UpdateVerdict readVersionFile(const QString &reply) {
+    if (reply.isEmpty())
+        return {UpdateVerdict::NoAnswer, {}};
+    const QString latest = text::TextBefore(text::PieceAt(reply, u"115:", 1), u"|").toString();
+    return {latest == kOwnVersion ? UpdateVerdict::Current : UpdateVerdict::Different, latest};
+}
+
+QCoro::Task<UpdateVerdict> checkForUpdate(WebClient &web, QString updateServer) {
+    co_return readVersionFile(co_await web.FetchPageText(updateServer + u"/version/main.txt"));
+}
+
+QString updatePageAddress(const QString &forumSite) {
+    return forumSite + u"/forum.php?mod=viewthread&tid=24848";
+}

@@ -1,0 +1,36 @@
+#pragma once
+
+#include <QString>
+#include <QUrl>
+
+class QWidget;
+
+// Every effect on the user's desktop goes through here, so that tests record it instead.
+class Desktop {
+public:
+    enum class Icon { Information, Warning, None };
+
+    virtual ~Desktop() = default;
+    // A modal message box with one OK button; returns when the user has closed it.
+    virtual void message(QWidget *parent, Icon icon, const QString &title, const QString &text,
+                         const QString &details = {}) = 0;
+    // The save dialog; an empty name means the user cancelled.
+    virtual QString saveFileName(QWidget *parent, const QString &title, const QString &filter) = 0;
+    // Opens the address in the user's browser, without waiting.
+    virtual void openUrl(const QUrl &url) = 0;
+    virtual void setClipboardText(const QString &text) = 0;
+
+    void information(QWidget *parent, const QString &title, const QString &text) {
+        message(parent, Icon::Information, title, text);
+    }
+};
+
+// The real desktop: message boxes, the file dialog, the default browser, the clipboard.
+class SystemDesktop final : public Desktop {
+public:
+    void message(QWidget *parent, Icon icon, const QString &title, const QString &text,
+                 const QString &details) override;
+    QString saveFileName(QWidget *parent, const QString &title, const QString &filter) override;
+    void openUrl(const QUrl &url) override;
+    void setClipboardText(const QString &text) override;
+};

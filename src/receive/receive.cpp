@@ -1,0 +1,23 @@
+#include "receive.h"
+
+#include "clouddisk.h"
+#include "webclient.h"
+
+ReceiveOutcome ClassifyReceiveReply(QStringView reply, QStringView successMarker) {
+    using namespace clouddisk;
+    if (reply.contains(kNotSignedInMarker))
+        return ReceiveOutcome::NotSignedIn;
+    if (!successMarker.isEmpty() && reply.contains(successMarker))
+        return ReceiveOutcome::Received;
+    if (reply.contains(kMembersOnlyMarker))
+        return ReceiveOutcome::MembersOnly;
+    if (reply.contains(kUnderReviewMarker))
+        return ReceiveOutcome::UnderReview;
+    return ReceiveOutcome::Failed;
+}
+
+QCoro::Task<QString> PostGiftCode(WebClient &web, QString cloudDiskHost, QString code,
+                                  QPointer<RequestScope> scope) {
+    co_return co_await web.PostFormSync(clouddisk::receiveAddress(cloudDiskHost),
+                                        clouddisk::receiveBody(code), scope);
+}

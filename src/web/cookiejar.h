@@ -1,0 +1,21 @@
+#pragma once
+
+#include <QNetworkCookie>
+#include <QNetworkCookieJar>
+
+// The program's one cookie store. Cookies go only to the hosts that set them (standard
+// domain matching); the sign-in browser mirrors its own store into this one and back.
+class CookieJar final : public QNetworkCookieJar {
+    Q_OBJECT
+    Q_DISABLE_COPY_MOVE(CookieJar)
+
+public:
+    explicit CookieJar(QObject *parent = nullptr);
+
+    QList<QNetworkCookie> cookies() const { return allCookies(); }
+    bool setCookiesFromUrl(const QList<QNetworkCookie> &cookieList, const QUrl &url) override;
+
+Q_SIGNALS:
+    // Cookies that a reply to one of the program's own requests set.
+    void cookiesReceived(const QList<QNetworkCookie> &cookies, const QUrl &url);
+};

@@ -1,0 +1,400 @@
+#include "fixture.h"
+
+#include <QAction>
+#include <QDir>
+#include <QFile>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QMenu>
+#include <QMenuBar>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QSlider>
+#include <QStandardPaths>
+#include <QTemporaryDir>
+#include <QTreeView>
+
+using sandbox::Site;
+
+class TestMainWindow final : public QObject {
+    Q_OBJECT
+
+private Q_SLOTS:
+    void initTestCase() { QStandardPaths::setTestModeEnabled(true); }
+
+    void startupWritesTheStatusBarAndLog() {
+        Fixture f;
+        QVERIFY(f.open(false));
+        QCOMPARE(f.window->statusText(1), u"运行提示："_qs);
+        QCOMPARE(f.window->statusText(2), u"检测更新中.."_qs);
+        QCOMPARE(f.window->statusText(3), u"1.6.5"_qs);
+        QCOMPARE(f.window->statusText(4), u"Time"_qs);
+        QCOMPARE(f.window->log()->item(0)->text(), u"[9:5:3]正在检测更新.."_qs);
+        QVERIFY(!f.control("SSTab1")->isEnabled());
+        QVERIFY(!f.window->ListingIdle());
+
+        QSignalSpy done(f.window.get(), &MainWindow::startupFinished);
+        f.now = QTime(14, 3, 9);
+        f.startup.emplace(f.window->start());
+        QVERIFY(f.window->isVisible());
+        QVERIFY(done.wait(5000));
+        QCOMPARE(f.window->statusText(2), u"欢迎使用Corvane系列软件"_qs);
+        QCOMPARE(f.window->log()->item(1)->text(), u"[14:3:9]当前为最新版本.."_qs);
+        QCOMPARE(f.window->log()->currentRow(), 1);
+        QVERIFY(f.control("SSTab1")->isEnabled());
+        QVERIFY(f.window->ListingIdle());
+        QCOMPARE(f.sites->requests(Site::Update).last().target, QByteArray("/version/main.txt"));
+        QTRY_COMPARE_WITH_TIMEOUT(f.window->statusText(4), u"14:3:9"_qs, 2500);
+    }
+
+    void updateCheckOutcomes_data() {
+        QTest::addColumn<QByteArray>("versionFile");
+        QTest::addColumn<bool>("runs");
+        QTest::addColumn<QString>("message");
+        QTest::newRow("current among others") << QByteArray("abc115:V1.6.5|def") << true << QString();
+        QTest::newRow("newer") << QByteArray("115:V1.6.6|") << false
+                               << u"发现最新版本![V1.6.6]\r\n \r\n确定后自动打开更新地址!"_qs;
+        QTest::newRow("lower-case v") << QByteArray("115:v1.6.5|") << false
+                                      << u"发现最新版本![v1.6.5]\r\n \r\n确定后自动打开更新地址!"_qs;
+        QTest::newRow("no bar") << QByteArray("115:V1.6.5") << false
+                                << u"发现最新版本![]\r\n \r\n确定后自动打开更新地址!"_qs;
+        QTest::newRow("empty file") << QByteArray() << false << u"检测更新失败!请您稍后再试"_qs;
+    }
+    void updateCheckOutcomes() {
+        QFETCH(QByteArray, versionFile);
+        QFETCH(bool, runs);
+        QFETCH(QString, message);
+        Fixture f;
+        f.sites->setVersionFile(versionFile);
+        QVERIFY(f.open(false));
+        QSignalSpy ended(f.window.get(), &MainWindow::programEnd);
+        QSignalSpy done(f.window.get(), &MainWindow::startupFinished);
+        f.startup.emplace(f.window->start());
+        QTRY_VERIFY_WITH_TIMEOUT(done.size() + ended.size() == 1, 5000);
+        QCOMPARE(done.size() == 1, runs);
+        QCOMPARE(f.desktop.texts(), runs ? QStringList() : QStringList{message});
+        if (runs)
+            return;
+        const bool noAnswer = versionFile.isEmpty();
+        QCOMPARE(f.desktop.messages[0].icon, noAnswer ? Desktop::Icon::Warning : Desktop::Icon::Information);
+        QCOMPARE(f.desktop.messages[0].title, u"Corvane系列软件"_qs);
+        QCOMPARE(f.desktop.opened.size(), noAnswer ? 0 : 1);
+        if (!noAnswer)
+            QCOMPARE(f.desktop.opened[0].toString(),
+                     f.sites->address(Site::Update) + u"/forum.php?mod=viewthread&tid=24848");
+        QVERIFY(!f.window->ListingIdle());
+    }
+
+    void unreachableOrErrorUpdateServer() {
+        Fixture f;
+        f.sites->setFault(QStringLiteral("^/version/"), sandbox::Fault::Reset);
+        QVERIFY(f.open(false));
+        QSignalSpy ended(f.window.get(), &MainWindow::programEnd);
+        f.startup.emplace(f.window->start());
+        QVERIFY(ended.wait(5000));
+        QCOMPARE(f.desktop.texts(), QStringList{u"检测更新失败!请您稍后再试"_qs});
+
+        Fixture g;
+        g.sites->setFault(QStringLiteral("^/version/"), sandbox::Fault::NotFound);
+        QVERIFY(g.open(false));
+        QSignalSpy gone(g.window.get(), &MainWindow::programEnd);
+        g.startup.emplace(g.window->start());
+        QVERIFY(gone.wait(5000));
+        QCOMPARE(g.desktop.texts(), QStringList{u"发现最新版本![]\r\n \r\n确定后自动打开更新地址!"_qs});
+    }
+
+    void everyControlIsInPlace_data() {
+        QTest::addColumn<int>("tab");
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<QString>("caption");
+        QTest::addColumn<QRect>("geometry");
+        const auto px = [](int l, int t, int w, int h) {
+            return QRect(qRound(l / 15.0), qRound(t / 15.0), qRound(w / 15.0), qRound(h / 15.0));
+        };
+        const char *names[3][9] = {
+            {"Command2", "Command3", "Command4", "Command8", "Slider1", "ProgressBar1", "Label3", "Command1",
+             "ListView1"},
+            {"Command9", "Command16", "Command15", "Command11", "Slider2", "ProgressBar2", "Label11",
+             "Command17", "ListView1"},
+            {"Command20", "Command5", "Command13", "Command18", "Slider3", "ProgressBar3", "Label16", nullptr,
+             "ListView1"},
+        };
+        const QString captions[9] = {u"直接获取"_qs,
+                                     u"上一页"_qs,
+                                     u"导出礼包"_qs,
+                                     u"获取"_qs,
+                                     {},
+                                     {},
+                                     u"获取第1页："_qs,
+                                     u"开始获取"_qs,
+                                     {}};
+        const QRect places[9] = {
+            px(4080, 5400, 1095, 975), px(5280, 5400, 1095, 975), px(4080, 6480, 2295, 975),
+            px(8400, 5400, 2175, 375), px(6360, 6000, 4335, 495), px(6600, 6720, 4095, 735),
+            px(6600, 5520, 1695, 255), px(4560, 4200, 2175, 855), px(120, 480, 10455, 4815)};
+        for (int tab = 0; tab < 3; ++tab) {
+            for (int i = 0; i < 9; ++i) {
+                if (names[tab][i])
+                    QTest::addRow("%s", names[tab][i])
+                        << tab << QString::fromLatin1(names[tab][i]) << captions[i] << places[i];
+            }
+            const char *search[3][4] = {{"Text1", "Command7", "Label1", "Label6"},
+                                        {"Text2", "Command12", "Label9", "Label8"},
+                                        {"Text3", "Command14", "Label13", "Label14"}};
+            // The search panel's controls sit in the panel at 120, 5400.
+            QTest::addRow("%s", search[tab][0]) << tab << QString::fromLatin1(search[tab][0]) << QString()
+                                                << px(120 + 120, 5400 + 600, 3495, 420);
+            QTest::addRow("%s", search[tab][1]) << tab << QString::fromLatin1(search[tab][1])
+                                                << u"开始搜索"_qs << px(120 + 120, 5400 + 1320, 3495, 495);
+            QTest::addRow("%s", search[tab][3]) << tab << QString::fromLatin1(search[tab][3]) << u"?"_qs
+                                                << px(120 + 3360, 5400 + 90, 240, 210);
+        }
+        QTest::newRow("SSTab1") << -1 << u"SSTab1"_qs << QString() << px(120, 120, 10935, 7815);
+        QTest::newRow("List1") << -1 << u"List1"_qs << QString() << px(11280, 480, 3135, 7440);
+        QTest::newRow("mee") << -1 << u"mee"_qs << QString() << px(7680, 1080, 2655, 1575);
+        QTest::newRow("S1") << -1 << u"S1"_qs << QString() << px(0, 8235, 14670, 615);
+    }
+    void everyControlIsInPlace() {
+        QFETCH(int, tab);
+        QFETCH(QString, name);
+        QFETCH(QString, caption);
+        QFETCH(QRect, geometry);
+        Fixture f;
+        QVERIFY(f.open(false));
+        QWidget *root = tab < 0 ? f.window->centralWidget() : f.control("SSTab1");
+        QWidget *page =
+            tab < 0 ? f.window->centralWidget() : f.control(qPrintable(u"SSTab1Page" + QString::number(tab)));
+        QWidget *widget = page->findChild<QWidget *>(name);
+        QVERIFY(widget);
+        QCOMPARE(QRect(widget->mapTo(root, QPoint(0, 0)), widget->size()), geometry);
+        if (!caption.isEmpty()) {
+            QCOMPARE(widget->accessibleName(), caption);
+            if (auto *button = qobject_cast<QAbstractButton *>(widget))
+                QCOMPARE(button->text(), caption);
+        }
+    }
+
+    void windowMenusAndStatusBar() {
+        Fixture f;
+        QVERIFY(f.open(false));
+        QCOMPARE(f.window->windowTitle(), u"Giftvane"_qs);
+        QCOMPARE(f.window->centralWidget()->size(), QSize(978, 590));
+        QStringList bar;
+        for (QAction *action : f.window->menuBar()->actions()) {
+            QVERIFY(!action->menu());
+            bar.append(action->objectName() + u"=" + action->text());
+        }
+        QCOMPARE(bar, (QStringList{u"dl115=登录115"_qs, u"sj=软件说明"_qs, u"kf=客服中心"_qs,
+                                   u"bbs=官方论坛"_qs, u"tuichu=退出程序"_qs}));
+        QStringList popup;
+        for (QAction *action : f.window->popupMenu()->actions())
+            popup.append(action->isSeparator() ? u"-"_qs : action->text());
+        QCOMPARE(popup, (QStringList{u"接收礼包"_qs, u"-"_qs, u"复制礼包"_qs, u"-"_qs, u"打开礼包"_qs,
+                                     u"-"_qs, u"批量接收"_qs}));
+        QCOMPARE(f.window->popupMenu()->title(), u"程序菜单"_qs);
+        const int widths[4] = {96, 685, 96, 96};
+        for (int i = 0; i < 4; ++i)
+            QCOMPARE(f.control(qPrintable(u"S1Panel" + QString::number(i + 1)))->width(), widths[i]);
+        QVERIFY(!f.control("mee")->isVisible());
+        QTreeView *list = f.window->listView(0);
+        QCOMPARE(list->columnWidth(1), 367);
+        QVERIFY(list->isColumnHidden(4) && list->isColumnHidden(5));
+        QCOMPARE(list->model()->headerData(3, Qt::Horizontal).toString(), u"礼包码"_qs);
+    }
+
+    void notices() {
+        Fixture f;
+        QVERIFY(f.open());
+        QCOMPARE(f.control("Label14", 2)->toolTip(), u"软件说明"_qs);
+        QMouseEvent click(QEvent::MouseButtonRelease, QPointF(2, 2), QPointF(2, 2), Qt::LeftButton,
+                          Qt::NoButton, Qt::NoModifier);
+        QApplication::sendEvent(f.control("Label8", 1), &click);
+        f.window->findChild<QAction *>(u"sj"_qs)->trigger();
+        QCOMPARE(f.desktop.messages.size(), 2);
+        QCOMPARE(f.desktop.messages[0].title, u"Corvane系列软件"_qs);
+        QCOMPARE(f.desktop.messages[0].text,
+                 u"本程序只用于信息的采集与整理，获取到的资源均来自网络，内容与Corvane及开发者无关"_qs);
+        QCOMPARE(f.desktop.messages[1].title, u"Corvane软件"_qs);
+        QCOMPARE(f.desktop.messages[1].text, u"本程序仅做采集整理服务，内容均为网友提供，\r\n\r\n"
+                                             u"如有任何问题与Corvane及开发者无关,请勿将程序用于非法用途"_qs);
+        f.window->findChild<QAction *>(u"kf"_qs)->trigger();
+        f.window->findChild<QAction *>(u"bbs"_qs)->trigger();
+        QCOMPARE(f.desktop.opened, (QList<QUrl>{QUrl(f.addresses().support), QUrl(f.addresses().forum)}));
+        QSignalSpy ended(f.window.get(), &MainWindow::programEnd);
+        f.window->findChild<QAction *>(u"tuichu"_qs)->trigger();
+        QCOMPARE(ended.size(), 1);
+        f.window->close();
+        QCOMPARE(ended.size(), 2);
+    }
+
+    void logClicks() {
+        Fixture f;
+        QVERIFY(f.open());
+        QListWidget *log = f.window->log();
+        emit log->itemClicked(log->item(0));
+        QCOMPARE(log->toolTip(), u"[9:5:3]正在检测更新.."_qs);
+        emit log->itemDoubleClicked(log->item(1));
+        QCOMPARE(f.desktop.texts(), QStringList{u"[9:5:3]当前为最新版本.."_qs});
+    }
+
+    void tabsAndSliders() {
+        Fixture f;
+        QVERIFY(f.open());
+        f.fill(1, {u"B1"_qs});
+        f.window->findChild<QTabBar *>(u"SSTab1Tabs"_qs)->setCurrentIndex(1);
+        QCOMPARE(f.window->CurrentTab(), 1);
+        QCOMPARE(f.window->statusText(2), u"资源②"_qs);
+        f.select(1, 0);
+        f.window->copySelected();
+        QCOMPARE(f.desktop.clipboard, u"B1"_qs);
+
+        f.control<QSlider>("Slider1", 0)->setValue(37);
+        QCOMPARE(f.control<QLabel>("Label3", 0)->text(), u"获取第37页："_qs);
+        QCOMPARE(f.window->statusText(2), u"准备获取第37页"_qs);
+        QCOMPARE(f.window->pageNumber(0), 1);
+        f.control<QSlider>("Slider3", 2)->setValue(12);
+        QCOMPARE(f.control<QLabel>("Label16", 2)->text(), u"获取第1页："_qs);
+        QCOMPARE(f.window->statusText(2), u"准备获取第37页"_qs);
+    }
+
+    void selectionBar() {
+        Fixture f;
+        QVERIFY(f.open());
+        f.fill(0, {u"A"_qs, u"B"_qs, u"C"_qs, u"D"_qs, u"E"_qs, u"F"_qs, u"G"_qs});
+        GiftListModel &list = f.list(0);
+        list.setData(list.index(0, 0), Qt::Checked, Qt::CheckStateRole);
+        QVERIFY(f.control("mee")->isVisible());
+        QCOMPARE(f.control<QLabel>("Label4")->text(), u"当前已选择：1个礼包"_qs);
+        QCOMPARE(f.window->statusText(2), u"当前已选择：1个礼包"_qs);
+        list.setData(list.index(0, 0), Qt::Unchecked, Qt::CheckStateRole);
+        QVERIFY(!f.control("mee")->isVisible());
+        QCOMPARE(f.window->statusText(2), u"已取消全部礼包"_qs);
+
+        list.setData(list.index(2, 0), Qt::Checked, Qt::CheckStateRole);
+        list.setData(list.index(5, 0), Qt::Checked, Qt::CheckStateRole);
+        auto options = f.control("mee")->findChildren<QRadioButton *>(u"Option3"_qs);
+        QCOMPARE(options.size(), 2);
+        options[0]->click();
+        QCOMPARE(list.CheckedCount(), 7);
+        QCOMPARE(f.control<QLabel>("Label4")->text(), u"当前已选择：7个礼包"_qs);
+        QCOMPARE(f.window->statusText(2), u"当前已选择：7个礼包"_qs);
+        QVERIFY(f.control("mee")->isVisible() && options[0]->isChecked());
+
+        // Hiding a ticked row leaves the count text alone.
+        f.select(0, 2);
+        QKeyEvent f6(QEvent::KeyPress, Qt::Key_F6, Qt::NoModifier);
+        QApplication::sendEvent(f.window->listView(0), &f6);
+        QCOMPARE(list.rowCount(), 6);
+        QCOMPARE(f.control<QLabel>("Label4")->text(), u"当前已选择：7个礼包"_qs);
+        QCOMPARE(f.window->statusText(2), u"礼包已隐藏"_qs);
+
+        options[1]->click();
+        QCOMPARE(list.CheckedCount(), 0);
+        QVERIFY(!options[1]->isChecked());
+        QVERIFY(!f.control("mee")->isVisible());
+        QCOMPARE(f.window->statusText(2), u"礼包已隐藏"_qs);
+    }
+
+    void hidingRows() {
+        Fixture f;
+        QVERIFY(f.open());
+        f.fill(0, {u"A"_qs, u"B"_qs, u"C"_qs, u"D"_qs, u""_qs});
+        f.select(0, 2);
+        QKeyEvent f5(QEvent::KeyPress, Qt::Key_F5, Qt::NoModifier);
+        QApplication::sendEvent(f.window->listView(0), &f5);
+        QCOMPARE(f.list(0).rowCount(), 5);
+        f.window->hideSelectedRow();
+        QStringList rows;
+        for (const GiftEntry &entry : f.list(0).entries())
+            rows.append(entry.number + entry.code);
+        QCOMPARE(rows, (QStringList{u"1A"_qs, u"2B"_qs, u"3D"_qs, u"4"_qs}));
+        f.select(0, 3);
+        f.window->hideSelectedRow();
+        QCOMPARE(f.list(0).rowCount(), 4);
+        QCOMPARE(f.desktop.texts(), QStringList{u"请获取礼包后再进行隐藏"_qs});
+    }
+
+    void copyAndOpen() {
+        Fixture f;
+        QVERIFY(f.open());
+        f.fill(0, {u""_qs, u"gv12"_qs, u"gv13"_qs, u"gv14"_qs}, {{}, u"×"_qs, u"√"_qs, {}});
+        f.window->copySelected(); // nothing selected
+        f.window->openSelected();
+        f.select(0, 0);
+        f.window->copySelected();
+        f.select(0, 1);
+        f.window->openSelected();
+        QCOMPARE(f.desktop.texts(), (QStringList{u"请先获取礼包"_qs, u"请先获取礼包"_qs, u"请先获取礼包"_qs,
+                                                 u"该礼包码已失效或已被查封!"_qs}));
+        QVERIFY(f.desktop.opened.isEmpty());
+        f.window->copySelected();
+        QCOMPARE(f.desktop.clipboard, u"gv12"_qs);
+        QCOMPARE(f.window->statusText(2), u"礼包码已复制.."_qs);
+        f.select(0, 2);
+        f.window->openSelected();
+        f.select(0, 3);
+        f.window->openSelected();
+        const QString base = f.sites->address(Site::CloudDisk);
+        QCOMPARE(f.desktop.opened, (QList<QUrl>{QUrl(base + u"/lb/gv13"), QUrl(base + u"/lb/gv14")}));
+    }
+
+    void popupMenuWaitsForStartup() {
+        Fixture f;
+        QVERIFY(f.open(false));
+        f.window->showPopupMenu(QPoint(10, 10));
+        QVERIFY(!f.window->popupMenu()->isVisible());
+        QSignalSpy done(f.window.get(), &MainWindow::startupFinished);
+        f.startup.emplace(f.window->start());
+        QVERIFY(done.wait(5000));
+        f.window->showPopupMenu(QPoint(10, 10));
+        QVERIFY(f.window->popupMenu()->isVisible());
+        f.window->popupMenu()->hide();
+    }
+
+    void exportToFile() {
+        Fixture f;
+        QVERIFY(f.open());
+        f.click("Command4");
+        QCOMPARE(f.desktop.messages.last().title, u"Corvane软件"_qs);
+        QCOMPARE(f.desktop.messages.last().text, u"没有可导出的礼包码"_qs);
+
+        f.fill(0, {u"A"_qs, u"B"_qs, u"C码"_qs});
+        f.desktop.messages.clear();
+        f.click("Command4"); // cancelled: nothing written, nothing shown
+        QCOMPARE(f.desktop.dialogs, QStringList{u"请选择要导出的路径|文本文件 (*.txt)"_qs});
+        QVERIFY(f.desktop.messages.isEmpty());
+
+        QTemporaryDir dir;
+        f.desktop.savePath = dir.filePath(u"codes.txt"_qs);
+        f.click("Command4");
+        f.click("Command4");
+        QFile file(f.desktop.savePath);
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        QCOMPARE(file.readAll(), QByteArray("C\xC2\xEB\r\nB\r\nA\r\n\r\nC\xC2\xEB\r\nB\r\nA\r\n\r\n"));
+        QCOMPARE(f.desktop.texts(), (QStringList{u"成功导出礼包数据"_qs, u"成功导出礼包数据"_qs}));
+        QCOMPARE(f.desktop.messages.last().title, u"Corvane系列软件"_qs);
+
+        f.desktop.messages.clear();
+        f.desktop.savePath = dir.filePath(u"missing/dir/codes.txt"_qs);
+        f.click("Command4");
+        QCOMPARE(f.desktop.messages.size(), 1);
+        QCOMPARE(f.desktop.messages[0].icon, Desktop::Icon::Warning);
+        QVERIFY(f.desktop.messages[0].text.startsWith(u"导出失败："));
+        QVERIFY(f.desktop.messages[0].text.size() > 5);
+
+        // The second tab's button exports the second tab's list.
+        f.fill(1, {u"Z"_qs});
+        f.window->findChild<QTabBar *>(u"SSTab1Tabs"_qs)->setCurrentIndex(1);
+        f.desktop.savePath = dir.filePath(u"second.txt"_qs);
+        f.click("Command15");
+        QFile second(f.desktop.savePath);
+        QVERIFY(second.open(QIODevice::ReadOnly));
+        QCOMPARE(second.readAll(), QByteArray("Z\r\n\r\n"));
+    }
+};
+
+QTEST_MAIN(TestMainWindow)
+#include "test_mainwindow.moc"
