@@ -263,8 +263,8 @@ QByteArray Sandbox::listingPage(bool codes, int pageNumber) const {
         const QString size = QString::number(0.2 + (h % 400) / 10.0, 'f', 1) + (h % 3 ? u" GB" : u" MB");
         body += u"<li>";
         if (!(irregular && j == 4)) // block 4 of the irregular page has no title anchor
-            body += u"<h2><a href=\"" + link + u"\" class=\"title\" target=\"_blank\">" + titleFor(id) +
-                    u"</a></h2>";
+            body += u"<h2><a title=\"" + titleFor(id) + u"\" href=\"" + link +
+                    u"\" class=\"title\" target=\"_blank\">" + titleFor(id) + u"</a></h2>";
         body += u"<p><small>文件大小：</small>" + size + u" <em>" + QString::number(h % 90 + 1) +
                 u"次下载</em></p>";
         body += u"<span class=\"info\">";
