@@ -11,7 +11,6 @@ int main(int argc, char *argv[]) {
     // Chromium's sandbox refuses to start as root; off only then.
     if (geteuid() == 0)
         qputenv("QTWEBENGINE_DISABLE_SANDBOX", "1");
-    QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Giftvane"));
 

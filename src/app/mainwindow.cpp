@@ -654,7 +654,9 @@ void MainWindow::exportCurrentList() {
 
 void MainWindow::openSignIn(bool modal) {
     if (!m_signIn) {
-        m_signIn = new SignInWindow(m_web, m_services.sites.cloudDisk);
+        m_signIn = createSignInWindow(m_web, m_services.sites.cloudDisk);
+        if (!m_signIn)
+            return;
         connect(m_signIn, &SignInWindow::signedIn, this, [this] {
             setStatusText(QStringLiteral("您已成功登录115网盘，现在可以直接进行礼包接收了。"));
         });

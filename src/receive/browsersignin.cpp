@@ -1,0 +1,111 @@
+#include "browsersignin.h"
+
+#include "clouddisk.h"
+#include "cookiejar.h"
+#include "webclient.h"
+
+#include <QCloseEvent>
+#include <QNetworkCookie>
+#include <QWebEngineCookieStore>
+#include <QWebEnginePage>
+#include <QWebEngineProfile>
+#include <QWebEngineView>
+
+namespace {
+
+QUrl originOf(const QNetworkCookie &cookie) {
+    QString host = cookie.domain();
+    if (host.startsWith(QLatin1Char('.')))
+        host.remove(0, 1);
+    QUrl url;
+    url.setScheme(cookie.isSecure() ? QStringLiteral("https") : QStringLiteral("http"));
+    url.setHost(host);
+    url.setPath(cookie.path().isEmpty() ? QStringLiteral("/") : cookie.path());
+    return url;
+}
+
+} // namespace
+
+CookieBridge::CookieBridge(QWebEngineCookieStore *store, CookieJar *jar, QObject *parent)
+    : QObject(parent)
+    , m_store(store)
+    , m_jar(jar) {
+    // The browser reports a changed cookie as removed then added, keyed by name, domain and
+    // path, which is how the jar keys them too.
+    connect(store, &QWebEngineCookieStore::cookieAdded, this, [this](const QNetworkCookie &cookie) {
+        if (m_jar)
+            m_jar->insertCookie(cookie);
+    });
+    connect(store, &QWebEngineCookieStore::cookieRemoved, this, [this](const QNetworkCookie &cookie) {
+        if (m_jar)
+            m_jar->deleteCookie(cookie);
+    });
+    connect(jar, &CookieJar::cookiesReceived, this,
+            [this](const QList<QNetworkCookie> &cookies, const QUrl &url) {
+                for (QNetworkCookie cookie : cookies) {
+                    cookie.normalize(url);
+                    copyToBrowser(cookie, url);
+                }
+            });
+    for (const QNetworkCookie &cookie : jar->cookies())
+        copyToBrowser(cookie, originOf(cookie));
+}
+
+void CookieBridge::copyToBrowser(const QNetworkCookie &cookie, const QUrl &origin) {
+    m_store->setCookie(cookie, origin);
+}
+
+BrowserSignInWindow::BrowserSignInWindow(WebClient &web, QString cloudDiskHost)
+    : SignInWindow(nullptr, Qt::Window)
+    , m_web(web)
+    , m_startAddress(clouddisk::startAddress(cloudDiskHost))
+    , m_profile(new QWebEngineProfile(this)) // off the record: nothing survives the run
+    , m_view(new QWebEngineView(this)) {
+    setObjectName(QStringLiteral("Form3"));
+    m_view->setObjectName(QStringLiteral("WebBrowser1"));
+    setWindowTitle(QStringLiteral("登录115网盘"));
+    setWindowIcon(QIcon());
+    setAttribute(Qt::WA_DeleteOnClose);
+    new CookieBridge(m_profile->cookieStore(), web.cookieJar(), this);
+    m_view->setPage(new QWebEnginePage(m_profile, m_view));
+    connect(m_view, &QWebEngineView::loadFinished, this, [this] { checkSignedIn(); });
+}
+
+BrowserSignInWindow::~BrowserSignInWindow() {
+    // The page must go before its profile.
+    delete m_view;
+}
+
+void BrowserSignInWindow::open(bool modal) {
+    hide();
+    setWindowModality(modal ? Qt::ApplicationModal : Qt::NonModal);
+    m_view->setVisible(true);
+    m_view->load(QUrl(m_startAddress));
+    showMaximized();
+    raise();
+    activateWindow();
+}
+
+void BrowserSignInWindow::resizeEvent(QResizeEvent *event) {
+    QWidget::resizeEvent(event);
+    m_view->setGeometry(0, 0, width(), height());
+}
+
+void BrowserSignInWindow::closeEvent(QCloseEvent *event) {
+    event->accept(); // deleted on close: the next sign-in starts afresh
+}
+
+QCoro::Task<> BrowserSignInWindow::checkSignedIn() {
+    QPointer<BrowserSignInWindow> self(this);
+    const QString address = m_view->url().toString();
+    const QString page = co_await m_web.FetchPageText(address);
+    if (!self || !page.contains(clouddisk::kSignedInMarker))
+        co_return;
+    m_view->setVisible(false);
+    hide();
+    Q_EMIT signedIn();
+}
+
+SignInWindow *BrowserSignInPlugin::create(WebClient &web, const QString &cloudDiskHost) {
+    return new BrowserSignInWindow(web, cloudDiskHost);
+}

@@ -1,0 +1,66 @@
+#pragma once
+
+#include "signinwindow.h"
+
+#include <QObject>
+#include <QPointer>
+
+#include <qcoro/qcorotask.h>
+
+class CookieJar;
+class QNetworkCookie;
+class QUrl;
+class QWebEngineCookieStore;
+class QWebEngineProfile;
+class QWebEngineView;
+class WebClient;
+
+// Mirrors the sign-in browser's cookie store and the program's cookie jar both ways, so that
+// a sign-in made in the browser is carried by the program's own requests and the reverse.
+class CookieBridge final : public QObject {
+    Q_OBJECT
+    Q_DISABLE_COPY_MOVE(CookieBridge)
+
+public:
+    CookieBridge(QWebEngineCookieStore *store, CookieJar *jar, QObject *parent = nullptr);
+
+private:
+    void copyToBrowser(const QNetworkCookie &cookie, const QUrl &origin);
+
+    QWebEngineCookieStore *m_store;
+    QPointer<CookieJar> m_jar;
+};
+
+// The cloud disk's own pages in an embedded browser, in an off-the-record profile whose
+// cookies mirror the program's jar. It hides itself once the user is signed in.
+class BrowserSignInWindow final : public SignInWindow {
+    Q_OBJECT
+    Q_DISABLE_COPY_MOVE(BrowserSignInWindow)
+
+public:
+    BrowserSignInWindow(WebClient &web, QString cloudDiskHost);
+    ~BrowserSignInWindow() override;
+
+    void open(bool modal) override;
+
+protected:
+    void resizeEvent(QResizeEvent *event) override;
+    void closeEvent(QCloseEvent *event) override;
+
+private:
+    QCoro::Task<> checkSignedIn();
+
+    WebClient &m_web;
+    const QString m_startAddress;
+    QWebEngineProfile *m_profile;
+    QWebEngineView *m_view;
+};
+
+class BrowserSignInPlugin final : public QObject, public SignInFactory {
+    Q_OBJECT
+    Q_PLUGIN_METADATA(IID GiftvaneSignInFactory_iid)
+    Q_INTERFACES(SignInFactory)
+
+public:
+    SignInWindow *create(WebClient &web, const QString &cloudDiskHost) override;
+};
