@@ -11,7 +11,8 @@ UpdateVerdict readVersionFile(const QString &reply) {
 }
 
 QCoro::Task<UpdateVerdict> checkForUpdate(WebClient &web, QString updateServer) {
-    co_return readVersionFile(co_await web.FetchPageText(updateServer + u"/version/main.txt"));
+    const QString reply = co_await web.FetchPageText(updateServer + u"/version/main.txt");
+    co_return readVersionFile(reply);
 }
 
 QString updatePageAddress(const QString &forumSite) {

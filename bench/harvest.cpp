@@ -1,0 +1,124 @@
+// Harvest figures: parallel against one-row-at-a-time resolution, listing-phase cutting
+// time by page size, and how late the event loop runs during a harvest. Prints; asserts
+// nothing about time.
+#include "cutters.h"
+#include "giftlistmodel.h"
+#include "harvestrun.h"
+#include "sandbox.h"
+#include "webclient.h"
+
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QTextStream>
+#include <QTimer>
+
+using sandbox::Site;
+
+namespace {
+
+QTextStream out(stdout);
+
+// A listing page of n resources in the listing site's layout, linking to real detail pages.
+QString listingPage(int n) {
+    QString page = QStringLiteral("<html><body><ul>\n");
+    for (int j = 0; j < n; ++j) {
+        const QString link = u"/libao/" + QString::number(100000 + j) + u".html";
+        page += u"<li><h2><a title=\"t\" href=\"" + link + u"\" class=\"title\" target=\"_blank\">资源" +
+                QString::number(j) +
+                u"</a></h2><p><small>文件大小：</small>1.5 GB</p><span class=\"info\"><a href=\"" + link +
+                u"\">详情</a></span></li>\n";
+    }
+    return page + u"</ul></body></html>";
+}
+
+struct Harvest {
+    qint64 wallMs = 0;
+    qint64 worstLateMs = 0;
+    int rows = 0;
+};
+
+Harvest harvest(sandbox::Sandbox &sites, int resources, int latencyMs, int parallelism) {
+    const QByteArray page = listingPage(resources).toUtf8();
+    sites.setHandler(Site::Listing, "/libao/index_1.html", [page](const sandbox::Request &) {
+        return sandbox::Response{200, "text/html", page, {}};
+    });
+    sites.setLatency(latencyMs);
+    WebClient web;
+    GiftListModel list;
+    const SiteAddresses addresses{sites.address(Site::Listing),
+                                  sites.address(Site::Share),
+                                  sites.address(Site::CloudDisk),
+                                  sites.address(Site::Update),
+                                  {},
+                                  {}};
+    auto *run = new HarvestRun(web, addresses, list, {RunKind::ListingPage, 0, 1, {}});
+    run->setParallelism(parallelism);
+    bool done = false;
+    QObject::connect(run, &HarvestRun::finished, [&] { done = true; });
+
+    // A 10 ms timer: how late does it fire while the harvest runs?
+    Harvest result;
+    QElapsedTimer sinceTick;
+    QTimer ticker;
+    ticker.setTimerType(Qt::PreciseTimer);
+    QObject::connect(&ticker, &QTimer::timeout,
+                     [&] { result.worstLateMs = qMax(result.worstLateMs, sinceTick.restart() - 10); });
+    QElapsedTimer clock;
+    clock.start();
+    sinceTick.start();
+    ticker.start(10);
+    run->start();
+    while (!done)
+        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+    result.wallMs = clock.elapsed();
+    result.rows = list.rowCount();
+    int resolved = 0;
+    for (const GiftEntry &entry : list.entries())
+        resolved += !entry.code.isEmpty();
+    if (resolved != resources)
+        out << "  (only " << resolved << " of " << resources << " rows resolved)\n";
+    return result;
+}
+
+} // namespace
+
+int main(int argc, char *argv[]) {
+    QCoreApplication app(argc, argv);
+    sandbox::Sandbox sites;
+    if (!sites.start())
+        return 1;
+
+    const Harvest serial = harvest(sites, 30, 50, 1);
+    const Harvest parallel = harvest(sites, 30, 50, HarvestRun::kDefaultParallelism);
+    out << "30-resource page, 50 ms per request:\n";
+    out << "  one row at a time: " << serial.wallMs << " ms\n";
+    out << "  " << HarvestRun::kDefaultParallelism << " rows at once:     " << parallel.wallMs << " ms\n";
+    out << "  speed-up:          " << QString::number(double(serial.wallMs) / parallel.wallMs, 'f', 2)
+        << "x\n";
+
+    const Harvest hundred = harvest(sites, 100, 0, HarvestRun::kDefaultParallelism);
+    out << "100-row harvest, no latency: " << hundred.wallMs << " ms, event loop at most "
+        << hundred.worstLateMs << " ms late (10 ms timer)\n";
+
+    out << "listing-phase cutting:\n";
+    double previous = 0;
+    for (const int n : {100, 1000, 10000}) {
+        const QString page = listingPage(n);
+        QElapsedTimer clock;
+        const int repeats = 100000 / n;
+        qsizetype rows = 0;
+        clock.start();
+        for (int i = 0; i < repeats; ++i)
+            rows += cutters::cutListingPage(page).size();
+        const double us = clock.nsecsElapsed() / 1000.0 / repeats;
+        out << "  " << n << " resources (" << page.size() / 1024 << " KiB): " << QString::number(us, 'f', 0)
+            << " us per page";
+        if (previous > 0)
+            out << ", x" << QString::number(us / previous, 'f', 1) << " for 10x the page";
+        out << '\n';
+        previous = us;
+        if (rows != qsizetype(n) * repeats)
+            return 2;
+    }
+    return 0;
+}

@@ -1,0 +1,70 @@
+// Request throughput against the stand-in sites, one at a time and six at once, and the time
+// to cut the 1000th piece of a 5 MB page. Prints; asserts nothing about time.
+#include "sandbox.h"
+#include "text.h"
+#include "webclient.h"
+
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QTextStream>
+
+#include <qcoro/qcorotask.h>
+
+using sandbox::Site;
+
+namespace {
+
+QCoro::Task<> worker(WebClient &web, QString url, int &remaining, int &failed) {
+    while (remaining > 0) {
+        --remaining;
+        const QString page = co_await web.OpenUrlDecoded(url);
+        failed += page.isEmpty();
+    }
+}
+
+double requestsPerSecond(WebClient &web, const QString &url, int total, int concurrent, int &failed) {
+    int remaining = total;
+    failed = 0;
+    QElapsedTimer clock;
+    clock.start();
+    std::vector<QCoro::Task<>> workers;
+    for (int i = 0; i < concurrent; ++i)
+        workers.push_back(worker(web, url, remaining, failed));
+    while (std::any_of(workers.begin(), workers.end(), [](const auto &task) { return !task.isReady(); }))
+        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+    return total * 1000.0 / clock.elapsed();
+}
+
+} // namespace
+
+int main(int argc, char *argv[]) {
+    QCoreApplication app(argc, argv);
+    QTextStream out(stdout);
+    sandbox::Sandbox sites;
+    if (!sites.start())
+        return 1;
+    WebClient web;
+    const QString url = sites.address(Site::Listing) + u"/libao/100003.html";
+    int failed = 0;
+    requestsPerSecond(web, url, 200, 6, failed); // warm the connections
+    for (const int concurrent : {1, 6}) {
+        const double rate = requestsPerSecond(web, url, 3000, concurrent, failed);
+        out << concurrent << " at a time: " << QString::number(rate, 'f', 0) << " requests/s (" << failed
+            << " failed)\n";
+    }
+
+    QString page;
+    const QString piece = QString(5 * 1024 * 1024 / 2000, QLatin1Char('x'));
+    for (int i = 0; i < 2000; ++i)
+        page += piece + u"<em>";
+    QElapsedTimer clock;
+    clock.start();
+    qsizetype total = 0;
+    const int repeats = 200;
+    for (int i = 0; i < repeats; ++i)
+        total += text::PieceAt(page, u"<em>", 1000).size();
+    out << "PieceAt, piece 1000 of a " << page.size() / (1024 * 1024)
+        << " M-character page: " << QString::number(clock.nsecsElapsed() / 1000.0 / repeats, 'f', 0)
+        << " us\n";
+    return total == qsizetype(piece.size()) * repeats ? 0 : 2;
+}
