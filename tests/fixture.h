@@ -7,9 +7,11 @@
 #include "webclient.h"
 
 #include <QAbstractButton>
+#include <QEventLoop>
 #include <QSignalSpy>
 #include <QTabBar>
 #include <QTest>
+#include <QTimer>
 #include <QTreeView>
 
 #include <memory>
@@ -60,6 +62,16 @@ struct Fixture {
         }
     }
     bool waitIdle(int tab, int timeoutMs = 10000) const {
-        return QTest::qWaitFor([&] { return !window->isHarvesting(tab); }, timeoutMs);
+        // An event loop that wakes for each reply; QTest::qWaitFor naps 10 ms between turns.
+        QEventLoop loop;
+        QTimer poll;
+        QObject::connect(&poll, &QTimer::timeout, &loop, [&] {
+            if (!window->isHarvesting(tab))
+                loop.quit();
+        });
+        QTimer::singleShot(timeoutMs, &loop, &QEventLoop::quit);
+        poll.start(1);
+        loop.exec();
+        return !window->isHarvesting(tab);
     }
 };

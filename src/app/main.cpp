@@ -11,8 +11,6 @@ int main(int argc, char *argv[]) {
     // Chromium's sandbox refuses to start as root; off only then.
     if (geteuid() == 0)
         qputenv("QTWEBENGINE_DISABLE_SANDBOX", "1");
-    // The sign-in browser shares OpenGL contexts; that must be settled before the application.
-    QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Giftvane"));
 

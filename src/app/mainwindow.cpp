@@ -551,6 +551,11 @@ void MainWindow::runEnded(HarvestRun *run, bool complete) {
 
 // --- Selection and row commands -------------------------------------------------------------
 
+GiftEntry MainWindow::selectedEntry() const {
+    const int row = selectedRow();
+    return row < 0 ? GiftEntry{} : m_models[m_currentTab]->entry(row);
+}
+
 int MainWindow::selectedRow() const {
     const QModelIndexList rows = m_lists[m_currentTab]->selectionModel()->selectedRows();
     return rows.isEmpty() ? -1 : rows.first().row();
@@ -590,13 +595,12 @@ void MainWindow::uncheckAll() {
 }
 
 void MainWindow::hideSelectedRow() {
-    GiftListModel *list = m_models[m_currentTab];
-    const int row = selectedRow();
-    if (row < 0 || list->entry(row).code.isEmpty()) {
+    if (selectedEntry().code.isEmpty()) {
         showInfo(QStringLiteral("请获取礼包后再进行隐藏"));
         return;
     }
-    list->removeRowAt(row);
+    GiftListModel *list = m_models[m_currentTab];
+    list->removeRowAt(selectedRow());
     list->RenumberRows();
     setStatusText(QStringLiteral("礼包已隐藏"));
 }
@@ -607,8 +611,7 @@ void MainWindow::showPopupMenu(const QPoint &globalPos) {
 }
 
 void MainWindow::copySelected() {
-    const int row = selectedRow();
-    const QString code = row < 0 ? QString() : m_models[m_currentTab]->entry(row).code;
+    const QString code = selectedEntry().code;
     if (code.isEmpty()) {
         showInfo(QStringLiteral("请先获取礼包"));
         return;
@@ -618,8 +621,7 @@ void MainWindow::copySelected() {
 }
 
 void MainWindow::openSelected() {
-    const int row = selectedRow();
-    const GiftEntry entry = row < 0 ? GiftEntry{} : m_models[m_currentTab]->entry(row);
+    const GiftEntry entry = selectedEntry();
     if (entry.code.isEmpty()) {
         showInfo(QStringLiteral("请先获取礼包"));
         return;
@@ -674,8 +676,7 @@ void MainWindow::receiveChecked() {
 
 QCoro::Task<> MainWindow::receiveSelectedTask() {
     using namespace receivetexts;
-    const int row = selectedRow();
-    const GiftEntry entry = row < 0 ? GiftEntry{} : m_models[m_currentTab]->entry(row);
+    const GiftEntry entry = selectedEntry();
     if (entry.code.isEmpty()) {
         showInfo(QStringLiteral("请获取礼包后再进行接收"));
         co_return;

@@ -15,6 +15,7 @@
 
 class Desktop;
 class GiftListModel;
+struct GiftEntry;
 class QLabel;
 class QListWidget;
 class QMenu;
@@ -111,6 +112,8 @@ private:
     void checkAll();
     void uncheckAll();
     int selectedRow() const;
+    // The selected row of the current list; an empty entry when none is selected.
+    GiftEntry selectedEntry() const;
 
     QCoro::Task<> receiveSelectedTask();
     QCoro::Task<> receiveCheckedTask();

@@ -6,12 +6,27 @@
 
 #include <QCloseEvent>
 #include <QNetworkCookie>
+#include <QOpenGLContext>
+#include <QQuickWindow>
 #include <QWebEngineCookieStore>
 #include <QWebEnginePage>
 #include <QWebEngineProfile>
 #include <QWebEngineView>
 
+// Exported by Qt GUI: the context that the browser engine shares, normally made when the
+// application starts.
+Q_GUI_EXPORT void qt_gl_set_global_share_context(QOpenGLContext *context);
+
 namespace {
+
+void ensureShareContext() {
+    if (QOpenGLContext::globalShareContext())
+        return;
+    auto *context = new QOpenGLContext(qApp);
+    if (!context->create())
+        qWarning("No OpenGL context for the sign-in browser; it may not show its pages.");
+    qt_gl_set_global_share_context(context);
+}
 
 QUrl originOf(const QNetworkCookie &cookie) {
     QString host = cookie.domain();
@@ -107,5 +122,10 @@ QCoro::Task<> BrowserSignInWindow::checkSignedIn() {
 }
 
 SignInWindow *BrowserSignInPlugin::create(WebClient &web, const QString &cloudDiskHost) {
+    // The engine expects OpenGL settled before the application starts. Composited in software,
+    // with its shared context made here, it loads neither itself nor OpenGL until the user
+    // first signs in: the idle window stays small.
+    QQuickWindow::setGraphicsApi(QSGRendererInterface::Software);
+    ensureShareContext();
     return new BrowserSignInWindow(web, cloudDiskHost);
 }

@@ -49,7 +49,6 @@ WebClient::WebClient(QObject *parent)
     : QObject(parent)
     , m_jar(new CookieJar(this)) {
     m_manager.setCookieJar(m_jar);
-    m_jar->setParent(this); // the manager takes the jar; keep it ours so it outlives nothing
     m_manager.setRedirectPolicy(QNetworkRequest::ManualRedirectPolicy);
 }
 
@@ -94,7 +93,6 @@ QCoro::Task<WebClient::Reply> WebClient::send(QByteArray verb, QString address, 
             co_await qCoro(reply, &QNetworkReply::finished);
         if (!capped)
             drain();
-        reply->disconnect(this);
         reply->deleteLater();
 
         const auto error = reply->error();
