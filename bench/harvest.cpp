@@ -1,11 +1,11 @@
 // Harvest figures: parallel against one-row-at-a-time resolution, listing-phase cutting
 // time by page size, and how late the event loop runs during a harvest. Prints; asserts
 // nothing about time.
-#include "cutters.h"
-#include "giftlistmodel.h"
-#include "harvestrun.h"
-#include "sandbox.h"
-#include "webclient.h"
+#include "giftlist/giftlistmodel.h"
+#include "harvest/cutters.h"
+#include "harvest/harvestrun.h"
+#include "sandbox/sandbox.h"
+#include "web/webclient.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
@@ -51,7 +51,8 @@ Harvest harvest(sandbox::Sandbox &sites, int resources, int latencyMs, int paral
                                   sites.address(Site::Update),
                                   {},
                                   {}};
-    auto *run = new HarvestRun(web, addresses, list, {RunKind::ListingPage, 0, 1, {}});
+    auto *run =
+        new HarvestRun(web, addresses, list, {RunKind::ListingPage, listingsite::Section::Gifts, 1, {}});
     run->setParallelism(parallelism);
     bool done = false;
     QObject::connect(run, &HarvestRun::finished, [&] { done = true; });

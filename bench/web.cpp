@@ -1,8 +1,8 @@
 // Request throughput against the stand-in sites, one at a time and six at once, and the time
 // to cut the 1000th piece of a 5 MB page. Prints; asserts nothing about time.
-#include "sandbox.h"
-#include "text.h"
-#include "webclient.h"
+#include "sandbox/sandbox.h"
+#include "text/text.h"
+#include "web/webclient.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>

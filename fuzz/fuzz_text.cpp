@@ -1,7 +1,7 @@
 // libFuzzer target for the byte and text helpers and the page cutters: no crash, no hang,
 // and the properties every caller relies on.
-#include "cutters.h"
-#include "text.h"
+#include "harvest/cutters.h"
+#include "text/text.h"
 
 #include <QByteArray>
 #include <QString>

@@ -1,4 +1,4 @@
-#include "sandbox.h"
+#include "sandbox/sandbox.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>

@@ -1,17 +1,17 @@
 #pragma once
 
-#include "giftlistmodel.h"
-#include "mainwindow.h"
+#include "app/mainwindow.h"
+#include "giftlist/giftlistmodel.h"
 #include "recordingdesktop.h"
-#include "sandbox.h"
-#include "webclient.h"
+#include "sandbox/sandbox.h"
+#include "standin.h"
+#include "warnings.h"
+#include "web/webclient.h"
 
 #include <QAbstractButton>
-#include <QEventLoop>
 #include <QSignalSpy>
 #include <QTabBar>
 #include <QTest>
-#include <QTimer>
 #include <QTreeView>
 
 #include <memory>
@@ -25,12 +25,14 @@ struct Fixture {
     std::optional<QCoro::Task<>> startup;
     QTime now{9, 5, 3};
 
-    SiteAddresses addresses() const {
-        using sandbox::Site;
-        return {sites->address(Site::Listing),   sites->address(Site::Share),
-                sites->address(Site::CloudDisk), sites->address(Site::Update),
-                sites->address(Site::Update),    sites->address(Site::Update) + u"/kf.html"};
+    ~Fixture() {
+        // The window cancels its jobs before the client goes; they delete themselves.
+        window.reset();
+        web.reset();
+        deleteEndedJobs();
     }
+
+    SiteAddresses addresses() const { return addressesOf(*sites); }
 
     // Builds the window; started, it runs the update check and waits for start-up to end.
     bool open(bool started = true, int parallelism = HarvestRun::kDefaultParallelism) {
@@ -42,7 +44,7 @@ struct Fixture {
             return true;
         QSignalSpy done(window.get(), &MainWindow::startupFinished);
         startup.emplace(window->start());
-        return done.wait(5000) || done.size() == 1;
+        return done.wait(scaled(5000)) || done.size() == 1;
     }
 
     template <typename T = QWidget> T *control(const char *name, int tab = -1) const {
@@ -52,8 +54,13 @@ struct Fixture {
         return root->findChild<T *>(QString::fromLatin1(name));
     }
     void click(const char *name) const { control<QAbstractButton>(name)->click(); }
-    GiftListModel &list(int tab) const { return *window->model(tab); }
-    void select(int tab, int row) const { window->listView(tab)->setCurrentIndex(list(tab).index(row, 0)); }
+    GiftTab &tab(int index) const { return *window->tab(TabId(index)); }
+    GiftListModel &list(int index) const { return tab(index).list(); }
+    QTreeView *view(int index) const { return tab(index).view(); }
+    void showTab(int index) const {
+        window->findChild<QTabBar *>(QStringLiteral("SSTab1Tabs"))->setCurrentIndex(index);
+    }
+    void select(int index, int row) const { view(index)->setCurrentIndex(list(index).index(row, 0)); }
     void fill(int tab, const QStringList &codes, const QStringList &marks = {}) const {
         for (int i = 0; i < codes.size(); ++i) {
             const int row = list(tab).AppendGiftRow(u"资源" + QString::number(i + 1), u"1.0"_qs, {});
@@ -61,17 +68,7 @@ struct Fixture {
             list(tab).setMark(row, marks.value(i));
         }
     }
-    bool waitIdle(int tab, int timeoutMs = 10000) const {
-        // An event loop that wakes for each reply; QTest::qWaitFor naps 10 ms between turns.
-        QEventLoop loop;
-        QTimer poll;
-        QObject::connect(&poll, &QTimer::timeout, &loop, [&] {
-            if (!window->isHarvesting(tab))
-                loop.quit();
-        });
-        QTimer::singleShot(timeoutMs, &loop, &QEventLoop::quit);
-        poll.start(1);
-        loop.exec();
-        return !window->isHarvesting(tab);
+    bool waitIdle(int index, int timeoutMs = 10000) const {
+        return runUntil([&] { return !tab(index).isHarvesting(); }, timeoutMs);
     }
 };

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "desktop.h"
+#include "desktop/desktop.h"
 
 #include <QList>
 #include <QStringList>

@@ -1,5 +1,6 @@
-#include "cutters.h"
-#include "text.h"
+#include "harvest/cutters.h"
+#include "text/text.h"
+#include "warnings.h"
 
 #include <QTest>
 
@@ -9,6 +10,8 @@ class TestText final : public QObject {
     Q_OBJECT
 
 private Q_SLOTS:
+    void init() { failOnWarnings(); }
+
     void looksLikeUtf8_data() {
         QTest::addColumn<QByteArray>("bytes");
         QTest::addColumn<bool>("expected");

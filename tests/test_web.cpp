@@ -1,7 +1,10 @@
-#include "clouddisk.h"
-#include "cookiejar.h"
-#include "sandbox.h"
-#include "webclient.h"
+#include "sandbox/sandbox.h"
+#include "standin.h"
+#include "warnings.h"
+#include "web/clouddisk.h"
+#include "web/cookiejar.h"
+#include "web/requestscope.h"
+#include "web/webclient.h"
 
 #include <QElapsedTimer>
 #include <QTest>
@@ -24,7 +27,7 @@ QString wait(QCoro::Task<QString> task) {
     QString result;
     bool done = false;
     auto waiter = store(std::move(task), result, done);
-    if (!QTest::qWaitFor([&] { return done; }, 20000))
+    if (!QTest::qWaitFor([&] { return done; }, scaled(20000)))
         qFatal("request did not end");
     return result;
 }
@@ -41,6 +44,7 @@ private:
 
 private Q_SLOTS:
     void init() {
+        failOnWarnings();
         m_sites = new sandbox::Sandbox(7, this);
         QVERIFY(m_sites->start());
         m_web = new WebClient(this);
@@ -139,7 +143,7 @@ private Q_SLOTS:
         QTest::qWait(50);
         QVERIFY(!done);
         scope.abort();
-        QTRY_VERIFY_WITH_TIMEOUT(done, 1000);
+        QTRY_VERIFY_WITH_TIMEOUT(done, scaled(1000));
         QCOMPARE(result, QString());
         QCOMPARE(wait(m_web->FetchPageText(url(Site::Listing, "/slow2"), &scope)), QString());
     }

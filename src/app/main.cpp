@@ -1,7 +1,7 @@
-#include "desktop.h"
-#include "mainwindow.h"
-#include "sites.h"
-#include "webclient.h"
+#include "app/mainwindow.h"
+#include "desktop/systemdesktop.h"
+#include "web/sites.h"
+#include "web/webclient.h"
 
 #include <QApplication>
 
@@ -16,9 +16,15 @@ int main(int argc, char *argv[]) {
 
     SystemDesktop desktop;
     WebClient web;
-    MainWindow window({&desktop, &web, SiteAddresses::fromEnvironment()});
-    QObject::connect(
-        &window, &MainWindow::programEnd, &app, [] { QCoreApplication::exit(0); }, Qt::QueuedConnection);
-    auto startup = window.start();
-    return QApplication::exec();
+    int status = 0;
+    {
+        MainWindow window({&desktop, &web, SiteAddresses::fromEnvironment()});
+        QObject::connect(
+            &window, &MainWindow::programEnd, &app, [] { QCoreApplication::exit(0); }, Qt::QueuedConnection);
+        auto startup = window.start();
+        status = QApplication::exec();
+    }
+    // The window cancelled its jobs; each has ended and asked to be deleted.
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    return status;
 }

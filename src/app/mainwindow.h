@@ -1,8 +1,9 @@
 #pragma once
 
-#include "harvestrun.h"
-#include "receive.h"
-#include "sites.h"
+#include "app/gifttab.h"
+#include "harvest/harvestrun.h"
+#include "web/requestscope.h"
+#include "web/sites.h"
 
 #include <QMainWindow>
 #include <QPointer>
@@ -14,18 +15,13 @@
 #include <qcoro/qcorotask.h>
 
 class Desktop;
-class GiftListModel;
-struct GiftEntry;
 class QLabel;
 class QListWidget;
 class QMenu;
-class QProgressBar;
-class QPushButton;
 class QRadioButton;
-class QSlider;
 class QTabBar;
 class QTimer;
-class QTreeView;
+class ReceiveFlow;
 class SignInWindow;
 class WebClient;
 
@@ -38,44 +34,37 @@ struct Services {
     int parallelism = HarvestRun::kDefaultParallelism;
 };
 
-// Form1: the three tabs with their gift lists and harvest controls, the activity log, the
-// status bar, the menus. It wires each control to the subsystem that does the work.
+// Form1: the chrome around the three tabs (menus, status bar, activity log, clock, tab bar,
+// selection bar) and the wiring of each command to the part of the program that does it.
 class MainWindow final : public QMainWindow {
     Q_OBJECT
     Q_DISABLE_COPY_MOVE(MainWindow)
 
 public:
-    static constexpr int kTabs = 3;
-    static constexpr QStringView kVersionText = u"1.6.5";
-
     explicit MainWindow(Services services, QWidget *parent = nullptr);
     ~MainWindow() override;
 
     // Shows the window, runs the update check, then makes the harvests idle.
     QCoro::Task<> start();
 
+    GiftTab *tab(TabId id) const { return m_tabs[int(id)]; }
+    GiftTab *currentTab() const { return m_tabs[m_currentTab]; }
     int CurrentTab() const { return m_currentTab; }
+    // False until start-up has ended and while a listing-site run resolves gift codes.
     bool ListingIdle() const;
-    GiftListModel *model(int tab) const { return m_models[tab]; }
-    QTreeView *listView(int tab) const { return m_lists[tab]; }
+    bool isReceiving() const;
+    ReceiveFlow *receiving() const;
     QString statusText(int panel) const;
     QListWidget *log() const { return m_log; }
     QMenu *popupMenu() const { return m_menu; }
     SignInWindow *signInWindow() const;
-    int pageNumber(int tab) const { return m_pages[tab]; }
-    bool isHarvesting(int tab) const { return m_runs[tab] != nullptr; }
-    bool isReceiving() const { return m_receiving; }
 
     void AppendLogLine(const QString &message);
     void setStatusText(const QString &text);
 
-    // The menu commands, also reachable from tests.
+    // Commands of the menus, also reachable from tests.
     void receiveSelected();
     void receiveChecked();
-    void copySelected();
-    void openSelected();
-    void exportCurrentList();
-    void hideSelectedRow();
     void openSignIn(bool modal);
     void showPopupMenu(const QPoint &globalPos);
 
@@ -86,50 +75,24 @@ Q_SIGNALS:
 
 protected:
     void closeEvent(QCloseEvent *event) override;
-    bool eventFilter(QObject *watched, QEvent *event) override;
 
 private:
-    void buildWindow();
-    void buildTab(int tab, QWidget *page);
+    void buildTabs(QWidget *client);
+    void buildSelectionBar(QWidget *client);
+    void buildStatusBar(QWidget *client);
     void buildMenus();
-    void wireTab(int tab);
-    void tick();
-    void showInfo(const QString &text, const QString &title = QStringLiteral("Corvane系列软件"));
-    QWidget *control(const QString &name) const;
-    void setControlsEnabled(const QStringList &names, bool enabled);
-
-    // Page controls and harvests.
-    void fetchChosenPage(int tab);
-    void fetchNextPage(int tab);
-    void fetchPreviousPage(int tab);
-    void harvestPage(int tab);
-    void searchListing(int tab);
-    void searchShare();
-    bool keywordAccepted(const QString &keyword);
-    void startRun(RunRequest request, bool lockTabControl);
-    void runEnded(HarvestRun *run, bool complete);
+    void wireTab(GiftTab *tab);
+    void info(const QString &text, const QString &title = QStringLiteral("Corvane系列软件"));
     void updateCheckCount();
-    void checkAll();
-    void uncheckAll();
-    int selectedRow() const;
-    // The selected row of the current list; an empty entry when none is selected.
-    GiftEntry selectedEntry() const;
-
-    QCoro::Task<> receiveSelectedTask();
-    QCoro::Task<> receiveCheckedTask();
+    void startReceive(const std::function<void(ReceiveFlow &)> &start);
 
     Services m_services;
     Desktop &m_desktop;
     WebClient &m_web;
-    std::array<GiftListModel *, kTabs> m_models{};
-    std::array<QTreeView *, kTabs> m_lists{};
-    std::array<QProgressBar *, kTabs> m_progress{};
-    std::array<QSlider *, kTabs> m_sliders{};
-    std::array<QPointer<HarvestRun>, kTabs> m_runs;
-    std::array<int, kTabs> m_pages{1, 0, 0}; // LibaoPage, SharePage, TiqumaPage
+    RequestScope m_startScope; // the update check's request
+    std::array<GiftTab *, kTabCount> m_tabs{};
     QWidget *m_tabControl = nullptr;
     QTabBar *m_tabBar = nullptr;
-    std::array<QWidget *, kTabs> m_pagesWidgets{};
     QListWidget *m_log = nullptr;
     std::array<QLabel *, 4> m_panels{};
     QWidget *m_selectionBar = nullptr;
@@ -138,7 +101,7 @@ private:
     QMenu *m_menu = nullptr;
     QTimer *m_clock = nullptr;
     QPointer<SignInWindow> m_signIn;
+    QPointer<ReceiveFlow> m_receive;
     int m_currentTab = 0;
     bool m_startupDone = false;
-    bool m_receiving = false;
 };

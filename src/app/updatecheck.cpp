@@ -1,7 +1,8 @@
-#include "updatecheck.h"
+#include "app/updatecheck.h"
 
-#include "text.h"
-#include "webclient.h"
+#include "text/text.h"
+#include "web/requestscope.h"
+#include "web/webclient.h"
 
 UpdateVerdict readVersionFile(const QString &reply) {
     if (reply.isEmpty())
@@ -10,8 +11,8 @@ UpdateVerdict readVersionFile(const QString &reply) {
     return {latest == kOwnVersion ? UpdateVerdict::Current : UpdateVerdict::Different, latest};
 }
 
-QCoro::Task<UpdateVerdict> checkForUpdate(WebClient &web, QString updateServer) {
-    const QString reply = co_await web.FetchPageText(updateServer + u"/version/main.txt");
+QCoro::Task<UpdateVerdict> checkForUpdate(WebClient &web, QString updateServer, RequestScope *scope) {
+    const QString reply = co_await web.FetchPageText(updateServer + u"/version/main.txt", scope);
     co_return readVersionFile(reply);
 }
 

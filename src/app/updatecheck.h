@@ -1,9 +1,12 @@
 #pragma once
 
+#include "version.h"
+
 #include <QString>
 
 #include <qcoro/qcorotask.h>
 
+class RequestScope;
 class WebClient;
 
 // The version file names the current version after "115:" and before "|".
@@ -12,8 +15,8 @@ struct UpdateVerdict {
     QString latest;
 };
 
-inline constexpr QStringView kOwnVersion = u"V1.6.5";
+inline constexpr QStringView kOwnVersion = u"" GIFTVANE_VERSION_TAG;
 
 UpdateVerdict readVersionFile(const QString &reply);
-QCoro::Task<UpdateVerdict> checkForUpdate(WebClient &web, QString updateServer);
+QCoro::Task<UpdateVerdict> checkForUpdate(WebClient &web, QString updateServer, RequestScope *scope);
 QString updatePageAddress(const QString &forumSite);

@@ -24,13 +24,3 @@ public:
         message(parent, Icon::Information, title, text);
     }
 };
-
-// The real desktop: message boxes, the file dialog, the default browser, the clipboard.
-class SystemDesktop final : public Desktop {
-public:
-    void message(QWidget *parent, Icon icon, const QString &title, const QString &text,
-                 const QString &details) override;
-    QString saveFileName(QWidget *parent, const QString &title, const QString &filter) override;
-    void openUrl(const QUrl &url) override;
-    void setClipboardText(const QString &text) override;
-};

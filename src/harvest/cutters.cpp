@@ -1,9 +1,9 @@
-#include "cutters.h"
+#include "harvest/cutters.h"
 
-#include "clouddisk.h"
-#include "listingsite.h"
-#include "sharesite.h"
-#include "text.h"
+#include "text/text.h"
+#include "web/clouddisk.h"
+#include "web/listingsite.h"
+#include "web/sharesite.h"
 
 using text::MarkerSplit;
 using text::TextBefore;

@@ -1,65 +1,28 @@
-#include "harvestrun.h"
+#include "harvest/harvestrun.h"
 
-#include "clouddisk.h"
-#include "cutters.h"
-#include "giftlistmodel.h"
-#include "sharesite.h"
-#include "webclient.h"
-
-#include <QLoggingCategory>
-#include <QTimer>
-
-#include <qcoro/qcorotimer.h>
-
-Q_LOGGING_CATEGORY(lcHarvest, "giftvane.harvest")
-
-using namespace std::chrono_literals;
+#include "giftlist/giftlistmodel.h"
+#include "harvest/cutters.h"
+#include "web/clouddisk.h"
+#include "web/sharesite.h"
+#include "web/webclient.h"
 
 namespace {
 
 const QString kResolvingText = QStringLiteral("资源获取完毕,正在获取礼包码..");
 const QString kResolvedText = QStringLiteral("礼包码获取完毕..");
 
-QStringList names(std::initializer_list<const char *> list) {
-    QStringList out;
-    for (const char *name : list)
-        out.append(QString::fromLatin1(name));
-    return out;
-}
-
 } // namespace
 
-RunLocks runLocks(RunKind kind, int tab) {
-    switch (kind) {
-    case RunKind::ListingPage:
-        if (tab == 0)
-            return {names({"Command7", "Command4"}), names({"SSTab1", "Command4", "Command7"}), {}};
-        return {names({"Command14", "Command13"}), names({"SSTab1", "Command13", "Command14"}),
-                names({"Command5"})};
-    case RunKind::ListingSearch: {
-        const QStringList four = tab == 0 ? names({"Command7", "Command2", "Command3", "Command4"})
-                                          : names({"Command14", "Command20", "Command5", "Command13"});
-        return {four, four, names({"SSTab1"})};
-    }
-    case RunKind::SharePage:
-        return {names({"Command12"}), names({"SSTab1", "Command12"}), {}};
-    case RunKind::ShareSearch:
-        return {names({"Command9", "Command16", "Command15"}),
-                names({"Command9", "Command16", "Command15", "Command12"}), names({"SSTab1"})};
-    }
-    return {};
-}
-
-HarvestRun::HarvestRun(WebClient &web, SiteAddresses sites, GiftListModel &list, RunRequest request,
-                       QObject *parent)
-    : QObject(parent)
-    , m_web(web)
+HarvestRun::HarvestRun(WebClient &web, SiteAddresses sites, GiftListModel &list, RunRequest request)
+    : m_web(web)
     , m_sites(std::move(sites))
     , m_list(&list)
-    , m_request(std::move(request))
-    , m_scope(new RequestScope(this)) {}
+    , m_request(std::move(request)) {}
 
-HarvestRun::~HarvestRun() = default;
+HarvestRun::~HarvestRun() {
+    m_destroying = true;
+    cancel();
+}
 
 bool HarvestRun::isListingSite() const {
     return m_request.kind == RunKind::ListingPage || m_request.kind == RunKind::ListingSearch;
@@ -74,7 +37,12 @@ void HarvestRun::cancel() {
         return;
     m_cancelled = true;
     setResolving(false);
-    m_scope->abort();
+    m_scope.abort();
+}
+
+void HarvestRun::end() {
+    if (!m_destroying)
+        deleteLater();
 }
 
 void HarvestRun::setResolving(bool resolving) {
@@ -88,18 +56,17 @@ QCoro::Task<QString> HarvestRun::fetchPage() {
     const RunRequest &r = m_request;
     switch (r.kind) {
     case RunKind::ListingPage: {
-        const auto section = r.tab == 0 ? listingsite::Section::Gifts : listingsite::Section::Codes;
         co_return co_await m_web.OpenUrlDecoded(
-            listingsite::listingPageAddress(m_sites.listing, section, r.page), m_scope);
+            listingsite::listingPageAddress(m_sites.listing, r.section, r.page), &m_scope);
     }
     case RunKind::ListingSearch:
         co_return co_await m_web.OpenUrlDecoded(listingsite::searchAddress(m_sites.listing, r.keyword),
-                                                m_scope);
+                                                &m_scope);
     case RunKind::SharePage:
         co_return co_await m_web.FetchPageText(sharesite::newResourcePageAddress(m_sites.share, r.page),
-                                               m_scope);
+                                               &m_scope);
     case RunKind::ShareSearch:
-        co_return co_await m_web.FetchPageText(sharesite::searchAddress(m_sites.share, r.keyword), m_scope);
+        co_return co_await m_web.FetchPageText(sharesite::searchAddress(m_sites.share, r.keyword), &m_scope);
     }
     co_return QString();
 }
@@ -121,26 +88,21 @@ QCoro::Task<> HarvestRun::run() {
     m_list->clear();
 
     const bool listed = co_await listingPhase();
-    if (m_cancelled) {
-        deleteLater();
-        co_return;
-    }
+    if (m_cancelled)
+        co_return end();
     if (!listed) {
         Q_EMIT finished(false);
-        deleteLater();
-        co_return;
+        co_return end();
     }
 
     Q_EMIT statusText(kResolvingText);
     co_await resolveRows();
-    if (m_cancelled) {
-        deleteLater();
-        co_return;
-    }
+    if (m_cancelled)
+        co_return end();
     Q_EMIT statusText(kResolvedText);
     setResolving(false);
     Q_EMIT finished(true);
-    deleteLater();
+    end();
 }
 
 QCoro::Task<bool> HarvestRun::listingPhase() {
@@ -170,8 +132,7 @@ QCoro::Task<bool> HarvestRun::listingPhase() {
     Q_EMIT progressRange(0, static_cast<int>(rows.size()));
     for (qsizetype i = 0; i < rows.size(); ++i) {
         // One turn of the event loop per row keeps the window painting while a long page fills.
-        co_await QCoro::sleepFor(0ms);
-        if (m_cancelled || !m_list)
+        if (!co_await m_scope.nextTurn() || !m_list)
             co_return false;
         Q_EMIT progressValue(static_cast<int>(i + 1));
         m_list->AppendGiftRow(rows[i].title, rows[i].size, rows[i].key);
@@ -218,7 +179,7 @@ QCoro::Task<> HarvestRun::resolveListingRow(int row) {
         co_return;
     const QString key = m_list->entry(row).key;
     const QString detail =
-        co_await m_web.OpenUrlText(listingsite::detailAddress(m_sites.listing, key), m_scope);
+        co_await m_web.OpenUrlText(listingsite::detailAddress(m_sites.listing, key), &m_scope);
     if (m_cancelled)
         co_return;
     QString code;
@@ -226,14 +187,14 @@ QCoro::Task<> HarvestRun::resolveListingRow(int row) {
     if (!detail.isEmpty() || m_request.kind == RunKind::ListingSearch) {
         const QString query = cutters::cutDownloadQuery(detail);
         const QString download =
-            co_await m_web.OpenUrlDecoded(listingsite::downloadAddress(m_sites.listing, query), m_scope);
+            co_await m_web.OpenUrlDecoded(listingsite::downloadAddress(m_sites.listing, query), &m_scope);
         code = cutters::cutGiftCode(download);
     }
     if (!rowStillThere(row, key))
         co_return;
     m_list->setCode(row, code);
     const QString giftPage =
-        co_await m_web.FetchPageText(clouddisk::giftPageAddress(m_sites.cloudDisk, code), m_scope);
+        co_await m_web.FetchPageText(clouddisk::giftPageAddress(m_sites.cloudDisk, code), &m_scope);
     if (!rowStillThere(row, key))
         co_return;
     m_list->setMark(row, cutters::giftMark(giftPage));
@@ -243,8 +204,8 @@ QCoro::Task<> HarvestRun::resolveShareRow(int row) {
     if (!m_list || row >= m_list->rowCount())
         co_return;
     const QString id = m_list->entry(row).key;
-    const QString reply =
-        co_await m_web.PostFormChunk(sharesite::findAddress(m_sites.share), sharesite::findBody(id), m_scope);
+    const QString reply = co_await m_web.PostFormChunk(sharesite::findAddress(m_sites.share),
+                                                       sharesite::findBody(id), &m_scope);
     if (!rowStillThere(row, id))
         co_return;
     m_list->setCode(row, cutters::cutGiftCode(reply));

@@ -1,16 +1,15 @@
 #pragma once
 
-#include "listingsite.h"
-#include "sites.h"
+#include "web/listingsite.h"
+#include "web/requestscope.h"
+#include "web/sites.h"
 
 #include <QObject>
 #include <QPointer>
-#include <QStringList>
 
 #include <qcoro/qcorotask.h>
 
 class GiftListModel;
-class RequestScope;
 class WebClient;
 
 // The harvests a tab can run.
@@ -23,21 +22,15 @@ enum class RunKind {
 
 struct RunRequest {
     RunKind kind = RunKind::ListingPage;
-    int tab = 0;
+    listingsite::Section section = listingsite::Section::Gifts; // of a listing-site page
     int page = 0;
     QString keyword;
 };
 
-// Which controls (by object name) a run disables when it starts and enables when it ends.
-struct RunLocks {
-    QStringList disabledAtStart;
-    QStringList enabledAtAnyEnd;
-    QStringList enabledAtCompleteEnd;
-};
-RunLocks runLocks(RunKind kind, int tab);
-
-// One harvest run on one tab's list: the listing phase, then the resolution of each row's
-// gift code. It owns its requests; cancel() aborts them and the run writes nothing more.
+// One harvest run on one list: the listing phase, then the resolution of each row's gift
+// code. A job: it owns its requests, its owner cancels it (the run then writes nothing more
+// and sends no signal) and never deletes it while it runs; it deletes itself once its
+// coroutine has ended.
 class HarvestRun final : public QObject {
     Q_OBJECT
     Q_DISABLE_COPY_MOVE(HarvestRun)
@@ -45,8 +38,8 @@ class HarvestRun final : public QObject {
 public:
     static constexpr int kDefaultParallelism = 6;
 
-    HarvestRun(WebClient &web, SiteAddresses sites, GiftListModel &list, RunRequest request,
-               QObject *parent = nullptr);
+    HarvestRun(WebClient &web, SiteAddresses sites, GiftListModel &list, RunRequest request);
+    // Cancels: every wait of the run ends before the run is gone.
     ~HarvestRun() override;
 
     const RunRequest &request() const { return m_request; }
@@ -57,7 +50,8 @@ public:
     void setParallelism(int rows) { m_parallelism = qMax(1, rows); }
 
     void start();
-    // Aborts every request in flight; the run then deletes itself without another signal.
+    // Aborts every request and wait in flight; the run then deletes itself without another
+    // signal.
     void cancel();
 
 Q_SIGNALS:
@@ -67,6 +61,7 @@ Q_SIGNALS:
     void resolvingChanged(bool resolving);
     // The share site said that a search found nothing.
     void nothingFound();
+    // The run has ended by itself: complete, or early when the page gave no row.
     void finished(bool complete);
 
 private:
@@ -79,14 +74,16 @@ private:
     QCoro::Task<QString> fetchPage();
     bool rowStillThere(int row, const QString &key) const;
     void setResolving(bool resolving);
+    void end();
 
     WebClient &m_web;
     const SiteAddresses m_sites;
     QPointer<GiftListModel> m_list;
     const RunRequest m_request;
-    RequestScope *m_scope;
+    RequestScope m_scope;
     int m_parallelism = kDefaultParallelism;
     bool m_cancelled = false;
+    bool m_destroying = false;
     bool m_resolving = false;
     int m_nextRow = 0;
     int m_rowTotal = 0;

@@ -1,32 +1,18 @@
-#include "browsersignin.h"
+#include "receive/browsersignin.h"
 
-#include "clouddisk.h"
-#include "cookiejar.h"
-#include "webclient.h"
+#include "web/clouddisk.h"
+#include "web/cookiejar.h"
+#include "web/webclient.h"
 
 #include <QCloseEvent>
 #include <QNetworkCookie>
-#include <QOpenGLContext>
 #include <QQuickWindow>
 #include <QWebEngineCookieStore>
 #include <QWebEnginePage>
 #include <QWebEngineProfile>
 #include <QWebEngineView>
 
-// Exported by Qt GUI: the context that the browser engine shares, normally made when the
-// application starts.
-Q_GUI_EXPORT void qt_gl_set_global_share_context(QOpenGLContext *context);
-
 namespace {
-
-void ensureShareContext() {
-    if (QOpenGLContext::globalShareContext())
-        return;
-    auto *context = new QOpenGLContext(qApp);
-    if (!context->create())
-        qWarning("No OpenGL context for the sign-in browser; it may not show its pages.");
-    qt_gl_set_global_share_context(context);
-}
 
 QUrl originOf(const QNetworkCookie &cookie) {
     QString host = cookie.domain();
@@ -87,6 +73,7 @@ BrowserSignInWindow::BrowserSignInWindow(WebClient &web, QString cloudDiskHost)
 }
 
 BrowserSignInWindow::~BrowserSignInWindow() {
+    m_scope.abort();
     // The page must go before its profile.
     delete m_view;
 }
@@ -111,10 +98,9 @@ void BrowserSignInWindow::closeEvent(QCloseEvent *event) {
 }
 
 QCoro::Task<> BrowserSignInWindow::checkSignedIn() {
-    QPointer<BrowserSignInWindow> self(this);
     const QString address = m_view->url().toString();
-    const QString page = co_await m_web.FetchPageText(address);
-    if (!self || !page.contains(clouddisk::kSignedInMarker))
+    const QString page = co_await m_web.FetchPageText(address, &m_scope);
+    if (m_scope.isAborted() || !page.contains(clouddisk::kSignedInMarker))
         co_return;
     m_view->setVisible(false);
     hide();
@@ -122,10 +108,13 @@ QCoro::Task<> BrowserSignInWindow::checkSignedIn() {
 }
 
 SignInWindow *BrowserSignInPlugin::create(WebClient &web, const QString &cloudDiskHost) {
-    // The engine expects OpenGL settled before the application starts. Composited in software,
-    // with its shared context made here, it loads neither itself nor OpenGL until the user
-    // first signs in: the idle window stays small.
-    QQuickWindow::setGraphicsApi(QSGRendererInterface::Software);
-    ensureShareContext();
+    // The engine expects its graphics settled before the application starts. Composited in
+    // software, with the shared context made by the loader, it loads neither itself nor OpenGL
+    // until the user first signs in: the idle window stays small. Settled once: a second
+    // request, after the first window, is refused with a warning.
+    if (!m_graphicsSettled) {
+        QQuickWindow::setGraphicsApi(QSGRendererInterface::Software);
+        m_graphicsSettled = true;
+    }
     return new BrowserSignInWindow(web, cloudDiskHost);
 }

@@ -1,6 +1,7 @@
 #pragma once
 
-#include "signinwindow.h"
+#include "receive/signinwindow.h"
+#include "web/requestscope.h"
 
 #include <QObject>
 #include <QPointer>
@@ -51,6 +52,7 @@ private:
     QCoro::Task<> checkSignedIn();
 
     WebClient &m_web;
+    RequestScope m_scope; // the sign-in checks in flight
     const QString m_startAddress;
     QWebEngineProfile *m_profile;
     QWebEngineView *m_view;
@@ -63,4 +65,7 @@ class BrowserSignInPlugin final : public QObject, public SignInFactory {
 
 public:
     SignInWindow *create(WebClient &web, const QString &cloudDiskHost) override;
+
+private:
+    bool m_graphicsSettled = false;
 };

@@ -1,7 +1,7 @@
-#include "receive.h"
+#include "receive/receive.h"
 
-#include "clouddisk.h"
-#include "webclient.h"
+#include "web/clouddisk.h"
+#include "web/webclient.h"
 
 ReceiveOutcome ClassifyReceiveReply(QStringView reply, QStringView successMarker) {
     using namespace clouddisk;
@@ -16,8 +16,7 @@ ReceiveOutcome ClassifyReceiveReply(QStringView reply, QStringView successMarker
     return ReceiveOutcome::Failed;
 }
 
-QCoro::Task<QString> PostGiftCode(WebClient &web, QString cloudDiskHost, QString code,
-                                  QPointer<RequestScope> scope) {
+QCoro::Task<QString> PostGiftCode(WebClient &web, QString cloudDiskHost, QString code, RequestScope *scope) {
     co_return co_await web.PostFormSync(clouddisk::receiveAddress(cloudDiskHost),
                                         clouddisk::receiveBody(code), scope);
 }

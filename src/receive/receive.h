@@ -16,7 +16,7 @@ ReceiveOutcome ClassifyReceiveReply(QStringView reply, QStringView successMarker
 
 // Posts one gift code to the cloud disk's receive endpoint; empty text when the request fails.
 QCoro::Task<QString> PostGiftCode(WebClient &web, QString cloudDiskHost, QString code,
-                                  QPointer<RequestScope> scope = {});
+                                  RequestScope *scope = nullptr);
 
 // What the user is told about one outcome.
 namespace receivetexts {

@@ -29,5 +29,6 @@ public:
 #define GiftvaneSignInFactory_iid "org.giftvane.SignInFactory/1.0"
 Q_DECLARE_INTERFACE(SignInFactory, GiftvaneSignInFactory_iid)
 
-// Loads the browser plugin from the program's folder; nullptr when it cannot be loaded.
+// Loads the browser plugin from lib/giftvane beside the program's folder; nullptr when it
+// cannot be loaded.
 SignInWindow *createSignInWindow(WebClient &web, const QString &cloudDiskHost);

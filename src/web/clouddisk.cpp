@@ -1,4 +1,4 @@
-#include "clouddisk.h"
+#include "web/clouddisk.h"
 
 namespace clouddisk {
 

@@ -1,4 +1,4 @@
-#include "cookiejar.h"
+#include "web/cookiejar.h"
 
 CookieJar::CookieJar(QObject *parent)
     : QNetworkCookieJar(parent) {}

@@ -1,6 +1,6 @@
-#include "listingsite.h"
+#include "web/listingsite.h"
 
-#include "text.h"
+#include "text/text.h"
 
 namespace listingsite {
 

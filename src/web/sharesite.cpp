@@ -1,6 +1,6 @@
-#include "sharesite.h"
+#include "web/sharesite.h"
 
-#include "text.h"
+#include "text/text.h"
 
 namespace sharesite {
 

@@ -1,4 +1,4 @@
-#include "sites.h"
+#include "web/sites.h"
 
 #include <QtGlobal>
 

@@ -1,15 +1,14 @@
-#include "webclient.h"
+#include "web/webclient.h"
 
-#include "cookiejar.h"
-#include "text.h"
+#include "text/text.h"
+#include "web/cookiejar.h"
+#include "web/requestscope.h"
 
 #include <QLoggingCategory>
 #include <QNetworkReply>
 #include <QNetworkRequest>
 #include <QTimer>
 #include <QUrl>
-
-#include <qcoro/qcorosignal.h>
 
 Q_LOGGING_CATEGORY(lcWeb, "giftvane.web")
 
@@ -35,16 +34,6 @@ bool isHttp(const QUrl &url) {
 
 } // namespace
 
-RequestScope::RequestScope(QObject *parent)
-    : QObject(parent) {}
-
-void RequestScope::abort() {
-    if (m_aborted)
-        return;
-    m_aborted = true;
-    Q_EMIT aborted();
-}
-
 WebClient::WebClient(QObject *parent)
     : QObject(parent)
     , m_jar(new CookieJar(this)) {
@@ -52,7 +41,10 @@ WebClient::WebClient(QObject *parent)
     m_manager.setRedirectPolicy(QNetworkRequest::ManualRedirectPolicy);
 }
 
-WebClient::~WebClient() = default;
+WebClient::~WebClient() {
+    // Whoever still awaits a request goes on, before the replies go with the manager.
+    m_closing.abort();
+}
 
 void WebClient::setTimeouts(int deadlineMs, int idleMs) {
     m_deadlineMs = deadlineMs;
@@ -60,11 +52,16 @@ void WebClient::setTimeouts(int deadlineMs, int idleMs) {
 }
 
 QCoro::Task<WebClient::Reply> WebClient::send(QByteArray verb, QString address, Headers headers,
-                                              QByteArray body, qint64 readLimit,
-                                              QPointer<RequestScope> scope) {
+                                              QByteArray body, qint64 readLimit, RequestScope *scope) {
+    // This request's own wait: the caller's scope and the client's end both abort it, and the
+    // coroutine resumes at once instead of when the aborted reply gets round to finishing.
+    RequestScope wait;
+    connect(&m_closing, &RequestScope::aborted, &wait, &RequestScope::abort);
+    if (scope)
+        connect(scope, &RequestScope::aborted, &wait, &RequestScope::abort);
     QUrl url(address, QUrl::TolerantMode);
     for (int hop = 0; hop <= kMaxRedirects; ++hop) {
-        if (!isHttp(url) || (scope && scope->isAborted()))
+        if (!isHttp(url) || wait.isAborted() || (scope && scope->isAborted()) || m_closing.isAborted())
             co_return Reply{};
 
         QNetworkRequest request(url);
@@ -78,21 +75,26 @@ QCoro::Task<WebClient::Reply> WebClient::send(QByteArray verb, QString address, 
         QByteArray received;
         bool capped = false;
         const auto drain = [&] {
+            if (!reply->isOpen())
+                return; // aborted: nothing more to read
             received += reply->read(readLimit - received.size());
             if (received.size() >= readLimit && !capped) {
                 capped = true;
                 reply->abort();
             }
         };
-        connect(reply, &QNetworkReply::readyRead, reply, drain);
+        const auto draining = connect(reply, &QNetworkReply::readyRead, reply, drain);
         QTimer::singleShot(m_deadlineMs, reply, [reply] { reply->abort(); });
-        if (scope)
-            connect(scope.data(), &RequestScope::aborted, reply, &QNetworkReply::abort);
 
-        if (!reply->isFinished())
-            co_await qCoro(reply, &QNetworkReply::finished);
+        if (!reply->isFinished() && !co_await wait.until(reply, &QNetworkReply::finished)) {
+            disconnect(draining);
+            reply->abort();
+            reply->deleteLater();
+            co_return Reply{};
+        }
         if (!capped)
             drain();
+        disconnect(draining);
         reply->deleteLater();
 
         const auto error = reply->error();
@@ -123,7 +125,7 @@ QCoro::Task<WebClient::Reply> WebClient::send(QByteArray verb, QString address, 
     co_return Reply{}; // too many redirects
 }
 
-QCoro::Task<QString> WebClient::FetchPageText(QString url, QPointer<RequestScope> scope) {
+QCoro::Task<QString> WebClient::FetchPageText(QString url, RequestScope *scope) {
     // Built outside the co_await: GCC 12 miscompiles braced lists inside it.
     Headers headers{{QByteArrayLiteral("If-Modified-Since"), QByteArrayLiteral("0")}};
     const Reply reply =
@@ -131,24 +133,24 @@ QCoro::Task<QString> WebClient::FetchPageText(QString url, QPointer<RequestScope
     co_return reply.ok ? text::DecodeCharset(reply.body, text::CharsetOf(reply.contentType)) : QString();
 }
 
-QCoro::Task<QString> WebClient::OpenUrlText(QString url, QPointer<RequestScope> scope) {
+QCoro::Task<QString> WebClient::OpenUrlText(QString url, RequestScope *scope) {
     const Reply reply = co_await send(QByteArrayLiteral("GET"), url, {}, {}, m_bodyCap, scope);
     co_return reply.ok ? text::DecodeGbk(reply.body) : QString();
 }
 
-QCoro::Task<QString> WebClient::OpenUrlDecoded(QString url, QPointer<RequestScope> scope) {
+QCoro::Task<QString> WebClient::OpenUrlDecoded(QString url, RequestScope *scope) {
     const Reply reply = co_await send(QByteArrayLiteral("GET"), url, {}, {}, m_bodyCap, scope);
     co_return reply.ok ? text::DecodeSniffed(reply.body) : QString();
 }
 
-QCoro::Task<QString> WebClient::PostFormChunk(QString url, QString body, QPointer<RequestScope> scope) {
+QCoro::Task<QString> WebClient::PostFormChunk(QString url, QString body, RequestScope *scope) {
     Headers headers{{QByteArrayLiteral("Content-Type"), kFormContentType}};
     const Reply reply = co_await send(QByteArrayLiteral("POST"), url, std::move(headers),
                                       text::EncodeGbk(body), kChunkBytes, scope);
     co_return reply.ok ? text::DecodeGbk(reply.body) : QString();
 }
 
-QCoro::Task<QString> WebClient::PostFormSync(QString url, QString body, QPointer<RequestScope> scope) {
+QCoro::Task<QString> WebClient::PostFormSync(QString url, QString body, RequestScope *scope) {
     Headers headers{{QByteArrayLiteral("Content-Type"), kFormContentType}};
     const Reply reply =
         co_await send(QByteArrayLiteral("POST"), url, std::move(headers), body.toUtf8(), m_bodyCap, scope);

@@ -8,27 +8,11 @@
 #include <QPointer>
 #include <QString>
 
+#include "web/requestscope.h"
+
 #include <qcoro/qcorotask.h>
 
 class CookieJar;
-
-// A group of requests owned by one piece of work; aborting it ends every request in flight
-// (each then reads as empty text) and makes later ones end at once.
-class RequestScope final : public QObject {
-    Q_OBJECT
-    Q_DISABLE_COPY_MOVE(RequestScope)
-
-public:
-    explicit RequestScope(QObject *parent = nullptr);
-    void abort();
-    bool isAborted() const { return m_aborted; }
-
-Q_SIGNALS:
-    void aborted();
-
-private:
-    bool m_aborted = false;
-};
 
 // The program's HTTP client: one QNetworkAccessManager, one cookie jar, five request
 // operations. A failed request (no connection, reset, time-out, invalid address) reads as
@@ -54,15 +38,15 @@ public:
     void setBodyCap(qint64 bytes) { m_bodyCap = bytes; }
 
     // GET with "If-Modified-Since: 0"; decoded by the declared charset (UTF-8 when none).
-    QCoro::Task<QString> FetchPageText(QString url, QPointer<RequestScope> scope = {});
+    QCoro::Task<QString> FetchPageText(QString url, RequestScope *scope = nullptr);
     // GET decoded as GBK.
-    QCoro::Task<QString> OpenUrlText(QString url, QPointer<RequestScope> scope = {});
+    QCoro::Task<QString> OpenUrlText(QString url, RequestScope *scope = nullptr);
     // GET decoded as UTF-8 or GBK, chosen by looking at the bytes.
-    QCoro::Task<QString> OpenUrlDecoded(QString url, QPointer<RequestScope> scope = {});
+    QCoro::Task<QString> OpenUrlDecoded(QString url, RequestScope *scope = nullptr);
     // Form POST; only the first 10000 bytes of the reply are read, decoded as GBK.
-    QCoro::Task<QString> PostFormChunk(QString url, QString body, QPointer<RequestScope> scope = {});
+    QCoro::Task<QString> PostFormChunk(QString url, QString body, RequestScope *scope = nullptr);
     // Form POST; the whole reply, decoded by the declared charset.
-    QCoro::Task<QString> PostFormSync(QString url, QString body, QPointer<RequestScope> scope = {});
+    QCoro::Task<QString> PostFormSync(QString url, QString body, RequestScope *scope = nullptr);
 
     struct Reply {
         bool ok = false;
@@ -72,9 +56,10 @@ public:
     using Headers = QList<QPair<QByteArray, QByteArray>>;
     // The one place where requests are made: caps, time-outs and the redirect rules.
     QCoro::Task<Reply> send(QByteArray verb, QString url, Headers headers, QByteArray body, qint64 readLimit,
-                            QPointer<RequestScope> scope);
+                            RequestScope *scope);
 
 private:
+    RequestScope m_closing; // aborted when the client goes
     QNetworkAccessManager m_manager;
     CookieJar *m_jar;
     int m_deadlineMs = kDefaultTimeoutMs;

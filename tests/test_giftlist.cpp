@@ -1,5 +1,6 @@
-#include "export.h"
-#include "giftlistmodel.h"
+#include "giftlist/giftexport.h"
+#include "giftlist/giftlistmodel.h"
+#include "warnings.h"
 
 #include <QAbstractItemModelTester>
 #include <QFile>
@@ -8,7 +9,7 @@
 #include <QTemporaryDir>
 #include <QTest>
 
-class TestModel final : public QObject {
+class TestGiftList final : public QObject {
     Q_OBJECT
 
     static QStringList numbers(const GiftListModel &list) {
@@ -19,6 +20,8 @@ class TestModel final : public QObject {
     }
 
 private Q_SLOTS:
+    void init() { failOnWarnings(); }
+
     void initTestCase() { QStandardPaths::setTestModeEnabled(true); }
 
     void rowsAreNumberedAndRenumbered() {
@@ -82,5 +85,5 @@ private Q_SLOTS:
     }
 };
 
-QTEST_GUILESS_MAIN(TestModel)
-#include "test_model.moc"
+QTEST_GUILESS_MAIN(TestGiftList)
+#include "test_giftlist.moc"

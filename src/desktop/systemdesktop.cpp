@@ -1,4 +1,4 @@
-#include "desktop.h"
+#include "desktop/systemdesktop.h"
 
 #include <QClipboard>
 #include <QDesktopServices>

@@ -1,19 +1,10 @@
 #pragma once
 
+#include "giftlist/giftentry.h"
+
 #include <QAbstractTableModel>
 #include <QList>
 #include <QString>
-
-// One row of a gift list: a resource found by a harvest.
-struct GiftEntry {
-    QString number; // the row's 1-based position, as text
-    QString title;
-    QString size;
-    QString code; // empty until resolved
-    QString key;  // lookup key: detail path or resource id (hidden column)
-    QString mark; // validity mark "√" / "×" (hidden column)
-    bool checked = false;
-};
 
 // The rows of one tab's gift list, shown by a report-style view with a check box per row.
 class GiftListModel final : public QAbstractTableModel {
@@ -49,6 +40,8 @@ public:
     void setCode(int row, const QString &code);
     void setMark(int row, const QString &mark);
     void setChecked(int row, bool checked);
+    // Sets or clears every row's check box, from the last row to the first.
+    void setAllChecked(bool checked);
     void removeRowAt(int row);
     int CheckedCount() const;
     void RenumberRows();
@@ -59,6 +52,7 @@ Q_SIGNALS:
     void rowAppended(int row);
 
 private:
+    bool isRow(const QModelIndex &index) const;
     void changed(int row, Column column, const QList<int> &roles = {Qt::DisplayRole});
 
     QList<GiftEntry> m_rows;

@@ -1,4 +1,4 @@
-#include "giftlistmodel.h"
+#include "giftlist/giftlistmodel.h"
 
 const GiftListModel::ColumnSpec GiftListModel::kColumns[ColumnCount] = {
     {"bh", u"编号", 67, Qt::AlignLeft | Qt::AlignVCenter},
@@ -21,7 +21,7 @@ int GiftListModel::columnCount(const QModelIndex &parent) const {
 }
 
 QVariant GiftListModel::data(const QModelIndex &index, int role) const {
-    if (!checkIndex(index, CheckIndexOption::IndexIsValid))
+    if (!isRow(index))
         return {};
     const GiftEntry &row = m_rows.at(index.row());
     if (role == Qt::CheckStateRole && index.column() == NumberColumn)
@@ -50,8 +50,7 @@ QVariant GiftListModel::data(const QModelIndex &index, int role) const {
 }
 
 bool GiftListModel::setData(const QModelIndex &index, const QVariant &value, int role) {
-    if (!checkIndex(index, CheckIndexOption::IndexIsValid) || role != Qt::CheckStateRole ||
-        index.column() != NumberColumn)
+    if (!isRow(index) || role != Qt::CheckStateRole || index.column() != NumberColumn)
         return false;
     const bool checked = value.value<Qt::CheckState>() == Qt::Checked;
     if (m_rows[index.row()].checked == checked)
@@ -72,7 +71,7 @@ QVariant GiftListModel::headerData(int section, Qt::Orientation orientation, int
 }
 
 Qt::ItemFlags GiftListModel::flags(const QModelIndex &index) const {
-    if (!checkIndex(index, CheckIndexOption::IndexIsValid))
+    if (!isRow(index))
         return Qt::NoItemFlags;
     Qt::ItemFlags flags = Qt::ItemIsEnabled | Qt::ItemIsSelectable | Qt::ItemNeverHasChildren;
     if (index.column() == NumberColumn)
@@ -112,6 +111,11 @@ void GiftListModel::setChecked(int row, bool checked) {
     changed(row, NumberColumn, {Qt::CheckStateRole});
 }
 
+void GiftListModel::setAllChecked(bool checked) {
+    for (int row = rowCount() - 1; row >= 0; --row)
+        setChecked(row, checked);
+}
+
 void GiftListModel::removeRowAt(int row) {
     beginRemoveRows({}, row, row);
     m_rows.removeAt(row);
@@ -129,6 +133,12 @@ void GiftListModel::RenumberRows() {
     if (!m_rows.isEmpty())
         Q_EMIT dataChanged(index(0, NumberColumn), index(static_cast<int>(m_rows.size()) - 1, NumberColumn),
                            {Qt::DisplayRole});
+}
+
+bool GiftListModel::isRow(const QModelIndex &index) const {
+    // Views and the model tester ask about the invalid (root) index too; it has no data.
+    return index.isValid() && index.model() == this && !index.parent().isValid() &&
+           index.row() < m_rows.size() && index.column() < ColumnCount;
 }
 
 void GiftListModel::changed(int row, Column column, const QList<int> &roles) {

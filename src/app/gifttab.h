@@ -1,0 +1,115 @@
+#pragma once
+
+#include "app/runlocks.h"
+#include "giftlist/giftentry.h"
+#include "web/sites.h"
+
+#include <QPointer>
+#include <QWidget>
+
+class Desktop;
+class GiftListModel;
+class HarvestRun;
+class QLabel;
+class QLineEdit;
+class QProgressBar;
+class QPushButton;
+class QSlider;
+class QTreeView;
+class WebClient;
+namespace controls {
+class ClickLabel;
+}
+
+// What a tab needs from the window.
+struct TabContext {
+    WebClient &web;
+    SiteAddresses sites;
+    Desktop &desktop;
+    QWidget *tabControl; // SSTab1: the "直接获取" buttons lock it, runs give it back
+    int parallelism;
+};
+
+// One tab of the main window: its gift list, its page chooser and harvest buttons, its search
+// panel, its harvest run and the commands on its rows. A run started here writes only this
+// tab's list, whatever tab is current later.
+class GiftTab final : public QWidget {
+    Q_OBJECT
+    Q_DISABLE_COPY_MOVE(GiftTab)
+
+public:
+    GiftTab(TabId id, TabContext context, QWidget *parent);
+    ~GiftTab() override;
+
+    TabId id() const { return m_id; }
+    GiftListModel &list() const { return *m_model; }
+    QTreeView *view() const { return m_list; }
+    int pageNumber() const { return m_page; }
+    void setPageNumber(int page) { m_page = page; }
+    bool isHarvesting() const { return m_run != nullptr; }
+    HarvestRun *run() const { return m_run; }
+    // A listing-site run of this tab is resolving gift codes.
+    bool isResolving() const;
+
+    // The selected row; an empty entry when none is selected.
+    GiftEntry selectedEntry() const;
+
+    // Commands on the selected row and on the whole list.
+    void copySelected();
+    void openSelected();
+    void hideSelectedRow();
+    void exportList();
+
+Q_SIGNALS:
+    void statusText(const QString &text);
+    void resolvingChanged();
+    void harvestEnded();
+    // The user ticked or cleared a row.
+    void checkToggled();
+    // A double-click on the list.
+    void receiveRequested();
+    void menuRequested(const QPoint &globalPos);
+    // "上一页" of the third tab.
+    void signInRequested();
+
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override;
+
+private:
+    void buildList();
+    void buildSearchPanel();
+    void buildPageControls();
+    void info(const QString &text, const QString &title = QStringLiteral("Corvane系列软件"));
+
+    void fetchChosenPage();
+    void fetchNextPage();
+    void fetchPreviousPage();
+    void search();
+    bool keywordAccepted(const QString &keyword);
+    RunKind pageRunKind() const;
+    void startRun(const RunRequest &request, bool lockTabControl);
+    void runEnded(HarvestRun *run, bool complete);
+    void setControlsEnabled(TabControls controls, bool enabled);
+    int selectedRow() const;
+
+    const TabId m_id;
+    TabContext m_context;
+    GiftListModel *m_model;
+    QPointer<HarvestRun> m_run;
+    int m_page;
+
+    QTreeView *m_list = nullptr;
+    QPushButton *m_hiddenStart = nullptr; // "开始获取", under the list
+    QLabel *m_notice = nullptr;           // the notice's text, under the list (first tab)
+    QLabel *m_prompt = nullptr;
+    QLineEdit *m_keyword = nullptr;
+    QPushButton *m_search = nullptr;
+    controls::ClickLabel *m_help = nullptr;
+    QPushButton *m_next = nullptr;
+    QPushButton *m_previous = nullptr;
+    QPushButton *m_export = nullptr;
+    QLabel *m_pageLabel = nullptr;
+    QPushButton *m_fetch = nullptr;
+    QSlider *m_slider = nullptr;
+    QProgressBar *m_progress = nullptr;
+};

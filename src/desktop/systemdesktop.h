@@ -1,0 +1,13 @@
+#pragma once
+
+#include "desktop/desktop.h"
+
+// The real desktop: message boxes, the file dialog, the default browser, the clipboard.
+class SystemDesktop final : public Desktop {
+public:
+    void message(QWidget *parent, Icon icon, const QString &title, const QString &text,
+                 const QString &details) override;
+    QString saveFileName(QWidget *parent, const QString &title, const QString &filter) override;
+    void openUrl(const QUrl &url) override;
+    void setClipboardText(const QString &text) override;
+};

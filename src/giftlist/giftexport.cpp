@@ -1,0 +1,50 @@
+#include "giftlist/giftexport.h"
+
+#include "desktop/desktop.h"
+#include "giftlist/giftlistmodel.h"
+#include "text/text.h"
+
+#include <QFile>
+
+namespace giftexport {
+
+QByteArray exportBlock(const GiftListModel &list) {
+    QString block;
+    for (int row = list.rowCount() - 1; row >= 0; --row)
+        block += list.entry(row).code + u"\r\n";
+    block += u"\r\n";
+    return text::EncodeGbk(block);
+}
+
+QString appendToFile(const QString &path, const QByteArray &block) {
+    QFile file(path);
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Append))
+        return file.errorString();
+    if (file.write(block) != block.size() || !file.flush())
+        return file.errorString();
+    file.close();
+    if (file.error() != QFileDevice::NoError)
+        return file.errorString();
+    return {};
+}
+
+void exportList(Desktop &desktop, QWidget *parent, const GiftListModel &list) {
+    if (list.rowCount() == 0) {
+        desktop.information(parent, QStringLiteral("Corvane软件"), QStringLiteral("没有可导出的礼包码"));
+        return;
+    }
+    const QString path = desktop.saveFileName(parent, QStringLiteral("请选择要导出的路径"),
+                                              QStringLiteral("文本文件 (*.txt)"));
+    if (path.isEmpty())
+        return;
+    const QString failure = appendToFile(path, exportBlock(list));
+    if (!failure.isEmpty()) {
+        // A write that failed is never reported as a success.
+        desktop.message(parent, Desktop::Icon::Warning, QStringLiteral("Corvane软件"),
+                        u"导出失败：" + failure);
+        return;
+    }
+    desktop.information(parent, QStringLiteral("Corvane系列软件"), QStringLiteral("成功导出礼包数据"));
+}
+
+} // namespace giftexport

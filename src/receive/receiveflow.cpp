@@ -1,0 +1,203 @@
+#include "receive/receiveflow.h"
+
+#include "desktop/desktop.h"
+#include "web/clouddisk.h"
+#include "web/webclient.h"
+
+#include <QCloseEvent>
+#include <QDialog>
+#include <QLabel>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QVBoxLayout>
+
+// The dialog shown while posts are in flight. Neither Esc nor the close button dismiss it:
+// it goes when the flow has handled the post in flight.
+class ReceiveDialog final : public QDialog {
+public:
+    ReceiveDialog(QWidget *window, const QString &text, int rows, bool stoppable)
+        : QDialog(window) {
+        setObjectName(QStringLiteral("ReceiveDialog"));
+        setWindowTitle(QStringLiteral("Giftvane"));
+        setWindowModality(Qt::WindowModal);
+        setWindowFlag(Qt::WindowCloseButtonHint, false);
+        auto *layout = new QVBoxLayout(this);
+        auto *label = new QLabel(text, this);
+        label->setTextFormat(Qt::PlainText);
+        layout->addWidget(label);
+        m_progress = new QProgressBar(this);
+        m_progress->setRange(0, rows); // 0..0: busy
+        m_progress->setTextVisible(rows > 0);
+        layout->addWidget(m_progress);
+        if (stoppable) {
+            m_stop = new QPushButton(QStringLiteral("停止"), this);
+            m_stop->setObjectName(QStringLiteral("stopButton"));
+            m_stop->setAutoDefault(false);
+            layout->addWidget(m_stop, 0, Qt::AlignRight);
+        }
+        setMinimumWidth(320);
+    }
+
+    QPushButton *stopButton() const { return m_stop; }
+    void setRowsDone(int rows) { m_progress->setValue(rows); }
+    void showStopping() {
+        m_stop->setText(QStringLiteral("正在停止.."));
+        m_stop->setEnabled(false);
+    }
+
+    void reject() override {} // Esc: the post in flight decides when the dialog goes
+
+protected:
+    void closeEvent(QCloseEvent *event) override { event->ignore(); }
+
+private:
+    QProgressBar *m_progress = nullptr;
+    QPushButton *m_stop = nullptr;
+};
+
+ReceiveFlow::ReceiveFlow(ReceiveContext context, QWidget *window)
+    : m_context(std::move(context))
+    , m_window(window) {}
+
+ReceiveFlow::~ReceiveFlow() {
+    m_destroying = true;
+    cancel();
+}
+
+void ReceiveFlow::receiveOne(const GiftEntry &selected) {
+    m_task.emplace(single(selected));
+}
+
+void ReceiveFlow::receiveBatch(const QList<GiftEntry> &rows) {
+    m_task.emplace(batch(rows));
+}
+
+void ReceiveFlow::cancel() {
+    if (m_cancelled)
+        return;
+    m_cancelled = true;
+    m_scope.abort();
+    delete m_dialog.data();
+}
+
+void ReceiveFlow::end() {
+    delete m_dialog.data();
+    if (!m_cancelled)
+        Q_EMIT finished();
+    if (!m_destroying)
+        deleteLater();
+}
+
+void ReceiveFlow::info(const QString &text) {
+    m_context.desktop.information(m_window, QStringLiteral("Corvane系列软件"), text);
+}
+
+void ReceiveFlow::openDialog(const QString &text, int rows, bool stoppable) {
+    m_dialog = new ReceiveDialog(m_window, text, rows, stoppable);
+    if (QPushButton *stop = m_dialog->stopButton()) {
+        connect(stop, &QPushButton::clicked, this, [this] {
+            m_stopRequested = true;
+            m_dialog->showStopping();
+        });
+    }
+    m_dialog->show();
+}
+
+QCoro::Task<QString> ReceiveFlow::post(const QString &code) {
+    co_return co_await PostGiftCode(m_context.web, m_context.cloudDisk, code, &m_scope);
+}
+
+QCoro::Task<> ReceiveFlow::single(GiftEntry gift) {
+    using namespace receivetexts;
+    if (gift.code.isEmpty()) {
+        info(QStringLiteral("请获取礼包后再进行接收"));
+        co_return end();
+    }
+    if (gift.mark.contains(clouddisk::kVoidMark)) {
+        info(kFailed.toString());
+        co_return end();
+    }
+
+    openDialog(QStringLiteral("正在接收礼包.."), 0, false);
+    const QString reply = co_await post(gift.code);
+    if (m_cancelled)
+        co_return end();
+    delete m_dialog.data();
+
+    const ReceiveOutcome outcome = ClassifyReceiveReply(reply, clouddisk::kReceivedMarker);
+    Q_EMIT attempted(gift, outcome);
+    switch (outcome) {
+    case ReceiveOutcome::NotSignedIn:
+        info(kNotSignedIn.toString());
+        break;
+    case ReceiveOutcome::Received:
+        Q_EMIT statusText(kReceivedStatus.toString());
+        info(kReceivedMessage.toString());
+        break;
+    case ReceiveOutcome::MembersOnly:
+        Q_EMIT statusText(kMembersOnly.toString());
+        info(kMembersOnly.toString());
+        break;
+    case ReceiveOutcome::UnderReview:
+        info(kUnderReview.toString());
+        break;
+    case ReceiveOutcome::Failed:
+        info(kFailed.toString());
+        break;
+    }
+    end();
+}
+
+QCoro::Task<> ReceiveFlow::batch(QList<GiftEntry> rows) {
+    using namespace receivetexts;
+    if (rows.isEmpty()) {
+        info(QStringLiteral("请先获取礼包"));
+        co_return end();
+    }
+    rows.removeIf([](const GiftEntry &row) { return !row.checked; });
+    if (rows.isEmpty())
+        co_return end();
+
+    openDialog(QStringLiteral("正在批量接收礼包.."), int(rows.size()), true);
+    for (qsizetype i = 0; i < rows.size() && !m_stopRequested; ++i) {
+        const GiftEntry &row = rows[i];
+        const QString reply = co_await post(row.code);
+        if (m_cancelled)
+            co_return end();
+        m_dialog->setRowsDone(int(i + 1));
+
+        const ReceiveOutcome outcome = ClassifyReceiveReply(reply, clouddisk::kBatchReceivedMarker);
+        Q_EMIT attempted(row, outcome);
+        const QString name = u"[" + row.title + u"]";
+        if (outcome == ReceiveOutcome::NotSignedIn) {
+            Q_EMIT statusText(kNotSignedIn.toString());
+            Q_EMIT logLine(QStringLiteral("请先登录115.."));
+            break;
+        }
+        if (outcome == ReceiveOutcome::MembersOnly) {
+            Q_EMIT statusText(kMembersOnly.toString());
+            Q_EMIT logLine(QStringLiteral("此功能仅限115VIP用户"));
+            info(kMembersOnly.toString());
+            break;
+        }
+        if (outcome == ReceiveOutcome::Received) {
+            Q_EMIT statusText(name + kReceivedStatus);
+            Q_EMIT logLine(u"[成功]" + name);
+        } else if (outcome == ReceiveOutcome::UnderReview) {
+            Q_EMIT statusText(name + kUnderReview);
+            Q_EMIT logLine(u"[需审核]" + name);
+        } else {
+            // The reply itself, before the row's status and log line; a long one shows its
+            // beginning, and more of it in the details, so the box fits on the screen.
+            const bool longReply = reply.size() > kBoxTextLimit;
+            m_context.desktop.message(m_window, Desktop::Icon::None, QStringLiteral("Giftvane"),
+                                      longReply ? reply.left(kBoxTextLimit) : reply,
+                                      longReply ? reply.left(kBoxDetailsLimit) : QString());
+            if (m_cancelled)
+                co_return end();
+            Q_EMIT statusText(name + kFailed);
+            Q_EMIT logLine(u"[失败]" + name);
+        }
+    }
+    end();
+}

@@ -1,0 +1,290 @@
+#include "receive/receiveflow.h"
+#include "recordingdesktop.h"
+#include "sandbox/sandbox.h"
+#include "standin.h"
+#include "warnings.h"
+#include "web/webclient.h"
+
+#include <QApplication>
+#include <QKeyEvent>
+#include <QPointer>
+#include <QPushButton>
+#include <QTest>
+
+using sandbox::Fault;
+using sandbox::Request;
+using sandbox::Response;
+using sandbox::Site;
+
+namespace {
+
+GiftEntry gift(const QString &title, const QString &code, bool checked = true, const QString &mark = {}) {
+    GiftEntry entry;
+    entry.title = title;
+    entry.code = code;
+    entry.checked = checked;
+    entry.mark = mark;
+    return entry;
+}
+
+// A receive flow against the stand-in cloud disk, with what it told the window.
+struct Receive {
+    sandbox::Sandbox sites{3};
+    WebClient web;
+    RecordingDesktop desktop;
+    QWidget window;
+    QPointer<ReceiveFlow> flow;
+    QStringList statuses;
+    QStringList log;
+    QList<ReceiveOutcome> outcomes;
+    int ends = 0;
+
+    Receive() {
+        if (!sites.start())
+            qFatal("the stand-in sites could not start");
+        window.resize(400, 300);
+        window.show();
+    }
+    ~Receive() {
+        delete flow.data();
+        deleteEndedJobs();
+    }
+
+    ReceiveFlow &make() {
+        flow = new ReceiveFlow({web, sites.address(Site::CloudDisk), desktop}, &window);
+        QObject::connect(flow, &ReceiveFlow::statusText,
+                         [this](const QString &text) { statuses.append(text); });
+        QObject::connect(flow, &ReceiveFlow::logLine, [this](const QString &line) { log.append(line); });
+        QObject::connect(flow, &ReceiveFlow::attempted,
+                         [this](const GiftEntry &, ReceiveOutcome outcome) { outcomes.append(outcome); });
+        QObject::connect(flow, &ReceiveFlow::finished, [this] { ++ends; });
+        return *flow;
+    }
+    bool finish(int timeoutMs = 10000) {
+        const bool ended = runUntil([this] { return ends > 0; }, timeoutMs);
+        deleteEndedJobs();
+        return ended && flow.isNull();
+    }
+    void signIn() {
+        bool done = false;
+        auto task = [](WebClient *client, QString url, bool *flag) -> QCoro::Task<> {
+            co_await client->FetchPageText(url);
+            *flag = true;
+        }(&web, sites.address(Site::CloudDisk) + u"/login/scan", &done);
+        if (!runUntil([&] { return done; }))
+            qFatal("sign-in did not end");
+    }
+    QStringList sentCodes() const {
+        QStringList out;
+        for (const Request &request : sites.requests(Site::CloudDisk)) {
+            if (request.method == "POST")
+                out.append(QString::fromUtf8(request.body.mid(int(qstrlen("referer=&gift_code=")))));
+        }
+        return out;
+    }
+    QWidget *dialog() const { return window.findChild<QWidget *>(QStringLiteral("ReceiveDialog")); }
+};
+
+} // namespace
+
+class TestReceiveFlow final : public QObject {
+    Q_OBJECT
+
+private Q_SLOTS:
+    void init() { failOnWarnings(); }
+
+    void classification_data() {
+        QTest::addColumn<QString>("reply");
+        QTest::addColumn<int>("single");
+        QTest::addColumn<int>("batch");
+        using O = ReceiveOutcome;
+        QTest::newRow("sign-in page wins")
+            << u"请登录帐号 成功接收"_qs << int(O::NotSignedIn) << int(O::NotSignedIn);
+        QTest::newRow("received") << u"成功接收"_qs << int(O::Received) << int(O::Received);
+        QTest::newRow("short success") << u"成功 审核"_qs << int(O::UnderReview) << int(O::Received);
+        QTest::newRow("short success alone") << u"操作成功"_qs << int(O::Failed) << int(O::Received);
+        QTest::newRow("members") << u"仅限VIP 审核"_qs << int(O::MembersOnly) << int(O::MembersOnly);
+        QTest::newRow("lower-case vip") << u"仅限vip"_qs << int(O::Failed) << int(O::Failed);
+        QTest::newRow("empty") << QString() << int(O::Failed) << int(O::Failed);
+    }
+    void classification() {
+        QFETCH(QString, reply);
+        QFETCH(int, single);
+        QFETCH(int, batch);
+        QCOMPARE(int(ClassifyReceiveReply(reply, u"成功接收")), single);
+        QCOMPARE(int(ClassifyReceiveReply(reply, u"成功")), batch);
+    }
+
+    void singleReceiveCarriesTheSessionCookie() {
+        Receive r;
+        r.make().receiveOne(gift(u"t"_qs, u"gvabc0"_qs));
+        QVERIFY(r.dialog() && r.dialog()->isVisible() && r.dialog()->isModal());
+        QVERIFY(r.finish());
+        QVERIFY(!r.dialog());
+        QCOMPARE(r.desktop.texts(), QStringList{u"请您先从上方菜单登录115网盘"_qs});
+
+        r.signIn();
+        r.ends = 0;
+        r.make().receiveOne(gift(u"t"_qs, u"gvabc0"_qs));
+        QVERIFY(r.finish());
+        QCOMPARE(r.desktop.messages[1].text, u"您已成功接收115礼包，现已转存到您的网盘"_qs);
+        QCOMPARE(r.desktop.messages[1].title, u"Corvane系列软件"_qs);
+        QCOMPARE(r.statuses, QStringList{u"礼包成功接收"_qs});
+        QCOMPARE(r.outcomes, (QList<ReceiveOutcome>{ReceiveOutcome::NotSignedIn, ReceiveOutcome::Received}));
+        const Request post = r.sites.requests(Site::CloudDisk).last();
+        QCOMPARE(post.target, QByteArray("/?ct=filegift&ac=receive"));
+        QCOMPARE(post.body, QByteArray("referer=&gift_code=gvabc0"));
+        QVERIFY(post.header("Cookie").contains("UID="));
+    }
+
+    void singleReceiveOutcomes_data() {
+        QTest::addColumn<QString>("code");
+        QTest::addColumn<QString>("message");
+        QTest::addColumn<QStringList>("statuses");
+        const QString members = u"抱歉,由于115网盘官方限制,接收功能仅限网盘VIP用户使用"_qs;
+        QTest::newRow("members") << u"gv6"_qs << members << QStringList{members};
+        QTest::newRow("review") << u"gv7"_qs << u"很抱歉，该礼包码正在审核中，接收失败"_qs << QStringList();
+        QTest::newRow("failed") << u"gv9"_qs << u"接收失败!该礼包码被查封或已失效!"_qs << QStringList();
+    }
+    void singleReceiveOutcomes() {
+        QFETCH(QString, code);
+        QFETCH(QString, message);
+        QFETCH(QStringList, statuses);
+        Receive r;
+        r.signIn();
+        r.make().receiveOne(gift(u"t"_qs, code));
+        QVERIFY(r.finish());
+        QCOMPARE(r.desktop.texts(), QStringList{message});
+        QCOMPARE(r.statuses, statuses);
+    }
+
+    void singleReceiveRefusals() {
+        Receive r;
+        const GiftEntry refused[] = {GiftEntry{}, gift(u"t"_qs, QString()),
+                                     gift(u"t"_qs, u"gv0"_qs, false, u"×"_qs)};
+        for (const GiftEntry &entry : refused) {
+            r.ends = 0;
+            r.make().receiveOne(entry);
+            QVERIFY(r.finish());
+        }
+        QCOMPARE(r.desktop.texts(), (QStringList{u"请获取礼包后再进行接收"_qs, u"请获取礼包后再进行接收"_qs,
+                                                 u"接收失败!该礼包码被查封或已失效!"_qs}));
+        QVERIFY(r.sentCodes().isEmpty());
+    }
+
+    void batchReportsEachTickedRow() {
+        Receive r;
+        r.signIn();
+        int logLinesAtBox = -1;
+        r.desktop.onMessage = [&](const RecordingDesktop::Message &) { logLinesAtBox = int(r.log.size()); };
+        r.make().receiveBatch({gift(u"资源1"_qs, u"gv7"_qs), gift(u"资源2"_qs, u"gv1"_qs, false),
+                               gift(u"资源3"_qs, u"gv8"_qs), gift(u"资源4"_qs, QString()),
+                               gift(u"资源5"_qs, u"gv0"_qs)});
+        QVERIFY(r.finish());
+        QCOMPARE(r.sentCodes(), (QStringList{u"gv7"_qs, u"gv8"_qs, QString(), u"gv0"_qs}));
+        QCOMPARE(r.log, (QStringList{u"[需审核][资源1]"_qs, u"[失败][资源3]"_qs, u"[失败][资源4]"_qs,
+                                     u"[成功][资源5]"_qs}));
+        QCOMPARE(r.desktop.messages.size(), 2);
+        QCOMPARE(logLinesAtBox, 2); // each box comes before its row's line
+        QCOMPARE(r.desktop.messages[0].icon, Desktop::Icon::None);
+        QCOMPARE(r.desktop.messages[0].title, u"Giftvane"_qs);
+        QVERIFY(r.desktop.messages[0].text.contains(u"礼包码不存在"));
+        QCOMPARE(r.statuses.last(), u"[资源5]礼包成功接收"_qs);
+    }
+
+    void batchEndsWhenNotSignedInOrMembersOnly() {
+        Receive r;
+        r.make().receiveBatch({gift(u"a"_qs, u"gv0"_qs), gift(u"b"_qs, u"gv1"_qs)});
+        QVERIFY(r.finish());
+        QCOMPARE(r.sentCodes().size(), 1);
+        QCOMPARE(r.log, QStringList{u"请先登录115.."_qs});
+        QCOMPARE(r.statuses, QStringList{u"请您先从上方菜单登录115网盘"_qs});
+        QVERIFY(r.desktop.messages.isEmpty());
+
+        r.signIn();
+        r.sites.clearRequests();
+        r.ends = 0;
+        r.make().receiveBatch({gift(u"a"_qs, u"gv6"_qs), gift(u"b"_qs, u"gv1"_qs)});
+        QVERIFY(r.finish());
+        QCOMPARE(r.sentCodes(), QStringList{u"gv6"_qs});
+        QCOMPARE(r.log.last(), u"此功能仅限115VIP用户"_qs);
+        QCOMPARE(r.desktop.texts(), QStringList{u"抱歉,由于115网盘官方限制,接收功能仅限网盘VIP用户使用"_qs});
+    }
+
+    void batchWithoutRowsOrTicks() {
+        Receive r;
+        r.make().receiveBatch({});
+        QVERIFY(r.finish());
+        QCOMPARE(r.desktop.texts(), QStringList{u"请先获取礼包"_qs});
+        r.ends = 0;
+        r.make().receiveBatch({gift(u"a"_qs, u"gv0"_qs, false)});
+        QVERIFY(r.finish());
+        QCOMPARE(r.desktop.messages.size(), 1); // nothing ticked: nothing sent, nothing shown
+        QVERIFY(r.sentCodes().isEmpty());
+        QVERIFY(r.log.isEmpty());
+    }
+
+    void longFailureRepliesFitTheBox() {
+        Receive r;
+        const QByteArray reply = QByteArray(1500, 'x');
+        r.sites.setHandler(Site::CloudDisk, "/", [reply](const Request &) {
+            return Response{200, "text/plain", reply, {}};
+        });
+        r.make().receiveBatch({gift(u"a"_qs, u"gv0"_qs)});
+        QVERIFY(r.finish());
+        QCOMPARE(r.desktop.messages.size(), 1);
+        QCOMPARE(r.desktop.messages[0].text.size(), 1000);
+        QCOMPARE(r.desktop.messages[0].details.size(), 1500);
+    }
+
+    void theDialogHoldsUntilThePostIsHandled() {
+        // Esc and the close button leave the dialog up while the post hangs.
+        Receive r;
+        r.sites.setFault(QStringLiteral("ct=filegift"), Fault::Hang);
+        r.web.setTimeouts(400, 400);
+        r.make().receiveOne(gift(u"t"_qs, u"gv0"_qs));
+        QWidget *dialog = r.dialog();
+        QVERIFY(dialog && dialog->isVisible());
+        QTest::keyClick(dialog, Qt::Key_Escape);
+        QVERIFY(!dialog->close());
+        QTest::qWait(50);
+        QVERIFY(dialog->isVisible());
+        QCOMPARE(r.ends, 0);
+        QVERIFY(r.finish()); // the time-out answers the post: empty, so a failure
+        QCOMPARE(r.desktop.texts(), QStringList{u"接收失败!该礼包码被查封或已失效!"_qs});
+    }
+
+    void stopEndsTheBatchAfterTheRowInFlight() {
+        Receive r;
+        r.signIn();
+        r.sites.setLatency(150);
+        r.make().receiveBatch({gift(u"a"_qs, u"gv0"_qs), gift(u"b"_qs, u"gv1"_qs), gift(u"c"_qs, u"gv2"_qs)});
+        QVERIFY(runUntil([&] { return r.sentCodes().size() == 1; }));
+        auto *stop = r.dialog()->findChild<QPushButton *>(QStringLiteral("stopButton"));
+        QCOMPARE(stop->text(), u"停止"_qs);
+        stop->click();
+        QCOMPARE(stop->text(), u"正在停止.."_qs);
+        QVERIFY(!stop->isEnabled());
+        QVERIFY(r.dialog()->isVisible()); // until row a is answered and handled
+        QVERIFY(r.finish());
+        QCOMPARE(r.sentCodes(), QStringList{u"gv0"_qs});
+        QCOMPARE(r.log, QStringList{u"[成功][a]"_qs});
+        QVERIFY(!r.dialog());
+    }
+
+    void cancellingEndsAtOnceAndSaysNothing() {
+        Receive r;
+        r.sites.setFault(QStringLiteral("ct=filegift"), Fault::Hang);
+        r.make().receiveBatch({gift(u"a"_qs, u"gv0"_qs), gift(u"b"_qs, u"gv1"_qs)});
+        QVERIFY(runUntil([&] { return r.sentCodes().size() == 1; }));
+        r.flow->cancel();
+        QVERIFY(!r.dialog());
+        QVERIFY(runUntil([&] { return r.flow.isNull(); }));
+        QCOMPARE(r.ends, 0);
+        QVERIFY(r.desktop.messages.isEmpty() && r.log.isEmpty());
+        QCOMPARE(r.sentCodes().size(), 1);
+    }
+};
+
+QTEST_MAIN(TestReceiveFlow)
+#include "test_receiveflow.moc"
