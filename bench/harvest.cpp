@@ -110,7 +110,7 @@ int main(int argc, char *argv[]) {
         qsizetype rows = 0;
         clock.start();
         for (int i = 0; i < repeats; ++i)
-            rows += cutters::cutListingPage(page).size();
+            rows += cutters::cutListingPage(page, u"http://listing"_qs).rows.size();
         const double us = clock.nsecsElapsed() / 1000.0 / repeats;
         out << "  " << n << " resources (" << page.size() / 1024 << " KiB): " << QString::number(us, 'f', 0)
             << " us per page";

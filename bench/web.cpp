@@ -17,7 +17,7 @@ namespace {
 QCoro::Task<> worker(WebClient &web, QString url, int &remaining, int &failed) {
     while (remaining > 0) {
         --remaining;
-        const QString page = co_await web.OpenUrlDecoded(url);
+        const QString page = (co_await web.OpenUrlDecoded(url)).text;
         failed += page.isEmpty();
     }
 }

@@ -18,20 +18,24 @@ int main(int argc, char *argv[]) {
     const QCommandLineOption version(QStringLiteral("version-answer"),
                                      QStringLiteral("version the update server names"),
                                      QStringLiteral("VERSION"), QStringLiteral("V1.6.5"));
-    const QCommandLineOption fault(QStringLiteral("fault"),
-                                   QStringLiteral("PATTERN=hang|reset|404|truncated|oversized (repeatable)"),
-                                   QStringLiteral("RULE"));
+    const QCommandLineOption fault(
+        QStringLiteral("fault"),
+        QStringLiteral("PATTERN=hang|reset|404|truncated|oversized|flood|slow-redirect (repeatable)"),
+        QStringLiteral("RULE"));
     parser.addOptions({seed, latency, version, fault});
     parser.process(app);
 
     sandbox::Sandbox sites(parser.value(seed).toUInt());
     sites.setLatency(parser.value(latency).toInt());
     sites.setVersion(parser.value(version));
-    const QHash<QString, sandbox::Fault> kinds = {{QStringLiteral("hang"), sandbox::Fault::Hang},
-                                                  {QStringLiteral("reset"), sandbox::Fault::Reset},
-                                                  {QStringLiteral("404"), sandbox::Fault::NotFound},
-                                                  {QStringLiteral("truncated"), sandbox::Fault::Truncated},
-                                                  {QStringLiteral("oversized"), sandbox::Fault::Oversized}};
+    const QHash<QString, sandbox::Fault> kinds = {
+        {QStringLiteral("hang"), sandbox::Fault::Hang},
+        {QStringLiteral("reset"), sandbox::Fault::Reset},
+        {QStringLiteral("404"), sandbox::Fault::NotFound},
+        {QStringLiteral("truncated"), sandbox::Fault::Truncated},
+        {QStringLiteral("oversized"), sandbox::Fault::Oversized},
+        {QStringLiteral("flood"), sandbox::Fault::Flood},
+        {QStringLiteral("slow-redirect"), sandbox::Fault::SlowRedirect}};
     for (const QString &rule : parser.values(fault)) {
         const qsizetype eq = rule.lastIndexOf(QLatin1Char('='));
         if (eq < 0 || !kinds.contains(rule.mid(eq + 1))) {

@@ -175,6 +175,8 @@ void Sandbox::readFrom(Site site, QTcpSocket *socket) {
         request.body = buffer.mid(headerEnd + 4, length);
         buffer.remove(0, headerEnd + 4 + length);
         m_requests.append(request);
+        int &inFlight = m_inFlight[int(site)];
+        m_peakInFlight[int(site)] = qMax(m_peakInFlight[int(site)], ++inFlight);
         if (m_latencyMs > 0) {
             QTimer::singleShot(m_latencyMs, socket,
                                [this, site, socket, request] { answer(site, socket, request); });
@@ -186,7 +188,6 @@ void Sandbox::readFrom(Site site, QTcpSocket *socket) {
 }
 
 void Sandbox::answer(Site site, QTcpSocket *socket, const Request &request) {
-    Q_UNUSED(site);
     Fault fault = Fault::None;
     const QString target = QString::fromUtf8(request.target);
     for (const auto &[pattern, kind] : m_faults) {
@@ -196,8 +197,9 @@ void Sandbox::answer(Site site, QTcpSocket *socket, const Request &request) {
         }
     }
     if (fault == Fault::Hang)
-        return;
+        return; // in flight for as long as the client waits
     if (fault == Fault::Reset) {
+        --m_inFlight[int(site)];
         socket->abort();
         return;
     }
@@ -211,7 +213,22 @@ void Sandbox::answer(Site site, QTcpSocket *socket, const Request &request) {
             : generate(request);
     if (fault == Fault::Oversized)
         response.body = QByteArray(17 * 1024 * 1024, 'x');
+    if (fault == Fault::Flood)
+        response = {200, "text/html; charset=utf-8", flood(request.site), {}};
+    if (fault == Fault::SlowRedirect) {
+        const QByteArray again = request.target + (request.target.contains('?') ? "&r" : "?r");
+        response = {302, "text/html; charset=utf-8", {}, {{"Location", again}}, kSlowRedirectMs};
+    }
+    if (response.delayMs > 0) {
+        QTimer::singleShot(response.delayMs, socket,
+                           [this, site, socket, response, fault] { send(site, socket, response, fault); });
+        return;
+    }
+    send(site, socket, response, fault);
+}
 
+void Sandbox::send(Site site, QTcpSocket *socket, const Response &response, Fault fault) {
+    --m_inFlight[int(site)];
     QByteArray head = "HTTP/1.1 " + QByteArray::number(response.status) +
                       (response.status == 200   ? " OK"
                        : response.status == 302 ? " Found"
@@ -229,6 +246,19 @@ void Sandbox::answer(Site site, QTcpSocket *socket, const Request &request) {
         return;
     }
     socket->write(response.body);
+}
+
+QByteArray Sandbox::flood(Site site) const {
+    const QByteArray block =
+        site == Site::Share
+            ? QByteArray("<tr><td><a href=\"/file/1.html\">x （1G）</a></td><td><em>1</em></td></tr>\n")
+            : QByteArray("<li><a class=\"title\" target=\"_blank\">x</a><small>文件大小：</small>1 GB"
+                         "<span class=\"info\"><a href=\"/libao/1.html\">x</a></span></li>\n");
+    QByteArray body;
+    body.reserve(16 * 1024 * 1024);
+    while (body.size() + block.size() < 16 * 1024 * 1024 - 1024)
+        body += block;
+    return body;
 }
 
 Response Sandbox::generate(const Request &request) const {
@@ -259,6 +289,7 @@ QByteArray Sandbox::listingPage(bool codes, int pageNumber) const {
         const int id = base + j;
         const QString link = u"/" + section + u"/" + QString::number(id) + u".html";
         const bool irregular = !codes && pageNumber == kIrregularPage;
+        const bool foreign = !codes && pageNumber == kForeignLinksPage;
         const quint32 h = mix(m_seed, static_cast<quint32>(id));
         const QString size = QString::number(0.2 + (h % 400) / 10.0, 'f', 1) + (h % 3 ? u" GB" : u" MB");
         body += u"<li>";
@@ -268,7 +299,12 @@ QByteArray Sandbox::listingPage(bool codes, int pageNumber) const {
         body += u"<p><small>文件大小：</small>" + size + u" <em>" + QString::number(h % 90 + 1) +
                 u"次下载</em></p>";
         body += u"<span class=\"info\">";
-        if (!(irregular && j == 9)) // block 9 of the irregular page has no detail link
+        static const QString kForeign[] = {u"@127.0.0.7:18081/stolen0"_qs,
+                                           u"http://127.0.0.7:18081/stolen1.html"_qs,
+                                           u"//127.0.0.7:18081/stolen2.html"_qs};
+        if (foreign && j >= 2 && j <= 4)
+            body += u"<a href=\"" + kForeign[j - 2] + u"\">查看详情</a>";
+        else if (!(irregular && j == 9)) // block 9 of the irregular page has no detail link
             body += u"<a href=\"" + link + u"\">查看详情</a>";
         body += u" 更新：2026-11-" + QString::number(h % 28 + 1) + u"</span></li>\n";
     }
@@ -407,7 +443,9 @@ Response Sandbox::shareSite(const Request &request) const {
 
 Response Sandbox::cloudDisk(const Request &request) const {
     const QString path = QString::fromUtf8(request.path());
-    const bool signedIn = request.header("Cookie").contains(QByteArray(sessionCookieName() + "="));
+    QByteArray session = sessionCookieName();
+    session += '=';
+    const bool signedIn = request.header("Cookie").contains(session);
     if (request.method == "POST" && path == u"/" && request.query() == "ct=filegift&ac=receive") {
         const QByteArray prefix = "referer=&gift_code=";
         if (request.header("Content-Type") != "application/x-www-form-urlencoded" ||

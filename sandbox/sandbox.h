@@ -38,15 +38,18 @@ struct Response {
     QByteArray contentType = "text/html; charset=utf-8";
     QByteArray body;
     QList<QPair<QByteArray, QByteArray>> headers; // extra, e.g. Set-Cookie, Location
+    int delayMs = 0;                              // on top of the latency
 };
 
 enum class Fault {
     None,
-    Hang,      // never answers
-    Reset,     // drops the connection without an answer
-    NotFound,  // 404 with an HTML body
-    Truncated, // announces the whole body, sends half, closes
-    Oversized, // a body of 17 MiB
+    Hang,         // never answers
+    Reset,        // drops the connection without an answer
+    NotFound,     // 404 with an HTML body
+    Truncated,    // announces the whole body, sends half, closes
+    Oversized,    // a body of 17 MiB
+    Flood,        // just under 16 MiB of the site's resource blocks, ~300 000 of them
+    SlowRedirect, // after half a second, a redirect to the same address again, without end
 };
 
 // The four outside sites on loopback, each on its own address so that cookies stay with
@@ -82,6 +85,9 @@ public:
     QList<Request> requests() const { return m_requests; }
     QList<Request> requests(Site site) const;
     void clearRequests() { m_requests.clear(); }
+    // The most requests one site has had waiting for their answer at once.
+    int peakInFlight(Site site) const { return m_peakInFlight[int(site)]; }
+    void resetPeaks() { m_peakInFlight = m_inFlight; }
 
     // What the generated sites hold, so tests can check against it.
     static QString codeFor(quint32 seed, int resourceId);
@@ -90,12 +96,18 @@ public:
     static constexpr int kResourcesPerPage = 20;
     static constexpr int kLastPage = 150;
     static constexpr int kIrregularPage = 7; // /libao/index_7.html: a block without title, one without link
+    // /libao/index_8.html: blocks 2, 3 and 4 link off the site (user-info, another host,
+    // scheme-relative), all to 127.0.0.7.
+    static constexpr int kForeignLinksPage = 8;
+    static constexpr int kSlowRedirectMs = 500;
     static QByteArray sessionCookieName() { return QByteArrayLiteral("UID"); }
 
 private:
     void accept(Site site);
     void readFrom(Site site, QTcpSocket *socket);
     void answer(Site site, QTcpSocket *socket, const Request &request);
+    void send(Site site, QTcpSocket *socket, const Response &response, Fault fault);
+    QByteArray flood(Site site) const;
     Response generate(const Request &request) const;
     Response listingSite(const Request &request) const;
     Response shareSite(const Request &request) const;
@@ -111,6 +123,8 @@ private:
     QHash<QPair<int, QByteArray>, Handler> m_handlers;
     QByteArray m_versionFile;
     QList<Request> m_requests;
+    std::array<int, kSiteCount> m_inFlight{};
+    std::array<int, kSiteCount> m_peakInFlight{};
 };
 
 } // namespace sandbox

@@ -1,6 +1,7 @@
 #include "fixture.h"
 
 #include <QLineEdit>
+#include <QListWidget>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QSlider>
@@ -81,10 +82,52 @@ private Q_SLOTS:
         f.showTab(2);
         f.click("Command20");
         QVERIFY(f.waitIdle(2));
-        QCOMPARE(f.window->statusText(2), u"正在获取第1页资源.."_qs);
+        // A dead site does not look like a slow one.
+        QCOMPARE(f.window->statusText(2), u"页面获取失败,请稍后再试"_qs);
+        QCOMPARE(f.window->log()->item(f.window->log()->count() - 1)->text(),
+                 u"[9:5:3]页面获取失败,请稍后再试"_qs);
         QCOMPARE(f.list(2).rowCount(), 0);
         QVERIFY(f.control("SSTab1")->isEnabled());
         QVERIFY(f.control("Command14")->isEnabled() && f.control("Command13")->isEnabled());
+    }
+
+    void aPageWithoutRowsLeavesTheProgressBar() {
+        Fixture f;
+        QVERIFY(f.open());
+        f.click("Command8");
+        QVERIFY(f.waitIdle(0));
+        auto *bar = f.control<QProgressBar>("ProgressBar1", 0);
+        const int maximum = bar->maximum(), value = bar->value();
+        QCOMPARE(value, 20);
+        f.sites->setHandler(Site::Listing, "/libao/index_1.html", [](const Request &) {
+            return Response{200, "text/html", "<html></html>", {}};
+        });
+        f.click("Command8");
+        QVERIFY(f.waitIdle(0));
+        QCOMPARE(f.list(0).rowCount(), 0);
+        QCOMPARE(bar->maximum(), maximum);
+        QCOMPARE(bar->value(), value);
+    }
+
+    void aLongPageScrollsWithoutDelay() {
+        // A thousand rows are listed quickly and the newest one ends up in view.
+        Fixture f;
+        QVERIFY(f.open());
+        QByteArray page;
+        for (int i = 0; i < 1000; ++i)
+            page +=
+                "<span class=\"info\"><a href=\"/libao/" + QByteArray::number(100000 + i) + ".html\">x</a>";
+        f.sites->setHandler(Site::Listing, "/libao/index_1.html", [page](const Request &) {
+            return Response{200, "text/html", page, {}};
+        });
+        f.sites->setFault(QStringLiteral("^/libao/1"), Fault::Hang); // resolution waits
+        f.click("Command8");
+        QVERIFY(runUntil([&] { return f.tab(0).isResolving(); }, 10000));
+        QCOMPARE(f.list(0).rowCount(), 1000);
+        QTreeView *view = f.view(0);
+        QVERIFY(runUntil(
+            [&] { return view->visualRect(f.list(0).index(999, 0)).intersects(view->viewport()->rect()); },
+            2000));
     }
 
     void listingSearch() {

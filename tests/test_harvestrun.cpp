@@ -7,6 +7,7 @@
 
 #include <QPointer>
 #include <QTest>
+#include <QTimer>
 
 using sandbox::Fault;
 using sandbox::Request;
@@ -23,8 +24,8 @@ struct Harvest {
     QPointer<HarvestRun> run;
     QStringList statuses;
     QList<int> progress;
-    int ends = 0;
-    bool complete = false;
+    QStringList log;
+    QList<HarvestRun::End> ends;
     bool sawResolving = false;
 
     Harvest() {
@@ -43,15 +44,13 @@ struct Harvest {
                          [this](const QString &text) { statuses.append(text); });
         QObject::connect(run, &HarvestRun::progressValue, [this](int value) { progress.append(value); });
         QObject::connect(run, &HarvestRun::resolvingChanged, [this](bool on) { sawResolving |= on; });
-        QObject::connect(run, &HarvestRun::finished, [this](bool whole) {
-            ++ends;
-            complete = whole;
-        });
+        QObject::connect(run, &HarvestRun::logLine, [this](const QString &line) { log.append(line); });
+        QObject::connect(run, &HarvestRun::finished, [this](HarvestRun::End end) { ends.append(end); });
         run->start();
         return run;
     }
     bool finish(int timeoutMs = 10000) {
-        const bool ended = runUntil([this] { return ends > 0; }, timeoutMs);
+        const bool ended = runUntil([this] { return !ends.isEmpty(); }, timeoutMs);
         deleteEndedJobs();
         return ended && run.isNull();
     }
@@ -79,8 +78,9 @@ private Q_SLOTS:
         Harvest h;
         h.start(listingPage(5));
         QVERIFY(h.finish());
-        QVERIFY(h.complete);
+        QCOMPARE(h.ends, QList<HarvestRun::End>{HarvestRun::End::Complete});
         QVERIFY(h.sawResolving);
+        QVERIFY(h.log.isEmpty());
         QCOMPARE(h.statuses, (QStringList{u"正在获取第5页资源.."_qs, u"资源获取完毕,正在获取礼包码.."_qs,
                                           u"礼包码获取完毕.."_qs}));
         QCOMPARE(h.list.rowCount(), 20);
@@ -109,9 +109,10 @@ private Q_SLOTS:
         h.start(listingPage(sandbox::Sandbox::kIrregularPage));
         QVERIFY(h.finish());
         QCOMPARE(h.list.rowCount(), 20);
-        // Block 4 has no title: titles pair by index, so the last row's title is empty.
-        QCOMPARE(h.list.entry(19).title, QString());
-        QCOMPARE(h.list.entry(4).title, h.sites.titleFor(100705));
+        // Block 4 has no title: its own row has none, every other row keeps its own.
+        QCOMPARE(h.list.entry(4).title, QString());
+        for (const int j : {3, 5, 19})
+            QCOMPARE(h.list.entry(j).title, h.sites.titleFor(100700 + j));
         // Block 9 has no link: its key and code are empty, not its neighbour's.
         QCOMPARE(h.list.entry(9).key, QString());
         QCOMPARE(h.list.entry(9).code, QString());
@@ -140,27 +141,137 @@ private Q_SLOTS:
             QVERIFY(!target.startsWith(u"/plus/download.php?") || target.contains(u"aid="));
     }
 
-    void parallelResolutionMatchesOneAtATime() {
+    void rowsKeepTheirOwnCodesWhenRowsAreHidden() {
+        // Rows are hidden (as F6 does) as soon as their code arrives, while later rows still
+        // resolve; on a page with failures and irregular blocks, one request at a time and
+        // many at once give every remaining row exactly its own code and mark.
         QList<GiftEntry> results[2];
-        const int parallelism[2] = {1, 6};
+        const int parallelism[2] = {1, HarvestRun::kDefaultParallelism};
+        const QStringList hidden = {u"/libao/100701.html"_qs, u"/libao/100702.html"_qs,
+                                    u"/libao/100716.html"_qs};
         for (int k = 0; k < 2; ++k) {
             Harvest h;
             h.sites.setLatency(5);
-            h.sites.setFault(QStringLiteral("aid=10011[27]&"), Fault::Reset);
-            h.sites.setFault(QStringLiteral("^/libao/100115\\.html"), Fault::NotFound);
-            h.start(listingPage(1), parallelism[k]);
+            h.sites.setFault(QStringLiteral("aid=10071[27]&"), Fault::Reset);
+            h.sites.setFault(QStringLiteral("^/libao/100715\\.html"), Fault::NotFound);
+            QObject::connect(&h.list, &GiftListModel::dataChanged, [&](const QModelIndex &at) {
+                const GiftEntry &entry = h.list.entry(at.row());
+                if (hidden.contains(entry.key) && !entry.code.isEmpty())
+                    QTimer::singleShot(0, &h.list,
+                                       [&h, id = entry.id] { h.list.removeRowAt(h.list.rowOf(id)); });
+            });
+            h.start(listingPage(sandbox::Sandbox::kIrregularPage), parallelism[k]);
             QVERIFY(h.finish());
+            QCOMPARE(h.ends, QList<HarvestRun::End>{HarvestRun::End::Complete});
+            QCOMPARE(h.progress.last(), 20);
             results[k] = h.list.entries();
+            QCOMPARE(results[k].size(), 17);
+            for (const GiftEntry &row : results[k]) {
+                const int id = row.key.section(u'/', 2).section(u'.', 0, 0).toInt();
+                const bool fails = id == 100712 || id == 100717 || id == 100715 || row.key.isEmpty();
+                QCOMPARE(row.code, fails ? QString() : h.sites.codeFor(id));
+                QCOMPARE(row.mark, u"√"_qs == row.mark || u"×"_qs == row.mark ? row.mark : u"missing"_qs);
+            }
         }
-        QCOMPARE(results[0].size(), 20);
-        for (int j = 0; j < 20; ++j) {
+        for (qsizetype j = 0; j < results[0].size(); ++j) {
+            QCOMPARE(results[1][j].key, results[0][j].key);
+            QCOMPARE(results[1][j].title, results[0][j].title);
             QCOMPARE(results[1][j].code, results[0][j].code);
             QCOMPARE(results[1][j].mark, results[0][j].mark);
-            QCOMPARE(results[1][j].title, results[0][j].title);
         }
-        for (const int failed : {12, 15, 17})
-            QVERIFY(results[0][failed].code.isEmpty());
-        QVERIFY(!results[0][3].code.isEmpty());
+    }
+
+    void atMostSixRequestsToOneHost() {
+        Harvest h;
+        h.sites.setLatency(30);
+        h.start(listingPage(6));
+        QVERIFY(h.finish());
+        QCOMPARE(h.sites.peakInFlight(Site::Listing), HarvestRun::kDefaultParallelism);
+        QVERIFY(h.sites.peakInFlight(Site::CloudDisk) <= HarvestRun::kDefaultParallelism);
+        QVERIFY(h.sites.peakInFlight(Site::CloudDisk) >= 2); // gift pages overlap the listing site's work
+        for (int j = 0; j < 20; ++j)
+            QCOMPARE(h.list.entry(j).code, h.sites.codeFor(100600 + j));
+
+        Harvest serial;
+        serial.sites.setLatency(10);
+        serial.start(listingPage(6), 1);
+        QVERIFY(serial.finish());
+        QCOMPARE(serial.sites.peakInFlight(Site::Listing) + serial.sites.peakInFlight(Site::CloudDisk), 2);
+    }
+
+    void unreadablePagesSaySo_data() {
+        QTest::addColumn<int>("fault");
+        QTest::newRow("hang") << int(Fault::Hang);
+        QTest::newRow("reset") << int(Fault::Reset);
+        QTest::newRow("404") << int(Fault::NotFound);
+        QTest::newRow("truncated") << int(Fault::Truncated);
+        QTest::newRow("too large") << int(Fault::Oversized);
+    }
+    void unreadablePagesSaySo() {
+        QFETCH(int, fault);
+        const RunRequest requests[] = {listingPage(1), {RunKind::ShareSearch, {}, 0, u"原神"_qs}};
+        for (const RunRequest &request : requests) {
+            Harvest h;
+            h.web.setTimeouts(500, 500);
+            h.sites.setFault(QStringLiteral("^/(libao/index_|index\\.html)"), static_cast<Fault>(fault));
+            h.start(request);
+            QVERIFY(h.finish());
+            QCOMPARE(h.ends, QList<HarvestRun::End>{HarvestRun::End::Unreadable});
+            QCOMPARE(h.statuses.last(), u"页面获取失败,请稍后再试"_qs);
+            QCOMPARE(h.log, QStringList{u"页面获取失败,请稍后再试"_qs});
+            QCOMPARE(h.list.rowCount(), 0);
+        }
+
+        // A page that is read but holds no resource says nothing more.
+        Harvest empty;
+        empty.sites.setHandler(Site::Listing, "/libao/index_1.html", [](const Request &) {
+            return Response{200, "text/html", "<html></html>", {}};
+        });
+        empty.start(listingPage(1));
+        QVERIFY(empty.finish());
+        QCOMPARE(empty.ends, QList<HarvestRun::End>{HarvestRun::End::Empty});
+        QCOMPARE(empty.statuses, QStringList{u"正在获取第1页资源.."_qs});
+        QVERIFY(empty.log.isEmpty());
+    }
+
+    void aFloodedPageGivesAThousandRows() {
+        Harvest h;
+        h.sites.setFault(QStringLiteral("^/new/"), Fault::Flood);
+        h.start({RunKind::SharePage, {}, 1, {}});
+        QVERIFY(runUntil([&] { return h.sawResolving || h.statuses.size() == 2; }, 20000));
+        QCOMPARE(h.list.rowCount(), 1000);
+        QCOMPARE(h.log, QStringList{u"本页资源过多,只取前1000个"_qs});
+        h.run->cancel();
+    }
+
+    void linksThatLeaveTheSiteAreNotFollowed() {
+        Harvest h;
+        h.start(listingPage(sandbox::Sandbox::kForeignLinksPage));
+        QVERIFY(h.finish());
+        const QStringList asked = targets(h.sites.requests());
+        QVERIFY2(asked.contains(u"/@127.0.0.7:18081/stolen0"_qs),
+                 qPrintable(asked.join(u' '))); // stays on the site
+        for (const QString &target : asked)
+            QVERIFY2(!target.contains(u"stolen1") && !target.contains(u"stolen2"), qPrintable(target));
+        for (const int j : {3, 4}) {
+            QCOMPARE(h.list.entry(j).key, QString());
+            QCOMPARE(h.list.entry(j).code, QString());
+        }
+        QCOMPARE(h.list.entry(5).code, h.sites.codeFor(100805));
+    }
+
+    void codesCannotSteerTheGiftPageAddress() {
+        Harvest h;
+        h.sites.setHandler(Site::Listing, "/plus/download.php", [](const Request &) {
+            return Response{200, "text/html", "<a href=\"x?gift_code=../../steal?x=1&y\">", {}};
+        });
+        h.start(listingPage(1));
+        QVERIFY(h.finish());
+        QCOMPARE(h.list.entry(0).code, u"../../steal?x=1"_qs);
+        const QStringList asked = targets(h.sites.requests(Site::CloudDisk));
+        QCOMPARE(asked.size(), 20);
+        for (const QString &target : asked)
+            QCOMPARE(target, u"/lb/..%2F..%2Fsteal%3Fx%3D1"_qs);
     }
 
     void searchAsksForDownloadEvenWithEmptyDetail() {
@@ -198,7 +309,8 @@ private Q_SLOTS:
         none.start({RunKind::ShareSearch, {}, 0, u"no such thing"_qs});
         QObject::connect(none.run, &HarvestRun::nothingFound, [&] { toldNothingFound = true; });
         QVERIFY(none.finish());
-        QVERIFY(toldNothingFound && !none.complete);
+        QVERIFY(toldNothingFound);
+        QCOMPARE(none.ends, QList<HarvestRun::End>{HarvestRun::End::Empty});
         QCOMPARE(none.statuses.last(), u"抱歉!未找到相关资源!"_qs);
         QCOMPARE(none.list.rowCount(), 0);
 
@@ -226,7 +338,7 @@ private Q_SLOTS:
         QVERIFY(runUntil([&] { return h.run.isNull(); }));
         QTest::qWait(150);
         QCOMPARE(h.codes(), before);
-        QCOMPARE(h.ends, 0); // a cancelled run says nothing more
+        QVERIFY(h.ends.isEmpty()); // a cancelled run says nothing more
     }
 
     void deletingARunWhileItWaitsIsSafe() {
@@ -240,7 +352,7 @@ private Q_SLOTS:
             const int rows = h.list.rowCount();
             QTest::qWait(100);
             QCOMPARE(h.list.rowCount(), rows);
-            QCOMPARE(h.ends, 0);
+            QVERIFY(h.ends.isEmpty());
         }
     }
 };

@@ -68,6 +68,8 @@ private Q_SLOTS:
         QTest::newRow("no bar") << QByteArray("115:V1.6.5") << false
                                 << u"发现最新版本![]\r\n \r\n确定后自动打开更新地址!"_qs;
         QTest::newRow("empty file") << QByteArray() << false << u"检测更新失败!请您稍后再试"_qs;
+        QTest::newRow("no version of ours")
+            << QByteArray("xunlei:V2|") << false << u"检测更新失败!请您稍后再试"_qs;
     }
     void updateCheckOutcomes() {
         QFETCH(QByteArray, versionFile);
@@ -84,7 +86,7 @@ private Q_SLOTS:
         QCOMPARE(f.desktop.texts(), runs ? QStringList() : QStringList{message});
         if (runs)
             return;
-        const bool noAnswer = versionFile.isEmpty();
+        const bool noAnswer = !versionFile.contains("115:");
         QCOMPARE(f.desktop.messages[0].icon, noAnswer ? Desktop::Icon::Warning : Desktop::Icon::Information);
         QCOMPARE(f.desktop.messages[0].title, u"Corvane系列软件"_qs);
         QCOMPARE(f.desktop.opened.size(), noAnswer ? 0 : 1);
@@ -109,7 +111,9 @@ private Q_SLOTS:
         QSignalSpy gone(g.window.get(), &MainWindow::programEnd);
         g.startup.emplace(g.window->start());
         QVERIFY(gone.wait(scaled(5000)));
-        QCOMPARE(g.desktop.texts(), QStringList{u"发现最新版本![]\r\n \r\n确定后自动打开更新地址!"_qs});
+        // An error page is no answer: it must not send the user to the update page.
+        QCOMPARE(g.desktop.texts(), QStringList{u"检测更新失败!请您稍后再试"_qs});
+        QVERIFY(g.desktop.opened.isEmpty());
     }
 
     void closingMidWorkEndsCleanly() {

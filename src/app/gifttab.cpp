@@ -14,6 +14,7 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QSlider>
+#include <QTimer>
 #include <QTreeView>
 
 using controls::place;
@@ -96,8 +97,19 @@ void GiftTab::buildList() {
         m_list->setColumnHidden(column, width == 0);
     }
     m_list->installEventFilter(this);
-    connect(m_model, &GiftListModel::rowAppended, m_list,
-            [this](int row) { m_list->scrollTo(m_model->index(row, 0)); });
+    // The newest row is scrolled into view, but not once per row when rows come faster than
+    // the eye follows: a long page would spend its time scrolling.
+    m_scroll = new QTimer(this);
+    m_scroll->setSingleShot(true);
+    m_scroll->setInterval(40);
+    connect(m_scroll, &QTimer::timeout, m_list, [this] {
+        if (const int rows = m_model->rowCount())
+            m_list->scrollTo(m_model->index(rows - 1, 0));
+    });
+    connect(m_model, &GiftListModel::rowAppended, m_scroll, [this] {
+        if (!m_scroll->isActive())
+            m_scroll->start();
+    });
     connect(m_model, &GiftListModel::checkToggled, this, &GiftTab::checkToggled);
     connect(m_list, &QTreeView::customContextMenuRequested, this,
             [this](const QPoint &pos) { Q_EMIT menuRequested(m_list->viewport()->mapToGlobal(pos)); });
@@ -234,16 +246,18 @@ void GiftTab::startRun(const RunRequest &page, bool lockTabControl) {
     auto *run = new HarvestRun(m_context.web, m_context.sites, *m_model, request);
     run->setParallelism(m_context.parallelism);
     connect(run, &HarvestRun::statusText, this, &GiftTab::statusText);
+    connect(run, &HarvestRun::logLine, this, &GiftTab::logLine);
     connect(run, &HarvestRun::progressRange, m_progress, [this](int minimum, int maximum) {
         // A range the bar cannot show (one row gives 1 to 1) is left as it was.
-        if (minimum < maximum || (minimum == 0 && maximum == 0))
-            m_progress->setRange(minimum, maximum == 0 ? 1 : maximum);
+        if (minimum < maximum)
+            m_progress->setRange(minimum, maximum);
     });
     connect(run, &HarvestRun::progressValue, m_progress, &QProgressBar::setValue);
     connect(run, &HarvestRun::resolvingChanged, this, &GiftTab::resolvingChanged);
     connect(run, &HarvestRun::nothingFound, this,
             [this] { info(QStringLiteral("抱歉!未找到相关资源!"), QStringLiteral("Corvane软件")); });
-    connect(run, &HarvestRun::finished, this, [this, run](bool complete) { runEnded(run, complete); });
+    connect(run, &HarvestRun::finished, this,
+            [this, run](HarvestRun::End end) { runEnded(run, end == HarvestRun::End::Complete); });
     m_run = run;
     run->start();
 }

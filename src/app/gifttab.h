@@ -15,6 +15,7 @@ class QLineEdit;
 class QProgressBar;
 class QPushButton;
 class QSlider;
+class QTimer;
 class QTreeView;
 class WebClient;
 namespace controls {
@@ -62,6 +63,7 @@ public:
 
 Q_SIGNALS:
     void statusText(const QString &text);
+    void logLine(const QString &message);
     void resolvingChanged();
     void harvestEnded();
     // The user ticked or cleared a row.
@@ -112,4 +114,5 @@ private:
     QPushButton *m_fetch = nullptr;
     QSlider *m_slider = nullptr;
     QProgressBar *m_progress = nullptr;
+    QTimer *m_scroll = nullptr;
 };

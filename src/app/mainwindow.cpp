@@ -101,6 +101,7 @@ void MainWindow::buildTabs(QWidget *client) {
 
 void MainWindow::wireTab(GiftTab *tab) {
     connect(tab, &GiftTab::statusText, this, &MainWindow::setStatusText);
+    connect(tab, &GiftTab::logLine, this, &MainWindow::AppendLogLine);
     connect(tab, &GiftTab::checkToggled, this, &MainWindow::updateCheckCount);
     connect(tab, &GiftTab::menuRequested, this, &MainWindow::showPopupMenu);
     connect(tab, &GiftTab::signInRequested, this, [this] { openSignIn(true); });

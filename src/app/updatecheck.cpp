@@ -4,15 +4,18 @@
 #include "web/requestscope.h"
 #include "web/webclient.h"
 
-UpdateVerdict readVersionFile(const QString &reply) {
-    if (reply.isEmpty())
+UpdateVerdict readVersionFile(const Fetched &reply) {
+    // An error page or a file that names no version of this program is no answer: it must
+    // not send the user to the update page as if a new version had come out.
+    if (!reply.ok() || !reply.text.contains(u"115:"))
         return {UpdateVerdict::NoAnswer, {}};
-    const QString latest = text::TextBefore(text::PieceAt(reply, u"115:", 1), u"|").toString();
+    const QString latest = text::TextBefore(text::PieceAt(reply.text, u"115:", 1), u"|").toString();
     return {latest == kOwnVersion ? UpdateVerdict::Current : UpdateVerdict::Different, latest};
 }
 
 QCoro::Task<UpdateVerdict> checkForUpdate(WebClient &web, QString updateServer, RequestScope *scope) {
-    const QString reply = co_await web.FetchPageText(updateServer + u"/version/main.txt", scope);
+    const Fetched reply =
+        co_await web.FetchPageText(updateServer + u"/version/main.txt", scope, WebClient::Size::Small);
     co_return readVersionFile(reply);
 }
 

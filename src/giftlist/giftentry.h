@@ -1,9 +1,11 @@
 #pragma once
 
 #include <QString>
+#include <QtGlobal>
 
 // One row of a gift list: a resource found by a harvest.
 struct GiftEntry {
+    quint64 id = 0; // which row this is, whatever its place in the list later
     QString number; // the row's 1-based position, as text
     QString title;
     QString size;

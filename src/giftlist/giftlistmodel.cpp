@@ -82,10 +82,18 @@ Qt::ItemFlags GiftListModel::flags(const QModelIndex &index) const {
 int GiftListModel::AppendGiftRow(const QString &title, const QString &size, const QString &key) {
     const int row = static_cast<int>(m_rows.size());
     beginInsertRows({}, row, row);
-    m_rows.append(GiftEntry{QString::number(row + 1), title, size, {}, key, {}, false});
+    m_rows.append(GiftEntry{++m_lastId, QString::number(row + 1), title, size, {}, key, {}, false});
     endInsertRows();
     Q_EMIT rowAppended(row);
     return row;
+}
+
+int GiftListModel::rowOf(quint64 id) const {
+    for (int row = 0; row < m_rows.size(); ++row) {
+        if (m_rows[row].id == id)
+            return row;
+    }
+    return -1;
 }
 
 void GiftListModel::clear() {

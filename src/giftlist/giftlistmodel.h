@@ -32,6 +32,8 @@ public:
 
     // Row positions here are 0-based; the row number shown is position + 1.
     const GiftEntry &entry(int row) const { return m_rows.at(row); }
+    // The row's place now, or -1 when it is no longer in the list.
+    int rowOf(quint64 id) const;
     const QList<GiftEntry> &entries() const { return m_rows; }
 
     // Adds a row with the new row count as its number; returns its position.
@@ -56,4 +58,5 @@ private:
     void changed(int row, Column column, const QList<int> &roles = {Qt::DisplayRole});
 
     QList<GiftEntry> m_rows;
+    quint64 m_lastId = 0;
 };

@@ -4,71 +4,169 @@
 #include "web/clouddisk.h"
 #include "web/listingsite.h"
 #include "web/sharesite.h"
+#include "web/sites.h"
 
-using text::MarkerSplit;
 using text::TextBefore;
 
 namespace cutters {
 
 namespace {
+
 constexpr QStringView kQuote = u"\"";
 constexpr QStringView kUnknownSize = u"未知";
+
+// The markers that open the blocks of a page, one more than the rows taken, so that the last
+// block taken knows where it ends.
+struct Blocks {
+    QStringView page;
+    qsizetype markerLength;
+    QList<qsizetype> starts;
+    qsizetype count; // blocks taken
+
+    Blocks(QStringView text, QStringView marker, qsizetype maxRows)
+        : page(text)
+        , markerLength(marker.size())
+        , starts(text::MarkerPositions(text, marker, maxRows + 1))
+        , count(qMin(starts.size(), maxRows)) {}
+
+    bool truncated() const { return starts.size() > count; }
+    qsizetype end(qsizetype k) const { return k + 1 < starts.size() ? starts[k + 1] : page.size(); }
+    // Block k's own text, after its opening marker.
+    QStringView body(qsizetype k) const {
+        const qsizetype from = starts[k] + markerLength;
+        return page.sliced(from, end(k) - from);
+    }
+};
+
+// One field of every block: the text after the field's marker up to the terminator, cut as
+// the page-wide rule cuts it (within the piece up to the next field marker), but taken only
+// from the block's own stretch of page. Titles and sizes stand either before their block's
+// info marker or after it: before, when the page shows one ahead of its first info marker or
+// none after its last.
+QStringList fieldOfEachBlock(const Blocks &blocks, QStringView marker, QStringView terminator) {
+    QStringList values(blocks.count);
+    if (blocks.count == 0)
+        return values;
+    const QStringView page = blocks.page;
+    const qsizetype scanEnd = blocks.end(blocks.count - 1);
+    QList<qsizetype> found;
+    for (qsizetype at = page.indexOf(marker); at >= 0 && at < scanEnd;
+         at = page.indexOf(marker, at + marker.size()))
+        found.append(at);
+    if (found.isEmpty())
+        return values;
+    const qsizetype lastStart = blocks.starts[blocks.count - 1];
+    const bool before = found.first() < blocks.starts.first() || found.last() < lastStart;
+
+    const auto valueAt = [&](qsizetype j) {
+        const qsizetype from = found[j] + marker.size();
+        qsizetype next = j + 1 < found.size() ? found[j + 1] : page.indexOf(marker, from);
+        if (next < 0)
+            next = page.size();
+        return TextBefore(page.sliced(from, next - from), terminator).toString();
+    };
+    qsizetype j = 0;
+    for (qsizetype k = 0; k < blocks.count; ++k) {
+        qsizetype from, to;
+        if (before) {
+            from = k == 0 ? 0 : blocks.starts[k - 1] + blocks.markerLength;
+            to = blocks.starts[k];
+        } else {
+            from = blocks.starts[k] + blocks.markerLength;
+            to = blocks.end(k);
+        }
+        while (j < found.size() && found[j] < from)
+            ++j;
+        qsizetype chosen = -1;
+        // Before: the marker nearest its info marker; after: the first one past it.
+        for (qsizetype m = j; m < found.size() && found[m] + marker.size() <= to; ++m) {
+            chosen = m;
+            if (!before)
+                break;
+        }
+        if (chosen >= 0)
+            values[k] = valueAt(chosen);
+    }
+    return values;
+}
+
+// A detail link is kept only when it stays on the listing site.
+ListedResource listed(QString title, QString size, QStringView link, const QString &listingSite) {
+    const bool onSite = link.isEmpty() || !resolveOnSite(listingSite, link.toString()).isEmpty();
+    return {std::move(title), std::move(size), onSite ? link.toString() : QString(), !onSite};
+}
+
+QString stripTags(QString title) {
+    for (const QStringView pattern : listingsite::kTagPatterns)
+        title = text::RegexReplaceAll(title, pattern.toString(), {});
+    return title;
+}
+
 } // namespace
 
-QList<ListedResource> cutListingPage(QStringView page) {
+ListedPage cutListingPage(QStringView page, const QString &listingSite, qsizetype maxRows) {
     using namespace listingsite;
-    const MarkerSplit info(page, kInfoMarker);
-    const MarkerSplit titles(page, kTitleMarker);
-    const MarkerSplit sizes(page, kSizeMarker);
-    QList<ListedResource> rows;
-    rows.reserve(info.markerCount());
-    for (qsizetype i = 1; i <= info.markerCount(); ++i) {
-        const QStringView link = TextBefore(text::PieceAt(info.piece(i), kLinkMarker, 1), kQuote);
-        rows.append({TextBefore(titles.piece(i), u"<").toString(),
-                     TextBefore(sizes.piece(i), u" ").toString(), link.toString()});
+    const Blocks blocks(page, kInfoMarker, maxRows);
+    const QStringList titles = fieldOfEachBlock(blocks, kTitleMarker, u"<");
+    const QStringList sizes = fieldOfEachBlock(blocks, kSizeMarker, u" ");
+    ListedPage out;
+    out.truncated = blocks.truncated();
+    out.rows.reserve(blocks.count);
+    for (qsizetype k = 0; k < blocks.count; ++k) {
+        const QStringView link = TextBefore(text::PieceAt(blocks.body(k), kLinkMarker, 1), kQuote);
+        out.rows.append(listed(titles[k], sizes[k], link, listingSite));
     }
-    return rows;
+    return out;
 }
 
-QList<ListedResource> cutSearchPage(QStringView page) {
+ListedPage cutSearchPage(QStringView page, const QString &listingSite, qsizetype maxRows) {
     using namespace listingsite;
-    const MarkerSplit headings(page, kHeadingMarker);
-    const MarkerSplit links(page, kSearchLinkMarker);
-    QList<ListedResource> rows;
-    rows.reserve(headings.markerCount());
-    for (qsizetype i = 1; i <= headings.markerCount(); ++i) {
-        QString title = TextBefore(headings.piece(i), kTitleEnd).toString();
-        for (const QStringView pattern : kTagPatterns)
-            title = text::RegexReplaceAll(title, pattern.toString(), {});
-        rows.append({title, kUnknownSize.toString(), TextBefore(links.piece(i), kQuote).toString()});
+    // The link belongs to the heading it opens: a heading without one (no hit) has none.
+    const QStringView linkOpening = kSearchLinkMarker.sliced(kHeadingMarker.size());
+    const Blocks headings(page, kHeadingMarker, maxRows);
+    ListedPage out;
+    out.truncated = headings.truncated();
+    out.rows.reserve(headings.count);
+    for (qsizetype k = 0; k < headings.count; ++k) {
+        const QStringView heading = headings.body(k);
+        const QStringView link = heading.startsWith(linkOpening)
+                                     ? TextBefore(heading.sliced(linkOpening.size()), kQuote)
+                                     : QStringView();
+        out.rows.append(listed(stripTags(TextBefore(heading, kTitleEnd).toString()), kUnknownSize.toString(),
+                               link, listingSite));
     }
-    return rows;
+    return out;
 }
 
-QList<ListedResource> cutSharePage(QStringView page, const QString &shareSite) {
+ListedPage cutSharePage(QStringView page, const QString &shareSite, qsizetype maxRows) {
     using namespace sharesite;
-    const qsizetype count = text::CountOf(page, kCountMarker);
-    const MarkerSplit cells(page, kCellMarker);
+    const qsizetype marks = text::CountOf(page, kCountMarker, maxRows + 1);
+    const qsizetype count = qMin(marks, maxRows);
+    const text::MarkerSplit cells(page, kCellMarker, count);
     const QString prefix = fileLinkPrefix(shareSite);
     const QString linkPattern = kLinkTagPattern.toString();
-    QList<ListedResource> rows;
-    rows.reserve(count);
+    ListedPage out;
+    out.truncated = marks > maxRows;
+    out.rows.reserve(count);
     for (qsizetype i = 1; i <= count; ++i) {
         if (i > cells.markerCount()) {
-            rows.append(ListedResource{});
+            out.rows.append(ListedResource{});
             continue;
         }
         const QStringView cell = cells.piece(i);
         const qsizetype close = cell.indexOf(u"</");
         const QString anchor = u"<a " + (close < 0 ? QStringView() : cell.first(close + 1)) + u"/a>";
-        QString id = TextBefore(text::PieceAt(anchor, kAnchorLinkMarker, 1), kQuote).toString();
+        const QString link = TextBefore(text::PieceAt(anchor, kAnchorLinkMarker, 1), kQuote).toString();
+        QString id = link;
         id.remove(prefix);
         id.remove(kFileLinkSuffix.toString());
         const QString title = text::RegexReplaceAll(anchor, linkPattern, {});
         const QString size = TextBefore(text::PieceAt(title, kSizeOpen, 1), kSizeClose).toString();
-        rows.append({title, size, id});
+        // A file link that leaves the share site names no resource of it: no request for it.
+        const bool onSite = !resolveOnSite(shareSite, link).isEmpty();
+        out.rows.append({title, size, onSite ? id : QString(), !onSite});
     }
-    return rows;
+    return out;
 }
 
 QString cutDownloadQuery(QStringView detailPage) {

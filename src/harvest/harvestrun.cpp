@@ -6,12 +6,67 @@
 #include "web/sharesite.h"
 #include "web/webclient.h"
 
+#include <QTimer>
+
 namespace {
 
 const QString kResolvingText = QStringLiteral("资源获取完毕,正在获取礼包码..");
 const QString kResolvedText = QStringLiteral("礼包码获取完毕..");
+const QString kUnreadableText = QStringLiteral("页面获取失败,请稍后再试");
+const QString kTooManyText = QStringLiteral("本页资源过多,只取前1000个");
+
+// The steps of a listing-site row's chain, in order.
+enum Step { DetailPage, DownloadPage, GiftPage };
 
 } // namespace
+
+// Slots for the requests to one host: at most `capacity` in flight. A row that waits for one
+// gets it in order of how far its chain has got (later steps first, so rows finish in list
+// order and the next host's work starts early), then of its place in the list.
+class HostSlots {
+public:
+    explicit HostSlots(int capacity)
+        : m_free(capacity) {}
+
+    // True once the caller holds a slot; false when the scope was aborted first.
+    QCoro::Task<bool> take(RequestScope &scope, int step, qsizetype place) {
+        if (m_free > 0) {
+            --m_free;
+            co_return true;
+        }
+        co_return co_await RequestScope::Wait(
+            &scope, [this, step, place](QObject *guard, const std::function<void()> &resume) {
+                m_waiting.append({step, place, guard, resume});
+            });
+    }
+
+    // The holder is done: the first waiter still waiting takes its slot over.
+    void give() {
+        m_waiting.removeIf([](const Waiter &waiter) { return !waiter.guard; });
+        if (m_waiting.isEmpty()) {
+            ++m_free;
+            return;
+        }
+        const auto first =
+            std::min_element(m_waiting.begin(), m_waiting.end(), [](const Waiter &a, const Waiter &b) {
+                return a.step != b.step ? a.step > b.step : a.place < b.place;
+            });
+        const Waiter next = *first;
+        m_waiting.erase(first);
+        // On the next turn, so that a run of rows that end at once does not nest.
+        QTimer::singleShot(0, next.guard, next.resume);
+    }
+
+private:
+    struct Waiter {
+        int step;
+        qsizetype place;
+        QPointer<QObject> guard; // gone when the wait ended another way
+        std::function<void()> resume;
+    };
+    int m_free;
+    QList<Waiter> m_waiting;
+};
 
 HarvestRun::HarvestRun(WebClient &web, SiteAddresses sites, GiftListModel &list, RunRequest request)
     : m_web(web)
@@ -52,13 +107,12 @@ void HarvestRun::setResolving(bool resolving) {
     Q_EMIT resolvingChanged(resolving);
 }
 
-QCoro::Task<QString> HarvestRun::fetchPage() {
+QCoro::Task<Fetched> HarvestRun::fetchPage() {
     const RunRequest &r = m_request;
     switch (r.kind) {
-    case RunKind::ListingPage: {
+    case RunKind::ListingPage:
         co_return co_await m_web.OpenUrlDecoded(
             listingsite::listingPageAddress(m_sites.listing, r.section, r.page), &m_scope);
-    }
     case RunKind::ListingSearch:
         co_return co_await m_web.OpenUrlDecoded(listingsite::searchAddress(m_sites.listing, r.keyword),
                                                 &m_scope);
@@ -68,7 +122,7 @@ QCoro::Task<QString> HarvestRun::fetchPage() {
     case RunKind::ShareSearch:
         co_return co_await m_web.FetchPageText(sharesite::searchAddress(m_sites.share, r.keyword), &m_scope);
     }
-    co_return QString();
+    co_return Fetched{};
 }
 
 QCoro::Task<> HarvestRun::run() {
@@ -87,11 +141,12 @@ QCoro::Task<> HarvestRun::run() {
     }
     m_list->clear();
 
-    const bool listed = co_await listingPhase();
+    End early = End::Empty;
+    const bool listed = co_await listingPhase(early);
     if (m_cancelled)
         co_return end();
     if (!listed) {
-        Q_EMIT finished(false);
+        Q_EMIT finished(early);
         co_return end();
     }
 
@@ -101,112 +156,147 @@ QCoro::Task<> HarvestRun::run() {
         co_return end();
     Q_EMIT statusText(kResolvedText);
     setResolving(false);
-    Q_EMIT finished(true);
+    Q_EMIT finished(End::Complete);
     end();
 }
 
-QCoro::Task<bool> HarvestRun::listingPhase() {
-    const QString page = co_await fetchPage();
-    if (m_cancelled || page.isEmpty())
+QCoro::Task<bool> HarvestRun::listingPhase(End &early) {
+    const Fetched page = co_await fetchPage();
+    if (m_cancelled)
         co_return false;
-    if (m_request.kind == RunKind::ShareSearch && page.contains(sharesite::kNoResultText)) {
+    if (!page.ok()) {
+        // A dead site must not look like a slow one.
+        early = End::Unreadable;
+        Q_EMIT statusText(kUnreadableText);
+        Q_EMIT logLine(kUnreadableText);
+        co_return false;
+    }
+    if (m_request.kind == RunKind::ShareSearch && page.text.contains(sharesite::kNoResultText)) {
         Q_EMIT statusText(QStringLiteral("抱歉!未找到相关资源!"));
         Q_EMIT nothingFound();
         co_return false;
     }
 
-    QList<cutters::ListedResource> rows;
+    cutters::ListedPage listed;
     switch (m_request.kind) {
     case RunKind::ListingPage:
-        rows = cutters::cutListingPage(page);
+        listed = cutters::cutListingPage(page.text, m_sites.listing);
         break;
     case RunKind::ListingSearch:
-        rows = cutters::cutSearchPage(page);
+        listed = cutters::cutSearchPage(page.text, m_sites.listing);
         break;
     case RunKind::SharePage:
     case RunKind::ShareSearch:
-        rows = cutters::cutSharePage(page, m_sites.share);
+        listed = cutters::cutSharePage(page.text, m_sites.share);
         break;
     }
+    if (listed.truncated)
+        Q_EMIT logLine(kTooManyText);
 
-    Q_EMIT progressRange(0, static_cast<int>(rows.size()));
+    const auto &rows = listed.rows;
+    if (!rows.isEmpty()) // a range of no rows would empty the bar
+        Q_EMIT progressRange(0, int(rows.size()));
     for (qsizetype i = 0; i < rows.size(); ++i) {
         // One turn of the event loop per row keeps the window painting while a long page fills.
         if (!co_await m_scope.nextTurn() || !m_list)
             co_return false;
-        Q_EMIT progressValue(static_cast<int>(i + 1));
-        m_list->AppendGiftRow(rows[i].title, rows[i].size, rows[i].key);
+        Q_EMIT progressValue(int(i + 1));
+        const int row = m_list->AppendGiftRow(rows[i].title, rows[i].size, rows[i].key);
+        m_plan.append({m_list->entry(row).id, rows[i].key, rows[i].foreign});
     }
-    co_return m_list->rowCount() > 0;
+    co_return !m_plan.isEmpty();
 }
 
 QCoro::Task<> HarvestRun::resolveRows() {
-    m_rowTotal = m_list->rowCount();
-    m_nextRow = 0;
     m_finishedRows = 0;
-    Q_EMIT progressRange(1, m_rowTotal);
+    m_listingHost = std::make_unique<HostSlots>(m_parallelism);
+    // One request at a time means one for all hosts together.
+    if (m_parallelism > 1)
+        m_otherHost = std::make_unique<HostSlots>(m_parallelism);
+    Q_EMIT progressRange(1, int(m_plan.size()));
     if (isListingSite())
         setResolving(true);
-    std::vector<QCoro::Task<>> workers;
-    const int count = qMin(m_parallelism, m_rowTotal);
-    workers.reserve(count);
-    for (int k = 0; k < count; ++k)
-        workers.push_back(resolveWorker());
-    for (auto &worker : workers)
-        co_await worker;
+    std::vector<QCoro::Task<>> chains;
+    chains.reserve(m_plan.size());
+    for (qsizetype place = 0; place < m_plan.size(); ++place)
+        chains.push_back(isListingSite() ? resolveListingRow(place) : resolveShareRow(place));
+    for (auto &chain : chains)
+        co_await chain;
 }
 
-QCoro::Task<> HarvestRun::resolveWorker() {
-    while (!m_cancelled && m_nextRow < m_rowTotal) {
-        const int row = m_nextRow++;
-        if (isListingSite())
-            co_await resolveListingRow(row);
-        else
-            co_await resolveShareRow(row);
-        if (m_cancelled)
-            co_return;
-        Q_EMIT progressValue(++m_finishedRows);
-    }
+int HarvestRun::rowOf(const Planned &row) const {
+    return m_cancelled || !m_list ? -1 : m_list->rowOf(row.id);
 }
 
-bool HarvestRun::rowStillThere(int row, const QString &key) const {
-    // The user may hide rows while codes resolve; write only into the row that asked.
-    return !m_cancelled && m_list && row < m_list->rowCount() && m_list->entry(row).key == key;
-}
-
-QCoro::Task<> HarvestRun::resolveListingRow(int row) {
-    if (!m_list || row >= m_list->rowCount())
-        co_return;
-    const QString key = m_list->entry(row).key;
-    const QString detail =
-        co_await m_web.OpenUrlText(listingsite::detailAddress(m_sites.listing, key), &m_scope);
+void HarvestRun::rowDone(const Planned &row, bool markKnown) {
     if (m_cancelled)
-        co_return;
+        return;
+    Q_EMIT progressValue(++m_finishedRows);
+    if (const int at = rowOf(row); at >= 0)
+        Q_EMIT rowResolved(m_list->entry(at), markKnown);
+}
+
+QCoro::Task<Fetched> HarvestRun::request(HostSlots &host, int step, qsizetype place,
+                                         std::function<QCoro::Task<Fetched>()> make) {
+    if (!co_await host.take(m_scope, step, place))
+        co_return Fetched{};
+    // A row removed while it waited gives its slot to the next at once. (No co_await inside a
+    // conditional expression: GCC 12 mishandles the temporaries there.)
+    Fetched fetched;
+    if (rowOf(m_plan[place]) >= 0)
+        fetched = co_await make();
+    if (!m_cancelled)
+        host.give();
+    co_return fetched;
+}
+
+QCoro::Task<> HarvestRun::resolveListingRow(qsizetype place) {
+    const Planned row = m_plan[place];
+    if (row.foreign || rowOf(row) < 0)
+        co_return rowDone(row, false);
+    HostSlots &listing = *m_listingHost;
+    HostSlots &cloud = m_otherHost ? *m_otherHost : listing;
+    using Size = WebClient::Size;
+
+    const QString detailAddress = listingsite::detailAddress(m_sites.listing, row.key);
+    const Fetched detail = co_await request(
+        listing, DetailPage, place, [&] { return m_web.OpenUrlText(detailAddress, &m_scope, Size::Small); });
+    if (rowOf(row) < 0)
+        co_return rowDone(row, false);
     QString code;
     // A page harvest skips the download for an empty detail page; a search asks anyway.
-    if (!detail.isEmpty() || m_request.kind == RunKind::ListingSearch) {
-        const QString query = cutters::cutDownloadQuery(detail);
-        const QString download =
-            co_await m_web.OpenUrlDecoded(listingsite::downloadAddress(m_sites.listing, query), &m_scope);
-        code = cutters::cutGiftCode(download);
+    if (!detail.text.isEmpty() || m_request.kind == RunKind::ListingSearch) {
+        const QString downloadAddress =
+            listingsite::downloadAddress(m_sites.listing, cutters::cutDownloadQuery(detail.text));
+        const Fetched download = co_await request(listing, DownloadPage, place, [&] {
+            return m_web.OpenUrlDecoded(downloadAddress, &m_scope, Size::Small);
+        });
+        code = cutters::cutGiftCode(download.text);
     }
-    if (!rowStillThere(row, key))
-        co_return;
-    m_list->setCode(row, code);
-    const QString giftPage =
-        co_await m_web.FetchPageText(clouddisk::giftPageAddress(m_sites.cloudDisk, code), &m_scope);
-    if (!rowStillThere(row, key))
-        co_return;
-    m_list->setMark(row, cutters::giftMark(giftPage));
+    int at = rowOf(row);
+    if (at < 0)
+        co_return rowDone(row, false);
+    m_list->setCode(at, code);
+
+    const QString giftAddress = clouddisk::giftPageAddress(m_sites.cloudDisk, code);
+    const Fetched gift = co_await request(
+        cloud, GiftPage, place, [&] { return m_web.FetchPageText(giftAddress, &m_scope, Size::Small); });
+    at = rowOf(row);
+    if (at >= 0)
+        m_list->setMark(at, cutters::giftMark(gift.text)); // unreadable: "√", the cloud disk decides
+    rowDone(row, gift.ok());
 }
 
-QCoro::Task<> HarvestRun::resolveShareRow(int row) {
-    if (!m_list || row >= m_list->rowCount())
-        co_return;
-    const QString id = m_list->entry(row).key;
-    const QString reply = co_await m_web.PostFormChunk(sharesite::findAddress(m_sites.share),
-                                                       sharesite::findBody(id), &m_scope);
-    if (!rowStillThere(row, id))
-        co_return;
-    m_list->setCode(row, cutters::cutGiftCode(reply));
+QCoro::Task<> HarvestRun::resolveShareRow(qsizetype place) {
+    const Planned row = m_plan[place];
+    if (row.foreign || rowOf(row) < 0)
+        co_return rowDone(row, false);
+    HostSlots &share = m_otherHost ? *m_otherHost : *m_listingHost;
+    const Fetched reply = co_await request(share, 0, place, [&] {
+        return m_web.PostFormChunk(sharesite::findAddress(m_sites.share), sharesite::findBody(row.key),
+                                   &m_scope);
+    });
+    if (const int at = rowOf(row); at >= 0)
+        m_list->setCode(at, cutters::cutGiftCode(reply.text));
+    rowDone(row, false);
 }

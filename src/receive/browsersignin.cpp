@@ -99,8 +99,8 @@ void BrowserSignInWindow::closeEvent(QCloseEvent *event) {
 
 QCoro::Task<> BrowserSignInWindow::checkSignedIn() {
     const QString address = m_view->url().toString();
-    const QString page = co_await m_web.FetchPageText(address, &m_scope);
-    if (m_scope.isAborted() || !page.contains(clouddisk::kSignedInMarker))
+    const Fetched page = co_await m_web.FetchPageText(address, &m_scope);
+    if (m_scope.isAborted() || !page.text.contains(clouddisk::kSignedInMarker))
         co_return;
     m_view->setVisible(false);
     hide();

@@ -17,6 +17,7 @@ ReceiveOutcome ClassifyReceiveReply(QStringView reply, QStringView successMarker
 }
 
 QCoro::Task<QString> PostGiftCode(WebClient &web, QString cloudDiskHost, QString code, RequestScope *scope) {
-    co_return co_await web.PostFormSync(clouddisk::receiveAddress(cloudDiskHost),
-                                        clouddisk::receiveBody(code), scope);
+    const Fetched reply = co_await web.PostFormSync(clouddisk::receiveAddress(cloudDiskHost),
+                                                    clouddisk::receiveBody(code), scope);
+    co_return reply.text;
 }

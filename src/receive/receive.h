@@ -14,7 +14,8 @@ enum class ReceiveOutcome { NotSignedIn, Received, MembersOnly, UnderReview, Fai
 // Reads a receive reply by ordered substring tests; the first that occurs decides.
 ReceiveOutcome ClassifyReceiveReply(QStringView reply, QStringView successMarker);
 
-// Posts one gift code to the cloud disk's receive endpoint; empty text when the request fails.
+// Posts one gift code to the cloud disk's receive endpoint; empty text when the request fails
+// (no connection, time-out, a reply too large or sent on to another host).
 QCoro::Task<QString> PostGiftCode(WebClient &web, QString cloudDiskHost, QString code,
                                   RequestScope *scope = nullptr);
 

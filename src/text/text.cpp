@@ -3,6 +3,7 @@
 #include <QRegularExpression>
 #include <QStringDecoder>
 #include <QStringEncoder>
+#include <QUrl>
 
 namespace text {
 
@@ -13,6 +14,16 @@ bool LooksLikeUtf8(QByteArrayView bytes) {
     const auto at = [&](qsizetype i) { return static_cast<unsigned char>(bytes[i]); };
     if (at(0) == 0xEF && at(1) == 0xBB && at(2) == 0xBF)
         return true;
+    // Continuation bytes i+1 .. i+count all present and of the form 10xxxxxx.
+    const auto continued = [&](qsizetype i, int count) {
+        if (i + count >= n)
+            return false;
+        for (int k = 1; k <= count; ++k) {
+            if ((at(i + k) & 0xC0) != 0x80)
+                return false;
+        }
+        return true;
+    };
     qsizetype ascii = 0;
     qsizetype i = 0;
     while (i < n) {
@@ -20,11 +31,12 @@ bool LooksLikeUtf8(QByteArrayView bytes) {
         if (c < 0x80) {
             ++ascii;
             ++i;
-        } else if ((c & 0xE0) == 0xC0 && i + 1 < n && (at(i + 1) & 0xC0) == 0x80) {
+        } else if ((c & 0xE0) == 0xC0 && continued(i, 1)) {
             i += 2;
-        } else if (i + 2 < n && (c & 0xF0) == 0xE0 && (at(i + 1) & 0xC0) == 0x80 &&
-                   (at(i + 2) & 0xC0) == 0x80) {
+        } else if ((c & 0xF0) == 0xE0 && continued(i, 2)) {
             i += 3;
+        } else if (c >= 0xF0 && c <= 0xF4 && continued(i, 3)) {
+            i += 4;
         } else {
             return false;
         }
@@ -32,19 +44,46 @@ bool LooksLikeUtf8(QByteArrayView bytes) {
     return ascii < n;
 }
 
+QStringDecoder Utf8Decoder() {
+    // A leading byte-order mark stays as U+FEFF, as the system converter keeps it.
+    return QStringDecoder(QStringConverter::Utf8, QStringConverter::Flag::ConvertInitialBom);
+}
+
+QStringDecoder GbkDecoder() {
+    QStringDecoder decoder("GBK");
+    return decoder.isValid() ? std::move(decoder) : QStringDecoder(QStringConverter::Latin1);
+}
+
+QStringDecoder SniffedDecoder(QByteArrayView bytes) {
+    return LooksLikeUtf8(bytes) ? Utf8Decoder() : GbkDecoder();
+}
+
+QStringDecoder CharsetDecoder(QByteArrayView label) {
+    const QByteArray name = label.trimmed().toByteArray().toLower();
+    // Real sites declare gb2312 and use GBK characters: browsers read all these as GBK.
+    static constexpr const char *kGbkLabels[] = {"gb2312",     "gbk",     "x-gbk",      "cp936",
+                                                 "gb_2312-80", "chinese", "csgb2312",   "csiso58gb231280",
+                                                 "iso-ir-58",  "ms936",   "windows-936"};
+    for (const char *gbk : kGbkLabels) {
+        if (name == gbk)
+            return GbkDecoder();
+    }
+    if (!name.isEmpty() && name != "utf-8" && name != "utf8") {
+        QStringDecoder named(name.constData());
+        if (named.isValid())
+            return named;
+    }
+    return QStringDecoder(QStringConverter::Utf8);
+}
+
 QString DecodeUtf8Bytes(QByteArrayView bytes) {
     if (bytes.isEmpty())
         return {};
-    // Keep a leading byte-order mark as U+FEFF, as the system converter does.
-    QStringDecoder decoder(QStringConverter::Utf8, QStringConverter::Flag::ConvertInitialBom);
-    return decoder.decode(bytes);
+    return Utf8Decoder().decode(bytes);
 }
 
 QString DecodeGbk(QByteArrayView bytes) {
-    QStringDecoder decoder("GBK");
-    if (!decoder.isValid())
-        return QString::fromLatin1(bytes);
-    return decoder.decode(bytes);
+    return GbkDecoder().decode(bytes);
 }
 
 QByteArray EncodeGbk(QStringView text) {
@@ -55,18 +94,11 @@ QByteArray EncodeGbk(QStringView text) {
 }
 
 QString DecodeSniffed(QByteArrayView bytes) {
-    return LooksLikeUtf8(bytes) ? DecodeUtf8Bytes(bytes) : DecodeGbk(bytes);
+    return SniffedDecoder(bytes).decode(bytes);
 }
 
 QString DecodeCharset(QByteArrayView bytes, QByteArrayView charset) {
-    if (!charset.isEmpty()) {
-        const QByteArray name = charset.toByteArray();
-        QStringDecoder decoder(name.constData());
-        if (decoder.isValid())
-            return decoder.decode(bytes);
-    }
-    QStringDecoder utf8(QStringConverter::Utf8);
-    return utf8.decode(bytes);
+    return CharsetDecoder(charset).decode(bytes);
 }
 
 QByteArray CharsetOf(QByteArrayView contentType) {
@@ -85,28 +117,8 @@ QByteArray CharsetOf(QByteArrayView contentType) {
 }
 
 QString PercentEncodeUtf8(QStringView text) {
-    static constexpr char kHex[] = "0123456789ABCDEF";
-    QString out;
-    out.reserve(text.size() * 3);
-    const auto put = [&out](unsigned byte) {
-        out += QLatin1Char('%');
-        out += QLatin1Char(kHex[byte >> 4]);
-        out += QLatin1Char(kHex[byte & 15]);
-    };
-    for (const QChar ch : text) {
-        const unsigned c = ch.unicode();
-        if (c < 0x80) {
-            out += ch;
-        } else if (c < 0x800) {
-            put(0xC0 | (c / 64));
-            put(0x80 | (c & 63));
-        } else {
-            put(0xE0 | (c / 4096));
-            put(0x80 | ((c / 64) & 63));
-            put(0x80 | (c & 63));
-        }
-    }
-    return out;
+    // UTF-8 of the whole text: a character outside the basic plane is one four-byte sequence.
+    return QString::fromLatin1(QUrl::toPercentEncoding(text.toString()));
 }
 
 QString RegexReplaceAll(const QString &text, const QString &pattern, const QString &replacement) {
@@ -136,24 +148,43 @@ QStringView TextBefore(QStringView text, QStringView marker) {
     return at < 0 ? QStringView() : text.first(at);
 }
 
-qsizetype CountOf(QStringView text, QStringView marker) {
-    return MarkerSplit(text, marker).markerCount();
+qsizetype CountOf(QStringView text, QStringView marker, qsizetype limit) {
+    if (marker.isEmpty())
+        return 0;
+    qsizetype count = 0;
+    for (qsizetype at = text.indexOf(marker); at >= 0 && count < limit;
+         at = text.indexOf(marker, at + marker.size()))
+        ++count;
+    return count;
 }
 
-MarkerSplit::MarkerSplit(QStringView text, QStringView marker)
-    : m_text(text)
-    , m_markerLength(marker.size()) {
+QList<qsizetype> MarkerPositions(QStringView text, QStringView marker, qsizetype limit) {
+    QList<qsizetype> positions;
     if (marker.isEmpty())
-        return;
-    for (qsizetype at = text.indexOf(marker); at >= 0; at = text.indexOf(marker, at + marker.size()))
-        m_positions.append(at);
+        return positions;
+    for (qsizetype at = text.indexOf(marker); at >= 0 && positions.size() < limit;
+         at = text.indexOf(marker, at + marker.size()))
+        positions.append(at);
+    return positions;
+}
+
+MarkerSplit::MarkerSplit(QStringView text, QStringView marker, qsizetype limit)
+    : m_text(text)
+    , m_markerLength(marker.size())
+    , m_positions(MarkerPositions(text, marker, limit)) {
+    m_end = text.size();
+    if (!m_positions.isEmpty()) {
+        const qsizetype next = text.indexOf(marker, m_positions.last() + m_markerLength);
+        if (next >= 0)
+            m_end = next;
+    }
 }
 
 QStringView MarkerSplit::piece(qsizetype k) const {
     if (k < 0 || k > m_positions.size())
         return {};
     const qsizetype start = k == 0 ? 0 : m_positions[k - 1] + m_markerLength;
-    const qsizetype end = k == m_positions.size() ? m_text.size() : m_positions[k];
+    const qsizetype end = k == m_positions.size() ? m_end : m_positions[k];
     return m_text.sliced(start, end - start);
 }
 

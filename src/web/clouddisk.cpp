@@ -1,5 +1,7 @@
 #include "web/clouddisk.h"
 
+#include "text/text.h"
+
 namespace clouddisk {
 
 QString startAddress(const QString &base) {
@@ -7,7 +9,7 @@ QString startAddress(const QString &base) {
 }
 
 QString giftPageAddress(const QString &base, const QString &code) {
-    return base + u"/lb/" + code;
+    return base + u"/lb/" + text::PercentEncodeUtf8(code);
 }
 
 QString receiveAddress(const QString &base) {
@@ -15,7 +17,7 @@ QString receiveAddress(const QString &base) {
 }
 
 QString receiveBody(const QString &code) {
-    return u"referer=&gift_code=" + code;
+    return u"referer=&gift_code=" + text::PercentEncodeUtf8(code);
 }
 
 } // namespace clouddisk

@@ -7,9 +7,10 @@
 namespace clouddisk {
 
 QString startAddress(const QString &base);
+// A code is percent-encoded into the path and the form body, so that text cut from a page can
+// never change the path, the query or the form's fields; letters and digits go as they are.
 QString giftPageAddress(const QString &base, const QString &code);
 QString receiveAddress(const QString &base);
-// The code goes into the body exactly as stored: not encoded, not trimmed.
 QString receiveBody(const QString &code);
 
 inline constexpr QStringView kSignedInMarker = u"加载目录数据";

@@ -1,6 +1,7 @@
 #include "web/listingsite.h"
 
 #include "text/text.h"
+#include "web/sites.h"
 
 namespace listingsite {
 
@@ -16,7 +17,7 @@ QString searchAddress(const QString &base, const QString &keyword) {
 }
 
 QString detailAddress(const QString &base, const QString &detailPath) {
-    return base + detailPath;
+    return resolveOnSite(base, detailPath);
 }
 
 QString downloadAddress(const QString &base, const QString &query) {

@@ -11,7 +11,8 @@ enum class Section { Gifts, Codes }; // "/libao/" and "/tiquma/"
 QString listingPageAddress(const QString &base, Section section, int page);
 // The keyword is percent-encoded here (only above ASCII).
 QString searchAddress(const QString &base, const QString &keyword);
-// The detail path is appended exactly as cut from the page.
+// The detail path resolved against the site; empty when it would leave the site. An ordinary
+// path ("/libao/123.html") is appended unchanged, an empty one asks for the site itself.
 QString detailAddress(const QString &base, const QString &detailPath);
 QString downloadAddress(const QString &base, const QString &query);
 

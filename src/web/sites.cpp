@@ -1,5 +1,6 @@
 #include "web/sites.h"
 
+#include <QUrl>
 #include <QtGlobal>
 
 namespace {
@@ -31,4 +32,20 @@ SiteAddresses SiteAddresses::fromEnvironment() {
             variableOr("GIFTVANE_UPDATE_SERVER", GIFTVANE_DEFAULT_UPDATE_SERVER),
             variableOr("GIFTVANE_FORUM_SITE", GIFTVANE_DEFAULT_FORUM_SITE),
             variableOr("GIFTVANE_SUPPORT_SITE", GIFTVANE_DEFAULT_SUPPORT_SITE)};
+}
+
+QString resolveOnSite(const QString &site, const QString &link) {
+    const QUrl base(site, QUrl::StrictMode);
+    // A first segment with a colon ("@host:port/x") makes QUrl call the reference invalid,
+    // yet it resolves as browsers resolve it: a path on the site.
+    const QUrl target = base.resolved(QUrl(link, QUrl::TolerantMode));
+    if (!base.isValid() || !target.isValid())
+        return {};
+    const auto port = [](const QUrl &url) { return url.port(url.scheme() == u"https" ? 443 : 80); };
+    if (target.scheme() != base.scheme() || target.host() != base.host() || port(target) != port(base) ||
+        !target.userInfo().isEmpty())
+        return {};
+    // The site's address as given, then the rest: an ordinary path is appended unchanged.
+    const QString path = target.toString(QUrl::RemoveScheme | QUrl::RemoveAuthority | QUrl::FullyEncoded);
+    return site + (path.isEmpty() || path.startsWith(u'/') ? path : u'/' + path);
 }

@@ -15,3 +15,8 @@ struct SiteAddresses {
     static SiteAddresses compiledDefaults();
     static SiteAddresses fromEnvironment();
 };
+
+// The link resolved against the site as a URL reference, as a browser would follow it; empty
+// when it would leave the site (another scheme, host or port) or is no address at all. An
+// ordinary path ("/libao/123.html") gives the site's address followed by that path.
+QString resolveOnSite(const QString &site, const QString &link);

@@ -2,7 +2,6 @@
 
 #include "text/text.h"
 #include "web/cookiejar.h"
-#include "web/requestscope.h"
 
 #include <QLoggingCategory>
 #include <QNetworkReply>
@@ -23,13 +22,28 @@ bool isTransportFailure(QNetworkReply::NetworkError error) {
     return error != QNetworkReply::NoError && !httpStatus;
 }
 
+int portOf(const QUrl &url) {
+    return url.port(url.scheme() == u"https" ? 443 : 80);
+}
+
 bool sameOrigin(const QUrl &a, const QUrl &b) {
-    return a.scheme() == b.scheme() && a.host() == b.host() &&
-           a.port(a.scheme() == u"https" ? 443 : 80) == b.port(b.scheme() == u"https" ? 443 : 80);
+    return a.scheme() == b.scheme() && a.host() == b.host() && portOf(a) == portOf(b);
 }
 
 bool isHttp(const QUrl &url) {
     return url.isValid() && !url.host().isEmpty() && (url.scheme() == u"http" || url.scheme() == u"https");
+}
+
+// An operation's own scope: the caller's scope and the client's end both abort it.
+void follow(RequestScope &operation, RequestScope *caller, RequestScope &closing) {
+    QObject::connect(&closing, &RequestScope::aborted, &operation, &RequestScope::abort);
+    if (closing.isAborted())
+        operation.abort();
+    if (caller) {
+        QObject::connect(caller, &RequestScope::aborted, &operation, &RequestScope::abort);
+        if (caller->isAborted())
+            operation.abort();
+    }
 }
 
 } // namespace
@@ -51,108 +65,152 @@ void WebClient::setTimeouts(int deadlineMs, int idleMs) {
     m_idleMs = idleMs;
 }
 
-QCoro::Task<WebClient::Reply> WebClient::send(QByteArray verb, QString address, Headers headers,
-                                              QByteArray body, qint64 readLimit, RequestScope *scope) {
-    // This request's own wait: the caller's scope and the client's end both abort it, and the
-    // coroutine resumes at once instead of when the aborted reply gets round to finishing.
+void WebClient::setCaps(qint64 pageBytes, qint64 smallBytes) {
+    m_pageCap = pageBytes;
+    m_smallCap = smallBytes;
+}
+
+QCoro::Task<WebClient::Reply> WebClient::send(Exchange exchange, RequestScope &operation) {
+    // The deadline covers the whole exchange, every redirect hop included.
     RequestScope wait;
-    connect(&m_closing, &RequestScope::aborted, &wait, &RequestScope::abort);
-    if (scope)
-        connect(scope, &RequestScope::aborted, &wait, &RequestScope::abort);
-    QUrl url(address, QUrl::TolerantMode);
+    connect(&operation, &RequestScope::aborted, &wait, &RequestScope::abort);
+    QTimer::singleShot(m_deadlineMs, &wait, [&wait] { wait.abort(); });
+    const bool formPost = exchange.verb != "GET";
+
+    QUrl url(exchange.url, QUrl::TolerantMode);
     for (int hop = 0; hop <= kMaxRedirects; ++hop) {
-        if (!isHttp(url) || wait.isAborted() || (scope && scope->isAborted()) || m_closing.isAborted())
+        if (!isHttp(url) || operation.isAborted())
             co_return Reply{};
 
         QNetworkRequest request(url);
         request.setAttribute(QNetworkRequest::RedirectPolicyAttribute, QNetworkRequest::ManualRedirectPolicy);
         request.setTransferTimeout(m_idleMs);
-        for (const auto &[name, value] : headers)
+        for (const auto &[name, value] : exchange.headers)
             request.setRawHeader(name, value);
-        QNetworkReply *reply =
-            verb == "GET" ? m_manager.get(request) : m_manager.sendCustomRequest(request, verb, body);
+        QNetworkReply *reply = exchange.verb == "GET"
+                                   ? m_manager.get(request)
+                                   : m_manager.sendCustomRequest(request, exchange.verb, exchange.body);
 
+        // Read as the body arrives: one byte past the limit tells a body that is too large.
         QByteArray received;
-        bool capped = false;
+        bool overLimit = false;
         const auto drain = [&] {
-            if (!reply->isOpen())
+            if (!reply->isOpen() || overLimit)
                 return; // aborted: nothing more to read
-            received += reply->read(readLimit - received.size());
-            if (received.size() >= readLimit && !capped) {
-                capped = true;
+            received += reply->read(exchange.limit + 1 - received.size());
+            if (received.size() > exchange.limit) {
+                overLimit = true;
                 reply->abort();
             }
         };
         const auto draining = connect(reply, &QNetworkReply::readyRead, reply, drain);
-        QTimer::singleShot(m_deadlineMs, reply, [reply] { reply->abort(); });
-
-        if (!reply->isFinished() && !co_await wait.until(reply, &QNetworkReply::finished)) {
-            disconnect(draining);
-            reply->abort();
-            reply->deleteLater();
-            co_return Reply{};
-        }
-        if (!capped)
+        bool answered = reply->isFinished();
+        if (!answered)
+            answered = co_await wait.until(reply, &QNetworkReply::finished);
+        if (answered)
             drain();
         disconnect(draining);
+        if (!answered)
+            reply->abort();
         reply->deleteLater();
+        if (!answered)
+            co_return Reply{}; // cancelled, the client going, or past the deadline
 
-        const auto error = reply->error();
         const int status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
         const QByteArray contentType = reply->header(QNetworkRequest::ContentTypeHeader).toByteArray();
-        if (capped)
-            co_return Reply{true, received, contentType};
-        if (isTransportFailure(error)) {
-            qCDebug(lcWeb) << verb << url.toString() << "failed:" << error;
+        if (overLimit) {
+            if (!exchange.firstChunk) {
+                qCDebug(lcWeb) << exchange.verb << url.toString() << "cut at" << exchange.limit << "bytes";
+                co_return Reply{};
+            }
+            received.truncate(exchange.limit);
+            co_return Reply{false, status, received, contentType};
+        }
+        // A connection closed before the announced length has been read is no whole reply,
+        // however the closing reached Qt.
+        const QByteArray announced = reply->rawHeader("Content-Length");
+        const bool shortBody = !announced.isEmpty() && status != 204 && status != 304 &&
+                               reply->rawHeader("Content-Encoding").isEmpty() &&
+                               announced.toLongLong() != received.size();
+        if (isTransportFailure(reply->error()) || shortBody) {
+            qCDebug(lcWeb) << exchange.verb << url.toString() << "failed:" << reply->error();
             co_return Reply{};
         }
         const QByteArray location = reply->rawHeader("Location");
         if (status < 300 || status > 399 || status == 304 || location.isEmpty())
-            co_return Reply{true, received, contentType};
+            co_return Reply{false, status, received, contentType};
 
         const QUrl target = url.resolved(QUrl::fromEncoded(location, QUrl::TolerantMode));
         if (url.scheme() == u"https" && target.scheme() != u"https")
             co_return Reply{}; // never from HTTPS down to plain HTTP
-        if (!sameOrigin(url, target))
-            headers.clear(); // another host gets only its own cookies, none of our headers
-        if (status == 303 || ((status == 301 || status == 302) && verb != "GET")) {
-            verb = "GET";
-            body.clear();
-            headers.removeIf([](const auto &header) { return header.first.toLower() == "content-type"; });
+        if (!sameOrigin(url, target)) {
+            if (formPost)
+                co_return Reply{};    // a form is never posted on to another host
+            exchange.headers.clear(); // another host gets only its own cookies, none of our headers
+        }
+        if (status == 303 || ((status == 301 || status == 302) && exchange.verb != "GET")) {
+            exchange.verb = "GET";
+            exchange.body.clear();
+            exchange.headers.removeIf(
+                [](const auto &header) { return header.first.toLower() == "content-type"; });
         }
         url = target;
     }
     co_return Reply{}; // too many redirects
 }
 
-QCoro::Task<QString> WebClient::FetchPageText(QString url, RequestScope *scope) {
+QCoro::Task<QString> WebClient::decode(QByteArray body, QStringDecoder decoder, RequestScope &operation) {
+    if (body.size() <= kDecodeSlice)
+        co_return decoder.decode(body);
+    // A large body in slices, so the window keeps answering meanwhile.
+    QString text;
+    for (qsizetype at = 0; at < body.size(); at += kDecodeSlice) {
+        text += decoder.decode(QByteArrayView(body).sliced(at, qMin(kDecodeSlice, body.size() - at)));
+        if (!co_await operation.nextTurn())
+            co_return QString();
+    }
+    co_return text;
+}
+
+QCoro::Task<Fetched> WebClient::fetch(Exchange exchange, Decoding decoding, RequestScope *scope) {
+    RequestScope operation;
+    follow(operation, scope, m_closing);
+    Reply reply = co_await send(std::move(exchange), operation);
+    if (reply.failed || operation.isAborted())
+        co_return Fetched{};
+    QStringDecoder decoder = decoding == Decoding::Gbk ? text::GbkDecoder()
+                             : decoding == Decoding::Sniffed
+                                 ? text::SniffedDecoder(reply.body)
+                                 : text::CharsetDecoder(text::CharsetOf(reply.contentType));
+    QString text = co_await decode(std::move(reply.body), std::move(decoder), operation);
+    if (operation.isAborted())
+        co_return Fetched{};
+    co_return Fetched{std::move(text), false, reply.status};
+}
+
+QCoro::Task<Fetched> WebClient::FetchPageText(QString url, RequestScope *scope, Size size) {
     // Built outside the co_await: GCC 12 miscompiles braced lists inside it.
-    Headers headers{{QByteArrayLiteral("If-Modified-Since"), QByteArrayLiteral("0")}};
-    const Reply reply =
-        co_await send(QByteArrayLiteral("GET"), url, std::move(headers), {}, m_bodyCap, scope);
-    co_return reply.ok ? text::DecodeCharset(reply.body, text::CharsetOf(reply.contentType)) : QString();
+    Exchange exchange{"GET", url, {{"If-Modified-Since", "0"}}, {}, cap(size)};
+    co_return co_await fetch(std::move(exchange), Decoding::Declared, scope);
 }
 
-QCoro::Task<QString> WebClient::OpenUrlText(QString url, RequestScope *scope) {
-    const Reply reply = co_await send(QByteArrayLiteral("GET"), url, {}, {}, m_bodyCap, scope);
-    co_return reply.ok ? text::DecodeGbk(reply.body) : QString();
+QCoro::Task<Fetched> WebClient::OpenUrlText(QString url, RequestScope *scope, Size size) {
+    Exchange exchange{"GET", url, {}, {}, cap(size)};
+    co_return co_await fetch(std::move(exchange), Decoding::Gbk, scope);
 }
 
-QCoro::Task<QString> WebClient::OpenUrlDecoded(QString url, RequestScope *scope) {
-    const Reply reply = co_await send(QByteArrayLiteral("GET"), url, {}, {}, m_bodyCap, scope);
-    co_return reply.ok ? text::DecodeSniffed(reply.body) : QString();
+QCoro::Task<Fetched> WebClient::OpenUrlDecoded(QString url, RequestScope *scope, Size size) {
+    Exchange exchange{"GET", url, {}, {}, cap(size)};
+    co_return co_await fetch(std::move(exchange), Decoding::Sniffed, scope);
 }
 
-QCoro::Task<QString> WebClient::PostFormChunk(QString url, QString body, RequestScope *scope) {
-    Headers headers{{QByteArrayLiteral("Content-Type"), kFormContentType}};
-    const Reply reply = co_await send(QByteArrayLiteral("POST"), url, std::move(headers),
-                                      text::EncodeGbk(body), kChunkBytes, scope);
-    co_return reply.ok ? text::DecodeGbk(reply.body) : QString();
+QCoro::Task<Fetched> WebClient::PostFormChunk(QString url, QString body, RequestScope *scope) {
+    Exchange exchange{"POST",      url, {{"Content-Type", kFormContentType}}, text::EncodeGbk(body),
+                      kChunkBytes, true};
+    co_return co_await fetch(std::move(exchange), Decoding::Gbk, scope);
 }
 
-QCoro::Task<QString> WebClient::PostFormSync(QString url, QString body, RequestScope *scope) {
-    Headers headers{{QByteArrayLiteral("Content-Type"), kFormContentType}};
-    const Reply reply =
-        co_await send(QByteArrayLiteral("POST"), url, std::move(headers), body.toUtf8(), m_bodyCap, scope);
-    co_return reply.ok ? text::DecodeCharset(reply.body, text::CharsetOf(reply.contentType)) : QString();
+QCoro::Task<Fetched> WebClient::PostFormSync(QString url, QString body, RequestScope *scope) {
+    Exchange exchange{"POST", url, {{"Content-Type", kFormContentType}}, body.toUtf8(), m_pageCap};
+    co_return co_await fetch(std::move(exchange), Decoding::Declared, scope);
 }

@@ -1,31 +1,52 @@
 #pragma once
 
+#include "web/requestscope.h"
+
 #include <QByteArray>
 #include <QList>
 #include <QNetworkAccessManager>
 #include <QObject>
 #include <QPair>
-#include <QPointer>
 #include <QString>
-
-#include "web/requestscope.h"
+#include <QStringDecoder>
 
 #include <qcoro/qcorotask.h>
 
 class CookieJar;
 
+// What one request operation gave back.
+struct Fetched {
+    QString text;       // the reply as text; empty when the request failed
+    bool failed = true; // no complete reply: no connection, time-out, refused redirect, cut at the cap
+    int status = 0;     // the HTTP status of the last reply
+    // Read in full and answered with success.
+    bool ok() const { return !failed && status >= 200 && status <= 299; }
+};
+
 // The program's HTTP client: one QNetworkAccessManager, one cookie jar, five request
-// operations. A failed request (no connection, reset, time-out, invalid address) reads as
-// empty text; an HTTP error status is not a failure and its body is returned.
+// operations. A failed request reads as empty text; an HTTP error status is not a failure and
+// its body is returned (callers that need a success look at Fetched::ok()).
+//
+// Every request has a deadline counted from its start over all its redirect hops, an idle
+// time-out between bytes, and a body cap: a body larger than the cap is a failure. Qt follows
+// no redirect by itself: a redirect within the same origin is followed as Qt would; one to
+// another host becomes a new request carrying only that host's cookies and none of our
+// headers; at most 20 hops, never from HTTPS down to HTTP, and a form post is never sent on
+// to another host. Large bodies are decoded in slices between turns of the event loop.
 class WebClient final : public QObject {
     Q_OBJECT
     Q_DISABLE_COPY_MOVE(WebClient)
 
 public:
     static constexpr int kDefaultTimeoutMs = 60000;
-    static constexpr qint64 kBodyCap = 16 * 1024 * 1024;
+    static constexpr qint64 kPageCap = 16 * 1024 * 1024; // listing, search and share pages, replies
+    static constexpr qint64 kSmallCap = 1024 * 1024;     // detail, download and gift pages
     static constexpr int kMaxRedirects = 20;
     static constexpr qsizetype kChunkBytes = 10000;
+    static constexpr qsizetype kDecodeSlice = 256 * 1024;
+
+    // Which cap a request has: pages of many resources, or pages about one.
+    enum class Size { Page, Small };
 
     explicit WebClient(QObject *parent = nullptr);
     ~WebClient() override;
@@ -35,34 +56,49 @@ public:
 
     // Deadline from the start of each request, and the idle time-out between bytes.
     void setTimeouts(int deadlineMs, int idleMs);
-    void setBodyCap(qint64 bytes) { m_bodyCap = bytes; }
+    void setCaps(qint64 pageBytes, qint64 smallBytes);
 
     // GET with "If-Modified-Since: 0"; decoded by the declared charset (UTF-8 when none).
-    QCoro::Task<QString> FetchPageText(QString url, RequestScope *scope = nullptr);
+    QCoro::Task<Fetched> FetchPageText(QString url, RequestScope *scope = nullptr, Size size = Size::Page);
     // GET decoded as GBK.
-    QCoro::Task<QString> OpenUrlText(QString url, RequestScope *scope = nullptr);
+    QCoro::Task<Fetched> OpenUrlText(QString url, RequestScope *scope = nullptr, Size size = Size::Page);
     // GET decoded as UTF-8 or GBK, chosen by looking at the bytes.
-    QCoro::Task<QString> OpenUrlDecoded(QString url, RequestScope *scope = nullptr);
+    QCoro::Task<Fetched> OpenUrlDecoded(QString url, RequestScope *scope = nullptr, Size size = Size::Page);
     // Form POST; only the first 10000 bytes of the reply are read, decoded as GBK.
-    QCoro::Task<QString> PostFormChunk(QString url, QString body, RequestScope *scope = nullptr);
+    QCoro::Task<Fetched> PostFormChunk(QString url, QString body, RequestScope *scope = nullptr);
     // Form POST; the whole reply, decoded by the declared charset.
-    QCoro::Task<QString> PostFormSync(QString url, QString body, RequestScope *scope = nullptr);
+    QCoro::Task<Fetched> PostFormSync(QString url, QString body, RequestScope *scope = nullptr);
 
+private:
+    using Headers = QList<QPair<QByteArray, QByteArray>>;
+    struct Exchange {
+        QByteArray verb;
+        QString url;
+        Headers headers;
+        QByteArray body;
+        qint64 limit = kPageCap;
+        bool firstChunk = false; // read `limit` bytes and stop: not a failure
+    };
     struct Reply {
-        bool ok = false;
+        bool failed = true;
+        int status = 0;
         QByteArray body;
         QByteArray contentType;
     };
-    using Headers = QList<QPair<QByteArray, QByteArray>>;
-    // The one place where requests are made: caps, time-outs and the redirect rules.
-    QCoro::Task<Reply> send(QByteArray verb, QString url, Headers headers, QByteArray body, qint64 readLimit,
-                            RequestScope *scope);
+    enum class Decoding { Declared, Gbk, Sniffed };
 
-private:
+    // One operation: the exchange, then its body decoded.
+    QCoro::Task<Fetched> fetch(Exchange exchange, Decoding decoding, RequestScope *scope);
+    // The one place where requests are made: caps, deadline and the redirect rules.
+    QCoro::Task<Reply> send(Exchange exchange, RequestScope &operation);
+    QCoro::Task<QString> decode(QByteArray body, QStringDecoder decoder, RequestScope &operation);
+    qint64 cap(Size size) const { return size == Size::Page ? m_pageCap : m_smallCap; }
+
     RequestScope m_closing; // aborted when the client goes
     QNetworkAccessManager m_manager;
     CookieJar *m_jar;
     int m_deadlineMs = kDefaultTimeoutMs;
     int m_idleMs = kDefaultTimeoutMs;
-    qint64 m_bodyCap = kBodyCap;
+    qint64 m_pageCap = kPageCap;
+    qint64 m_smallCap = kSmallCap;
 };
