@@ -456,7 +456,7 @@ Response Sandbox::cloudDisk(const Request &request) const {
                     {}};
         if (!signedIn)
             return html(page(QStringLiteral("登录"), QStringLiteral("<p>请先登录帐号后再接收礼包</p>")));
-        const QByteArray code = request.body.mid(prefix.size());
+        const QByteArray code = QByteArray::fromPercentEncoding(request.body.mid(prefix.size()));
         const char last = code.isEmpty() ? 'x' : code.back();
         QString answer;
         if (last >= '0' && last <= '5')
@@ -479,13 +479,20 @@ Response Sandbox::cloudDisk(const Request &request) const {
         return html(page(u"礼包 " + code, note));
     }
     if (path == u"/login/scan") {
+        // Back to the start page, or within the sign-in frame to a page of its own.
         const QByteArray session = "s" + QByteArray::number(mix(m_seed, 77), 16);
+        const QByteArray then = request.query() == "in=frame" ? "/login/framed" : "/";
         return {
             302,
             "text/html; charset=utf-8",
             QByteArray(),
-            {{"Set-Cookie", sessionCookieName() + "=" + session + "; Path=/; HttpOnly"}, {"Location", "/"}}};
+            {{"Set-Cookie", sessionCookieName() + "=" + session + "; Path=/; HttpOnly"}, {"Location", then}}};
     }
+    if (path == u"/login/frame")
+        return html(page(QStringLiteral("扫码"),
+                         QStringLiteral("<a id=\"scan\" href=\"/login/scan?in=frame\">扫码</a>")));
+    if (path == u"/login/framed")
+        return html(page(QStringLiteral("115网盘"), QStringLiteral("<div>加载目录数据…</div>")));
     if (path == u"/logout") {
         return {302,
                 "text/html; charset=utf-8",
@@ -500,7 +507,8 @@ Response Sandbox::cloudDisk(const Request &request) const {
         return html(page(QStringLiteral("115网盘 登录"),
                          QStringLiteral("<h1>115网盘</h1><p>请使用115手机客户端扫码登录</p>"
                                         "<div class=\"qrcode\">▣▣▣</div>"
-                                        "<p><a id=\"scan\" href=\"/login/scan\">模拟扫码登录</a></p>")));
+                                        "<p><a id=\"scan\" href=\"/login/scan\">模拟扫码登录</a></p>"
+                                        "<iframe id=\"qr\" src=\"/login/frame\"></iframe>")));
     }
     return {404, "text/html", page(QStringLiteral("404"), QStringLiteral("<h1>404</h1>")).toUtf8(), {}};
 }

@@ -61,6 +61,13 @@ struct Fixture {
         window->findChild<QTabBar *>(QStringLiteral("SSTab1Tabs"))->setCurrentIndex(index);
     }
     void select(int index, int row) const { view(index)->setCurrentIndex(list(index).index(row, 0)); }
+    // A double-click with the mouse on a row of a tab's list, or on its blank space (row -1).
+    void doubleClick(int index, int row) const {
+        QTreeView *list = view(index);
+        const QPoint at = row >= 0 ? list->visualRect(this->list(index).index(row, 1)).center()
+                                   : QPoint(10, list->viewport()->height() - 5);
+        QTest::mouseDClick(list->viewport(), Qt::LeftButton, {}, at);
+    }
     void fill(int tab, const QStringList &codes, const QStringList &marks = {}) const {
         for (int i = 0; i < codes.size(); ++i) {
             const int row = list(tab).AppendGiftRow(u"资源" + QString::number(i + 1), u"1.0"_qs, {});

@@ -1,6 +1,8 @@
 #include "fixture.h"
 
 #include <QListWidget>
+#include <QPushButton>
+#include <QWindow>
 
 using sandbox::Request;
 using sandbox::Site;
@@ -36,8 +38,8 @@ private Q_SLOTS:
         f.fill(0, {u"gv0"_qs});
         f.fill(1, {u"gv1"_qs, u"gv2"_qs});
         f.showTab(1);
-        f.select(1, 1);
-        emit f.view(1)->doubleClicked(f.list(1).index(1, 1));
+        f.select(1, 0);
+        f.doubleClick(1, 1);
         QVERIFY(f.window->isReceiving());
         QVERIFY(runUntil([&] { return !f.window->isReceiving(); }));
         QCOMPARE(sentCodes(f), QStringList{u"gv2"_qs});
@@ -53,10 +55,24 @@ private Q_SLOTS:
         f.fill(1, {u"gv0"_qs});
         f.showTab(1);
         f.select(1, 0);
-        emit f.view(1)->doubleClicked(f.list(1).index(0, 1));
+        f.doubleClick(1, 0);
         QCOMPARE(f.desktop.texts(), QStringList{u"请先等待礼包码获取完毕"_qs});
         QVERIFY(!f.window->isReceiving());
         QTest::qWait(50);
+        QVERIFY(sentCodes(f).isEmpty());
+    }
+
+    void doubleClickOnBlankSpace() {
+        // Blank space or an empty list: no row, however a row was selected before.
+        Fixture f;
+        QVERIFY(f.open());
+        f.doubleClick(0, -1);
+        f.fill(0, {u"gv0"_qs});
+        f.select(0, 0);
+        f.doubleClick(0, -1);
+        QVERIFY(runUntil([&] { return !f.window->isReceiving(); }));
+        QCOMPARE(f.desktop.texts(),
+                 (QStringList{u"请获取礼包后再进行接收"_qs, u"请获取礼包后再进行接收"_qs}));
         QVERIFY(sentCodes(f).isEmpty());
     }
 
@@ -79,6 +95,38 @@ private Q_SLOTS:
         f.window->currentTab()->list().clear();
         f.window->receiveChecked();
         QCOMPARE(f.desktop.texts().last(), u"请先获取礼包"_qs);
+    }
+
+    void theWindowTakesNoCommandWhileAPostIsInFlight() {
+        // The user double-clicks another row, presses a harvest button and Esc while the post
+        // hangs: the dialog stays and nothing else starts.
+        Fixture f;
+        f.sites->setFault(QStringLiteral("ct=filegift"), sandbox::Fault::Hang);
+        f.web->setTimeouts(scaled(700), scaled(700));
+        QVERIFY(f.open());
+        QVERIFY(QTest::qWaitForWindowExposed(f.window.get()));
+        f.fill(0, {u"gv0"_qs, u"gv1"_qs});
+        f.select(0, 0);
+        f.window->receiveSelected();
+        auto *dialog = f.window->findChild<QWidget *>(u"ReceiveDialog"_qs);
+        QVERIFY(dialog && dialog->isVisible());
+        QVERIFY(runUntil([&] { return sentCodes(f).size() == 1; }));
+        f.sites->clearRequests();
+        // Input as the window system delivers it, so that the dialog's modality applies.
+        QWindow *window = f.window->windowHandle();
+        const auto at = [&](QWidget *widget, QPoint point) { return widget->mapTo(f.window.get(), point); };
+        QTreeView *list = f.view(0);
+        const QPoint row = at(list->viewport(), list->visualRect(f.list(0).index(1, 1)).center());
+        QTest::mouseDClick(window, Qt::LeftButton, {}, row);
+        auto *fetch = f.control<QPushButton>("Command8", 0);
+        QTest::mouseClick(window, Qt::LeftButton, {}, at(fetch, fetch->rect().center()));
+        QTest::keyClick(dialog->windowHandle(), Qt::Key_Escape);
+        QTest::qWait(100);
+        QVERIFY(dialog->isVisible());
+        QVERIFY2(f.sites->requests().isEmpty(), qPrintable(targets(f.sites->requests()).join(u' ')));
+        QVERIFY(!f.tab(0).isHarvesting());
+        QVERIFY(runUntil([&] { return !f.window->isReceiving(); }));
+        QCOMPARE(f.desktop.texts(), QStringList{u"接收失败!该礼包码被查封或已失效!"_qs});
     }
 
     void oneReceiveAtATime() {

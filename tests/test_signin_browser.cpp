@@ -38,6 +38,43 @@ private Q_SLOTS:
         QCOMPARE(f.desktop.messages[0].text, u"您已成功接收115礼包，现已转存到您的网盘"_qs);
         QVERIFY(f.sites->requests(Site::CloudDisk).last().header("Cookie").contains("UID="));
     }
+
+    void aSignInInsideAFrameIsSeen() {
+        // The scan finishes in the page's frame: the window's own page never loads again.
+        Fixture f;
+        QVERIFY(f.open());
+        f.window->openSignIn(false);
+        SignInWindow *signIn = f.window->signInWindow();
+        auto *browser = signIn->findChild<QWebEngineView *>(u"WebBrowser1"_qs);
+        QTRY_VERIFY_WITH_TIMEOUT(f.sites->requests(Site::CloudDisk).size() >= 3, scaled(20000));
+        const int framesBefore = int(f.sites->requests(Site::CloudDisk).size());
+        browser->page()->runJavaScript(
+            QStringLiteral("document.getElementById('qr').contentDocument.getElementById('scan').click();"));
+        QTRY_VERIFY_WITH_TIMEOUT(!signIn->isVisible(), scaled(20000));
+        QCOMPARE(f.window->statusText(2), u"您已成功登录115网盘，现在可以直接进行礼包接收了。"_qs);
+        QVERIFY(f.sites->requests(Site::CloudDisk).size() > framesBefore);
+        QCOMPARE(browser->url().path(), u"/"_qs); // the window's page is still the start page
+    }
+
+    void reopeningOnlyRaisesTheWindow() {
+        Fixture f;
+        QVERIFY(f.open());
+        f.window->openSignIn(false);
+        SignInWindow *signIn = f.window->signInWindow();
+        QTRY_VERIFY_WITH_TIMEOUT(f.sites->requests(Site::CloudDisk).size() >= 2, scaled(20000));
+        const auto startPageLoads = [&f] {
+            int loads = 0;
+            for (const sandbox::Request &request : f.sites->requests(Site::CloudDisk))
+                loads += request.path() == "/" && request.header("User-Agent").contains("QtWebEngine");
+            return loads;
+        };
+        QTRY_COMPARE_WITH_TIMEOUT(startPageLoads(), 1, scaled(20000));
+        f.showTab(2);
+        f.click("Command5"); // the third tab's "上一页" while a sign-in is in progress
+        QTest::qWait(scaled(300));
+        QVERIFY(signIn->isVisible());
+        QCOMPARE(startPageLoads(), 1);
+    }
 };
 
 QTEST_MAIN(TestSignInBrowser)

@@ -11,6 +11,7 @@
 #include <QHeaderView>
 #include <QKeyEvent>
 #include <QLineEdit>
+#include <QMouseEvent>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QSlider>
@@ -113,7 +114,9 @@ void GiftTab::buildList() {
     connect(m_model, &GiftListModel::checkToggled, this, &GiftTab::checkToggled);
     connect(m_list, &QTreeView::customContextMenuRequested, this,
             [this](const QPoint &pos) { Q_EMIT menuRequested(m_list->viewport()->mapToGlobal(pos)); });
-    connect(m_list, &QTreeView::doubleClicked, this, &GiftTab::receiveRequested);
+    // A double-click anywhere in the list asks to receive: on a row, that row; on blank space
+    // or an empty list, no row (which the receive refuses with its message).
+    m_list->viewport()->installEventFilter(this);
 }
 
 void GiftTab::buildSearchPanel() {
@@ -177,6 +180,16 @@ bool GiftTab::eventFilter(QObject *watched, QEvent *event) {
         static_cast<QKeyEvent *>(event)->key() == Qt::Key_F6) {
         hideSelectedRow();
         return true;
+    }
+    if (watched == m_list->viewport() && event->type() == QEvent::MouseButtonDblClick) {
+        const auto *click = static_cast<QMouseEvent *>(event);
+        if (click->button() == Qt::LeftButton) {
+            const QModelIndex at = m_list->indexAt(click->position().toPoint());
+            if (at.isValid())
+                m_list->setCurrentIndex(at);
+            Q_EMIT receiveRequested(at.isValid());
+            return true;
+        }
     }
     return QWidget::eventFilter(watched, event);
 }

@@ -68,8 +68,8 @@ Q_SIGNALS:
     void harvestEnded();
     // The user ticked or cleared a row.
     void checkToggled();
-    // A double-click on the list.
-    void receiveRequested();
+    // A double-click on the list: on a row (now selected), or on blank space.
+    void receiveRequested(bool onRow);
     void menuRequested(const QPoint &globalPos);
     // "上一页" of the third tab.
     void signInRequested();

@@ -19,6 +19,7 @@
 #include <QRadioButton>
 #include <QScreen>
 #include <QTabBar>
+#include <QTextDocument>
 #include <QTimer>
 #include <QTreeView>
 
@@ -46,8 +47,9 @@ MainWindow::MainWindow(Services services, QWidget *parent)
     setCentralWidget(client);
     buildTabs(client);
     m_log = place(new QListWidget(client), "List1", twips(11280, 480, 3135, 7440));
+    // Log lines carry titles from outside sites: the tooltip shows them as plain text.
     connect(m_log, &QListWidget::itemClicked, this,
-            [this](QListWidgetItem *item) { m_log->setToolTip(item->text()); });
+            [this](QListWidgetItem *item) { m_log->setToolTip(Qt::convertFromPlainText(item->text())); });
     connect(m_log, &QListWidget::itemDoubleClicked, this,
             [this](QListWidgetItem *item) { info(item->text()); });
     buildSelectionBar(client);
@@ -105,11 +107,13 @@ void MainWindow::wireTab(GiftTab *tab) {
     connect(tab, &GiftTab::checkToggled, this, &MainWindow::updateCheckCount);
     connect(tab, &GiftTab::menuRequested, this, &MainWindow::showPopupMenu);
     connect(tab, &GiftTab::signInRequested, this, [this] { openSignIn(true); });
-    connect(tab, &GiftTab::receiveRequested, this, [this] {
+    connect(tab, &GiftTab::receiveRequested, this, [this](bool onRow) {
         if (!ListingIdle())
             info(QStringLiteral("请先等待礼包码获取完毕"));
-        else
+        else if (onRow)
             receiveSelected();
+        else
+            startReceive([](ReceiveFlow &flow) { flow.receiveOne(GiftEntry{}); });
     });
 }
 
@@ -153,6 +157,7 @@ void MainWindow::buildStatusBar(QWidget *client) {
     int left = 0;
     for (int i = 0; i < 4; ++i) {
         m_panels[i] = new QLabel(starts[i], statusBar);
+        m_panels[i]->setTextFormat(Qt::PlainText); // status texts carry titles from outside sites
         m_panels[i]->setObjectName(QStringLiteral("S1Panel%1").arg(i + 1));
         m_panels[i]->setGeometry(qRound(left / 15.0), 2, qRound(widths[i] / 15.0), statusBar->height() - 4);
         m_panels[i]->setFrameStyle(QFrame::Panel | QFrame::Sunken);

@@ -6,15 +6,23 @@
 #include <QGuiApplication>
 #include <QMessageBox>
 
-void SystemDesktop::message(QWidget *parent, Icon icon, const QString &title, const QString &text,
-                            const QString &details) {
+std::unique_ptr<QMessageBox> SystemDesktop::messageBox(QWidget *parent, Icon icon, const QString &title,
+                                                       const QString &text, const QString &details) {
     const auto boxIcon = icon == Icon::Information ? QMessageBox::Information
                          : icon == Icon::Warning   ? QMessageBox::Warning
                                                    : QMessageBox::NoIcon;
-    QMessageBox box(boxIcon, title, text, QMessageBox::Ok, parent);
+    auto box = std::make_unique<QMessageBox>(boxIcon, title, text, QMessageBox::Ok, parent);
+    // Texts come from outside sites: shown as they are, never read as HTML (which would
+    // style them and load what their images name).
+    box->setTextFormat(Qt::PlainText);
     if (!details.isEmpty())
-        box.setDetailedText(details);
-    box.exec();
+        box->setDetailedText(details.left(kDetailsLimit));
+    return box;
+}
+
+void SystemDesktop::message(QWidget *parent, Icon icon, const QString &title, const QString &text,
+                            const QString &details) {
+    messageBox(parent, icon, title, text, details)->exec();
 }
 
 QString SystemDesktop::saveFileName(QWidget *parent, const QString &title, const QString &filter) {

@@ -70,6 +70,17 @@ BrowserSignInWindow::BrowserSignInWindow(WebClient &web, QString cloudDiskHost)
     new CookieBridge(m_profile->cookieStore(), web.cookieJar(), this);
     m_view->setPage(new QWebEnginePage(m_profile, m_view));
     connect(m_view, &QWebEngineView::loadFinished, this, [this] { checkSignedIn(); });
+    // A sign-in may finish inside a frame, which reports no page load of the window's own: a
+    // change of the cloud disk's cookies is checked as well.
+    connect(m_profile->cookieStore(), &QWebEngineCookieStore::cookieAdded, this,
+            [this](const QNetworkCookie &cookie) {
+                QString domain = cookie.domain();
+                if (domain.startsWith(u'.'))
+                    domain.remove(0, 1);
+                const QString host = QUrl(m_startAddress).host();
+                if (host == domain || host.endsWith(u'.' + domain))
+                    checkSignedIn();
+            });
 }
 
 BrowserSignInWindow::~BrowserSignInWindow() {
@@ -79,7 +90,12 @@ BrowserSignInWindow::~BrowserSignInWindow() {
 }
 
 void BrowserSignInWindow::open(bool modal) {
-    hide();
+    if (isVisible()) {
+        // Open already: only brought to the front, so a sign-in in progress is not reloaded.
+        raise();
+        activateWindow();
+        return;
+    }
     setWindowModality(modal ? Qt::ApplicationModal : Qt::NonModal);
     m_view->setVisible(true);
     m_view->load(QUrl(m_startAddress));
