@@ -399,7 +399,7 @@ private Q_SLOTS:
         f.fill(0, {u"A"_qs, u"B"_qs, u"C码"_qs});
         f.desktop.messages.clear();
         f.click("Command4"); // cancelled: nothing written, nothing shown
-        QCOMPARE(f.desktop.dialogs, QStringList{u"请选择要导出的路径|文本文件 (*.txt)"_qs});
+        QCOMPARE(f.desktop.dialogs, QStringList{u"请选择要导出的路径|文本文件 (*.txt)|append"_qs});
         QVERIFY(f.desktop.messages.isEmpty());
 
         QTemporaryDir dir;
