@@ -23,6 +23,16 @@
 
 using sandbox::Site;
 
+namespace {
+
+// What a screen reader announces for the control.
+QString spoken(QWidget *widget) {
+    QAccessibleInterface *accessible = QAccessible::queryAccessibleInterface(widget);
+    return accessible ? accessible->text(QAccessible::Name) : QString();
+}
+
+} // namespace
+
 class TestMainWindow final : public QObject {
     Q_OBJECT
 
@@ -210,6 +220,84 @@ private Q_SLOTS:
             if (auto *button = qobject_cast<QAbstractButton *>(widget))
                 QCOMPARE(button->text(), caption);
         }
+    }
+
+    void accessibleNamesFollowTheScreen_data() {
+        QTest::addColumn<int>("tab");
+        QTest::addColumn<QString>("next");
+        QTest::addColumn<QString>("slider");
+        QTest::addColumn<QString>("label");
+        QTest::addColumn<QString>("keyword");
+        QTest::addColumn<QString>("chosen"); // the label once the slider is at 37
+        QTest::newRow("资源①") << 0 << u"Command2"_qs << u"Slider1"_qs << u"Label3"_qs << u"Text1"_qs
+                               << u"获取第37页："_qs;
+        QTest::newRow("资源②") << 1 << u"Command9"_qs << u"Slider2"_qs << u"Label11"_qs << u"Text2"_qs
+                               << u"获取第37页："_qs;
+        // The third tab's label keeps its text, and what is read keeps to it.
+        QTest::newRow("资源③") << 2 << u"Command20"_qs << u"Slider3"_qs << u"Label16"_qs << u"Text3"_qs
+                               << u"获取第1页："_qs;
+    }
+    void accessibleNamesFollowTheScreen() {
+        QFETCH(int, tab);
+        QFETCH(QString, next);
+        QFETCH(QString, slider);
+        QFETCH(QString, label);
+        QFETCH(QString, keyword);
+        QFETCH(QString, chosen);
+        Fixture f;
+        QVERIFY(f.open());
+        f.showTab(tab);
+        QCOMPARE(spoken(f.control(qPrintable(keyword), tab)), u"请输入您要搜索的资源："_qs);
+        QCOMPARE(spoken(f.control(qPrintable(slider), tab)), u"获取第1页："_qs);
+
+        f.control<QSlider>(qPrintable(slider), tab)->setValue(37);
+        QCOMPARE(f.control<QLabel>(qPrintable(label), tab)->text(), chosen);
+        QCOMPARE(spoken(f.control(qPrintable(label), tab)), chosen);
+        QCOMPARE(spoken(f.control(qPrintable(slider), tab)), chosen);
+
+        auto *button = f.control<QPushButton>(qPrintable(next), tab);
+        QCOMPARE(spoken(button), u"直接获取"_qs);
+        button->click();
+        QCOMPARE(button->text(), u"下一页"_qs);
+        QCOMPARE(spoken(button), u"下一页"_qs);
+        QVERIFY(f.waitIdle(tab));
+    }
+
+    void everyInputControlHasAName() {
+        Fixture f;
+        QVERIFY(f.open(false));
+        QStringList unnamed;
+        int controls = 0;
+        for (QWidget *widget : f.window->findChildren<QWidget *>()) {
+            // Qt's own parts of a control, and the menu bar's overflow button and menu, which
+            // appear only when its captions do not fit.
+            if (widget->objectName().startsWith(u"qt_") || qobject_cast<QMenuBar *>(widget->parentWidget()))
+                continue;
+            const bool takesInput = widget->focusPolicy() != Qt::NoFocus ||
+                                    qobject_cast<QAbstractButton *>(widget) ||
+                                    qobject_cast<QMenu *>(widget) || qobject_cast<QMenuBar *>(widget);
+            if (!takesInput)
+                continue;
+            ++controls;
+            if (spoken(widget).isEmpty())
+                unnamed.append(QString::fromLatin1(widget->metaObject()->className()) + u" " +
+                               widget->objectName());
+        }
+        QCOMPARE(unnamed, QStringList());
+        // Per tab: the list, five buttons, the slider, the keyword box, and (first two tabs) the
+        // button under the list; the log, two options, the tab bar and its arrows, two menus.
+        QCOMPARE(controls, 9 + 9 + 8 + 1 + 2 + 3 + 2);
+
+        // Controls without a label are read as what the screen shows them to be.
+        for (int tab = 0; tab < 3; ++tab)
+            QCOMPARE(spoken(f.view(tab)), (QStringList{u"资源①"_qs, u"资源②"_qs, u"资源③"_qs}[tab]));
+        QCOMPARE(spoken(f.window->log()), u"运行日志"_qs);
+        QCOMPARE(spoken(f.window->popupMenu()), u"程序菜单"_qs);
+        QCOMPARE(spoken(f.window->menuBar()), u"菜单栏"_qs);
+        auto *tabBar = f.control("SSTab1Tabs");
+        QCOMPARE(spoken(tabBar), u"资源①"_qs);
+        f.showTab(2);
+        QCOMPARE(spoken(tabBar), u"资源③"_qs);
     }
 
     void windowMenusAndStatusBar() {
