@@ -24,8 +24,12 @@ public:
         if (onMessage)
             onMessage(messages.last());
     }
-    QString saveFileName(QWidget *, const QString &title, const QString &filter) override {
-        dialogs.append(title + u"|" + filter);
+    // Records "title|filter", followed by "|append" for a file that is appended to.
+    QString saveFileName(QWidget *, const QString &title, const QString &filter, SaveMode mode) override {
+        QString asked = title + u"|" + filter;
+        if (mode == SaveMode::Append)
+            asked += u"|append";
+        dialogs.append(asked);
         return savePath;
     }
     void openUrl(const QUrl &url) override { opened.append(url); }

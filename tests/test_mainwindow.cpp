@@ -24,6 +24,16 @@
 
 using sandbox::Site;
 
+namespace {
+
+// What a screen reader announces for the control.
+QString spoken(QWidget *widget) {
+    QAccessibleInterface *accessible = QAccessible::queryAccessibleInterface(widget);
+    return accessible ? accessible->text(QAccessible::Name) : QString();
+}
+
+} // namespace
+
 class TestMainWindow final : public QObject {
     Q_OBJECT
 
@@ -217,6 +227,54 @@ private Q_SLOTS:
         }
     }
 
+    void accessibleNamesFollowTheScreen() {
+        Fixture f;
+        QVERIFY(f.open());
+        for (const char *keyword : {"Text1", "Text2", "Text3"})
+            QCOMPARE(spoken(f.control(keyword)), u"请输入您要搜索的资源："_qs);
+        f.control<QSlider>("Slider1")->setValue(37);
+        QCOMPARE(spoken(f.control("Label3")), u"获取第37页："_qs);
+        QCOMPARE(spoken(f.control("Slider1")), u"获取第37页："_qs);
+        QCOMPARE(spoken(f.control("Command2")), u"直接获取"_qs);
+        f.click("Command2");
+        QCOMPARE(spoken(f.control("Command2")), u"下一页"_qs);
+        QVERIFY(f.waitIdle(0));
+    }
+
+    void everyInputControlHasAName() {
+        Fixture f;
+        QVERIFY(f.open(false));
+        QStringList unnamed;
+        int controls = 0;
+        for (QWidget *widget : f.window->findChildren<QWidget *>()) {
+            // Qt's own parts of a control, and the menu bar's overflow button and menu, which
+            // appear only when its captions do not fit.
+            if (widget->objectName().startsWith(u"qt_") || qobject_cast<QMenuBar *>(widget->parentWidget()))
+                continue;
+            const bool takesInput = widget->focusPolicy() != Qt::NoFocus ||
+                                    qobject_cast<QAbstractButton *>(widget) ||
+                                    qobject_cast<QMenu *>(widget) || qobject_cast<QMenuBar *>(widget);
+            if (!takesInput)
+                continue;
+            ++controls;
+            if (spoken(widget).isEmpty())
+                unnamed.append(QString::fromLatin1(widget->metaObject()->className()) + u" " +
+                               widget->objectName());
+        }
+        QCOMPARE(unnamed, QStringList());
+        // Per tab: the list, five buttons, the slider, the keyword box, and (first two tabs) the
+        // button under the list; the log, two options, the tab bar and its arrows, two menus.
+        QCOMPARE(controls, 9 + 9 + 8 + 1 + 2 + 3 + 2);
+
+        // Controls without a label of their own are read as what the screen shows them to be.
+        const QStringList captions{u"资源①"_qs, u"资源②"_qs, u"资源③"_qs};
+        for (int tab = 0; tab < 3; ++tab)
+            QCOMPARE(spoken(f.view(tab)), captions[tab]);
+        QCOMPARE(spoken(f.window->log()), u"运行日志"_qs);
+        f.showTab(2);
+        QCOMPARE(spoken(f.control("SSTab1Tabs")), captions[2]);
+    }
+
     void windowMenusAndStatusBar() {
         Fixture f;
         QVERIFY(f.open(false));
@@ -406,7 +464,7 @@ private Q_SLOTS:
         f.fill(0, {u"A"_qs, u"B"_qs, u"C码"_qs});
         f.desktop.messages.clear();
         f.click("Command4"); // cancelled: nothing written, nothing shown
-        QCOMPARE(f.desktop.dialogs, QStringList{u"请选择要导出的路径|文本文件 (*.txt)"_qs});
+        QCOMPARE(f.desktop.dialogs, QStringList{u"请选择要导出的路径|文本文件 (*.txt)|append"_qs});
         QVERIFY(f.desktop.messages.isEmpty());
 
         QTemporaryDir dir;

@@ -13,6 +13,9 @@ int main(int argc, char *argv[]) {
         qputenv("QTWEBENGINE_DISABLE_SANDBOX", "1");
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Giftvane"));
+    // Launchers match the window to its installed entry, and so show the entry's icon; the
+    // window's own icon stays cleared.
+    QApplication::setDesktopFileName(QStringLiteral("io.github.giftvane.Giftvane"));
 
     SystemDesktop desktop;
     WebClient web;

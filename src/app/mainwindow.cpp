@@ -47,6 +47,7 @@ MainWindow::MainWindow(Services services, QWidget *parent)
     setCentralWidget(client);
     buildTabs(client);
     m_log = place(new QListWidget(client), "List1", twips(11280, 480, 3135, 7440));
+    m_log->setAccessibleName(QStringLiteral("运行日志")); // unlabelled on screen: named by what it is
     // Log lines carry titles from outside sites: the tooltip shows them as plain text.
     connect(m_log, &QListWidget::itemClicked, this,
             [this](QListWidgetItem *item) { m_log->setToolTip(Qt::convertFromPlainText(item->text())); });
@@ -78,7 +79,9 @@ void MainWindow::buildTabs(QWidget *client) {
     m_tabBar->setObjectName(QStringLiteral("SSTab1Tabs"));
     m_tabBar->setExpanding(true);
     m_tabBar->setDrawBase(false);
-    for (const QString &caption : {QStringLiteral("资源①"), QStringLiteral("资源②"), QStringLiteral("资源③")})
+    const QString captions[kTabCount] = {QStringLiteral("资源①"), QStringLiteral("资源②"),
+                                         QStringLiteral("资源③")};
+    for (const QString &caption : captions)
         m_tabBar->addTab(caption);
     m_tabBar->setGeometry(0, 0, m_tabControl->width(), 28);
     auto *frame = new QFrame(m_tabControl);
@@ -88,6 +91,8 @@ void MainWindow::buildTabs(QWidget *client) {
     for (int i = 0; i < kTabCount; ++i) {
         m_tabs[i] = new GiftTab(TabId(i), context, m_tabControl);
         m_tabs[i]->setGeometry(0, 0, m_tabControl->width(), m_tabControl->height());
+        // A list has no label of its own: it is read as the tab it is on (captions never change).
+        m_tabs[i]->view()->setAccessibleName(captions[i]);
         m_tabs[i]->setVisible(i == 0);
         wireTab(m_tabs[i]);
     }
@@ -199,8 +204,10 @@ void MainWindow::buildMenus() {
         connect(action, &QAction::triggered, this, item.action);
     }
 
+    menuBar()->setAccessibleName(QStringLiteral("菜单栏"));
     m_menu = new QMenu(QStringLiteral("程序菜单"), this);
     m_menu->setObjectName(QStringLiteral("menu"));
+    m_menu->setAccessibleName(m_menu->title());
     const Item popup[] = {
         {"jieshou", QStringLiteral("接收礼包"), [this] { receiveSelected(); }},
         {"fz", QStringLiteral("复制礼包"), [this] { currentTab()->copySelected(); }},

@@ -9,13 +9,18 @@ class QWidget;
 class Desktop {
 public:
     enum class Icon { Information, Warning, None };
+    // How the chosen file will be written. A file that is appended to keeps what it holds, so
+    // the dialog does not ask whether to replace it.
+    enum class SaveMode { Replace, Append };
 
     virtual ~Desktop() = default;
     // A modal message box with one OK button; returns when the user has closed it.
     virtual void message(QWidget *parent, Icon icon, const QString &title, const QString &text,
                          const QString &details = {}) = 0;
-    // The save dialog; an empty name means the user cancelled.
-    virtual QString saveFileName(QWidget *parent, const QString &title, const QString &filter) = 0;
+    // The save dialog; an empty name means the user cancelled. The filter is Qt's, such as
+    // "文本文件 (*.txt)"; the dialog shows the type's name only.
+    virtual QString saveFileName(QWidget *parent, const QString &title, const QString &filter,
+                                 SaveMode mode) = 0;
     // Opens the address in the user's browser, without waiting.
     virtual void openUrl(const QUrl &url) = 0;
     virtual void setClipboardText(const QString &text) = 0;

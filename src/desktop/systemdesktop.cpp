@@ -25,8 +25,13 @@ void SystemDesktop::message(QWidget *parent, Icon icon, const QString &title, co
     messageBox(parent, icon, title, text, details)->exec();
 }
 
-QString SystemDesktop::saveFileName(QWidget *parent, const QString &title, const QString &filter) {
-    return QFileDialog::getSaveFileName(parent, title, {}, filter);
+QString SystemDesktop::saveFileName(QWidget *parent, const QString &title, const QString &filter,
+                                    SaveMode mode) {
+    // The type box reads "文本文件", not "文本文件 (*.txt)"; the pattern still filters the list.
+    QFileDialog::Options options = QFileDialog::HideNameFilterDetails;
+    if (mode == SaveMode::Append)
+        options |= QFileDialog::DontConfirmOverwrite;
+    return QFileDialog::getSaveFileName(parent, title, {}, filter, nullptr, options);
 }
 
 void SystemDesktop::openUrl(const QUrl &url) {

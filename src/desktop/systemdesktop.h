@@ -18,7 +18,8 @@ public:
 
     void message(QWidget *parent, Icon icon, const QString &title, const QString &text,
                  const QString &details) override;
-    QString saveFileName(QWidget *parent, const QString &title, const QString &filter) override;
+    QString saveFileName(QWidget *parent, const QString &title, const QString &filter,
+                         SaveMode mode) override;
     void openUrl(const QUrl &url) override;
     void setClipboardText(const QString &text) override;
 };

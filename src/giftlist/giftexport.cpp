@@ -33,8 +33,9 @@ void exportList(Desktop &desktop, QWidget *parent, const GiftListModel &list) {
         desktop.information(parent, QStringLiteral("Corvane软件"), QStringLiteral("没有可导出的礼包码"));
         return;
     }
+    // The block is appended to the chosen file, never replaces it.
     const QString path = desktop.saveFileName(parent, QStringLiteral("请选择要导出的路径"),
-                                              QStringLiteral("文本文件 (*.txt)"));
+                                              QStringLiteral("文本文件 (*.txt)"), Desktop::SaveMode::Append);
     if (path.isEmpty())
         return;
     const QString failure = appendToFile(path, exportBlock(list));
