@@ -1,18 +1,25 @@
+#include "app/ledgerwindow.h"
 #include "giftlist/giftlistmodel.h"
 #include "ledger/ledger.h"
 #include "ledger/ledgercsv.h"
 #include "ledger/ledgermodel.h"
+#include "recordingdesktop.h"
 #include "warnings.h"
 
 #include <QAbstractItemModelTester>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QHeaderView>
+#include <QLabel>
+#include <QLineEdit>
 #include <QProcess>
+#include <QPushButton>
 #include <QSignalSpy>
 #include <QSqlDatabase>
 #include <QSqlQuery>
 #include <QStandardPaths>
+#include <QTableView>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -638,6 +645,76 @@ private Q_SLOTS:
         QFETCH(QByteArray, line);
         const QByteArray csv = ledgerCsv({u"h1"_qs, u"=h2"_qs}, {fields, {u"end"_qs}});
         QCOMPARE(csv, QByteArray("\xEF\xBB\xBFh1,'=h2\r\n" + line + "\r\nend\r\n"));
+    }
+
+    // --- the window ---------------------------------------------------------------------------
+
+    void windowSearchesAsYouTypeAndSorts() {
+        Files f;
+        auto ledger = f.opened();
+        ledger->recordHarvest({seen(u"KEY1"_qs, u"a"_qs, u"√"_qs), seen(u"KEY2"_qs, u"b"_qs, u"×"_qs),
+                               seen(u"OTHER"_qs, u"c"_qs)});
+        RecordingDesktop desktop;
+        LedgerWindow window(*ledger, desktop);
+        window.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&window));
+        QCOMPARE(window.windowTitle(), u"接收记录"_qs);
+        QCOMPARE(window.countsText(), u"已接收：0  已失效：1  待接收：2"_qs);
+        auto *search = window.findChild<QLineEdit *>(u"search"_qs);
+        QCOMPARE(window.findChild<QLabel *>(u"searchLabel"_qs)->buddy(), search);
+
+        QTest::keyClicks(search, u"key"_qs);
+        QCOMPARE(window.model().rowCount(), 3); // not yet: the search waits for typing to settle
+        QTRY_COMPARE(window.model().rowCount(), 2);
+
+        auto *view = window.findChild<QTableView *>(u"codes"_qs);
+        QHeaderView *header = view->horizontalHeader();
+        const QPoint codeHeader(header->sectionViewportPosition(LedgerModel::CodeColumn) + 5, 5);
+        QTest::mouseClick(header->viewport(), Qt::LeftButton, {}, codeHeader);
+        const QStringList first = codesOf(window.model());
+        QTest::mouseClick(header->viewport(), Qt::LeftButton, {}, codeHeader);
+        QCOMPARE(codesOf(window.model()), (QStringList{first.last(), first.first()}));
+        QCOMPARE(first.size(), 2);
+
+        ledger->recordReceive(u"KEY2"_qs, {}, ReceiveKind::Received, {});
+        QCOMPARE(window.countsText(), u"已接收：1  已失效：0  待接收：2"_qs);
+    }
+
+    void windowExportsTheShownRows_data() {
+        QTest::addColumn<QString>("file");
+        QTest::addColumn<QString>("message");
+        QTest::newRow("written") << u"codes.csv"_qs << u"Corvane系列软件|成功导出接收记录"_qs;
+        QTest::newRow("cannot write") << u"missing/codes.csv"_qs << u"Corvane软件|导出失败："_qs;
+        QTest::newRow("cancelled") << QString() << QString();
+    }
+    void windowExportsTheShownRows() {
+        QFETCH(QString, file);
+        QFETCH(QString, message);
+        Files f;
+        auto ledger = f.opened();
+        ledger->recordHarvest({seen(u"=CMD"_qs, u"x,y"_qs), seen(u"SKIP"_qs)});
+        RecordingDesktop desktop;
+        desktop.savePath = file.isEmpty() ? QString() : f.dir.filePath(file);
+        LedgerWindow window(*ledger, desktop);
+        QTest::keyClicks(window.findChild<QLineEdit *>(u"search"_qs), u"cmd"_qs);
+        // Clicked before the search has run: what is typed is what is exported.
+        window.findChild<QPushButton *>(u"export"_qs)->click();
+        QCOMPARE(desktop.dialogs, QStringList{u"导出接收记录|CSV 文件 (*.csv)"_qs});
+        QStringList shown;
+        for (const RecordingDesktop::Message &m : desktop.messages)
+            shown.append(m.title + u"|" + m.text);
+        QCOMPARE(shown.size(), message.isEmpty() ? 0 : 1);
+        if (message.isEmpty())
+            return;
+        QVERIFY2(shown.first().startsWith(message), qPrintable(shown.first()));
+        const bool written = message.contains(u"成功"_qs);
+        QCOMPARE(desktop.messages.first().icon,
+                 written ? Desktop::Icon::Information : Desktop::Icon::Warning);
+        QCOMPARE(shown.first().size() > message.size(), !written); // the system's reason follows
+        if (written)
+            QCOMPARE(contentOf(desktop.savePath),
+                     ledgerCsv(window.model().headers(), window.model().shownRows()));
+        QCOMPARE(window.model().shownRows().size(), 1);
     }
 };
 
