@@ -1,0 +1,46 @@
+#pragma once
+
+#include "ledger/ledgermodel.h"
+
+#include <QTimer>
+#include <QWidget>
+
+class Desktop;
+class Ledger;
+class QLabel;
+class QLineEdit;
+class QPushButton;
+class QTableView;
+
+// 接收记录: the ledger's codes with a search box, sortable columns, the counts of received,
+// void and pending codes, and export of the shown rows to CSV. Not modal.
+class LedgerWindow final : public QWidget {
+    Q_OBJECT
+    Q_DISABLE_COPY_MOVE(LedgerWindow)
+
+public:
+    // Typing settles this long before the search runs.
+    static constexpr int kSearchDelayMs = 150;
+
+    // The ledger and the desktop must outlive the window.
+    LedgerWindow(Ledger &ledger, Desktop &desktop, QWidget *parent = nullptr);
+
+    LedgerModel &model() { return m_model; }
+    QString countsText() const;
+
+    // The export command: asks for a file and writes the shown rows to it.
+    void exportCsv();
+
+private:
+    void search();
+    void showCounts();
+
+    Ledger &m_ledger;
+    Desktop &m_desktop;
+    LedgerModel m_model;
+    QLineEdit *m_search;
+    QTableView *m_view;
+    QLabel *m_counts;
+    QPushButton *m_export;
+    QTimer m_searchDelay;
+};

@@ -1,0 +1,143 @@
+#pragma once
+
+#include <QDateTime>
+#include <QHash>
+#include <QList>
+#include <QObject>
+#include <QString>
+#include <QStringList>
+#include <QVariant>
+
+#include <functional>
+#include <memory>
+#include <optional>
+
+class GiftListModel;
+class LedgerCheckpointer;
+class QSqlDatabase;
+class QSqlQuery;
+
+// What a harvest saw of one gift code.
+struct SeenCode {
+    QString code, title, size;
+    QString site;   // "listing" or "share"
+    QString tab;    // the tab's caption, such as "资源①"
+    QString source; // the page number or the keyword, as text
+    QString mark;   // "√", "×" or empty
+};
+
+// The rows of a harvested list as the ledger takes them; rows without a code are left out.
+QList<SeenCode> seenCodesOf(const GiftListModel &list, const QString &site, const QString &tab,
+                            const QString &source);
+
+// How one receive attempt ended. The numbers are stored in the file: never renumber them.
+enum class ReceiveKind { Received = 1, NotSignedIn = 2, MembersOnly = 3, UnderReview = 4, Failed = 5 };
+
+// The outcome as the ledger window names it.
+QString receiveKindText(ReceiveKind kind);
+
+struct ReceiveAttempt {
+    QDateTime at;
+    ReceiveKind kind;
+    QString marker;
+};
+
+// The fields of a code's row, in the order the ledger window shows them.
+enum class LedgerField { Code, Title, Size, Tab, Source, Mark, FirstSeen, LastSeen, Outcome, LastTried };
+
+struct LedgerRow {
+    QString code, title, size, site, tab, source, mark;
+    QDateTime firstSeen, lastSeen;
+    std::optional<ReceiveKind> lastKind; // empty when never tried
+    QDateTime lastTried;
+};
+
+// Which rows to read and in what order. The filter is a case-insensitive substring of the code
+// or the title, taken literally.
+struct LedgerView {
+    QString filter;
+    LedgerField sortBy = LedgerField::LastSeen;
+    Qt::SortOrder order = Qt::DescendingOrder;
+};
+
+// Every gift code seen and every receive attempt, kept across runs in one SQLite file. The
+// ledger never stops the program: when its file cannot be used it turns itself off, says why
+// once, and from then on every call does nothing and reads as empty. Used on the thread that
+// made it.
+class Ledger final : public QObject {
+    Q_OBJECT
+    Q_DISABLE_COPY_MOVE(Ledger)
+
+public:
+    struct Counts {
+        int received = 0, voided = 0, pending = 0;
+    };
+    using Clock = std::function<QDateTime()>;
+
+    static constexpr int kSchemaVersion = 2;
+    // Another program writing the same file holds it for a few milliseconds at a time; a lock
+    // held longer than this is not worth stalling the window for.
+    static constexpr int kBusyTimeoutMs = 200;
+
+    // Rows recorded between two checkpoints, about a thousand pages of log.
+    static constexpr int kCheckpointRows = 500;
+
+    explicit Ledger(const QString &path, QObject *parent = nullptr);
+    ~Ledger() override;
+
+    // ledger.sqlite in the user's data folder, which is created when missing.
+    static QString defaultPath();
+
+    // Opens the file, creating or upgrading its tables; emits turnedOff() when it cannot.
+    // Until opened the ledger is off, without a signal.
+    bool open();
+    bool isOn() const { return m_on; }
+    QString whyOff() const { return m_whyOff; }
+    QString path() const { return m_path; }
+    // The time stamped on what is recorded; the system clock unless replaced.
+    void setClock(Clock clock) { m_clock = std::move(clock); }
+
+    // One transaction for the whole harvest. A code seen again keeps its first sighting; an
+    // empty field never replaces a known one.
+    void recordHarvest(const QList<SeenCode> &rows);
+    // One transaction per attempt; a code not seen before is added with its title.
+    void recordReceive(const QString &code, const QString &title, ReceiveKind kind, const QString &marker);
+
+    // When each of the codes that has been received was last received.
+    QHash<QString, QDateTime> receivedAmong(const QStringList &codes) const;
+    Counts counts() const;
+    // Rows from offset on, at most limit of them (all when limit < 0).
+    QList<LedgerRow> rows(const LedgerView &view, int offset = 0, int limit = -1) const;
+    // Every attempt for the code, oldest first.
+    QList<ReceiveAttempt> attempts(const QString &code) const;
+
+Q_SIGNALS:
+    // Emitted once, by open() or by the first call that finds the file unusable.
+    void turnedOff(const QString &reason);
+    // Something was recorded.
+    void changed();
+
+private:
+    // Each returns why it failed, or empty; their statements have ended when they return.
+    QString openFile();
+    QString writeHarvest(const QList<SeenCode> &rows);
+    QString writeReceive(const QString &code, const QString &title, ReceiveKind kind, const QString &marker);
+    // Runs a read and hands each row to take; false when it failed.
+    bool select(const QString &sql, const QVariantList &values,
+                const std::function<void(const QSqlQuery &)> &take) const;
+
+    QSqlDatabase database() const;
+    // Reads are const to their callers, but a read that fails turns the ledger off as well.
+    void turnOff(const QString &reason) const;
+    qint64 now() const;
+    void written(int rows);
+
+    QString m_path;
+    QString m_connection; // one per ledger: several may be open in one process
+    Clock m_clock;
+    mutable bool m_on = false;
+    mutable bool m_gaveUp = false;
+    mutable QString m_whyOff;
+    std::unique_ptr<LedgerCheckpointer> m_checkpointer;
+    int m_unsynced = 0;
+};

@@ -1,0 +1,68 @@
+#pragma once
+
+#include "ledger/ledger.h"
+
+#include <QAbstractTableModel>
+#include <QList>
+#include <QStringList>
+#include <QTimer>
+
+// The ledger's codes as a table, filtered and sorted by the ledger's own queries and read a
+// batch at a time as the view scrolls, so that it opens at once over any number of codes.
+class LedgerModel final : public QAbstractTableModel {
+    Q_OBJECT
+    Q_DISABLE_COPY_MOVE(LedgerModel)
+
+public:
+    // The columns are the ledger's fields, in the same order.
+    enum Column {
+        CodeColumn = int(LedgerField::Code),
+        TitleColumn = int(LedgerField::Title),
+        SizeColumn = int(LedgerField::Size),
+        TabColumn = int(LedgerField::Tab),
+        SourceColumn = int(LedgerField::Source),
+        MarkColumn = int(LedgerField::Mark),
+        FirstSeenColumn = int(LedgerField::FirstSeen),
+        LastSeenColumn = int(LedgerField::LastSeen),
+        OutcomeColumn = int(LedgerField::Outcome),
+        LastTriedColumn = int(LedgerField::LastTried),
+        ColumnCount
+    };
+    static constexpr int kBatch = 256;
+
+    // The ledger must outlive the model.
+    explicit LedgerModel(Ledger &ledger, QObject *parent = nullptr);
+
+    int rowCount(const QModelIndex &parent = {}) const override;
+    int columnCount(const QModelIndex &parent = {}) const override;
+    QVariant data(const QModelIndex &index, int role) const override;
+    QVariant headerData(int section, Qt::Orientation orientation, int role) const override;
+    bool canFetchMore(const QModelIndex &parent) const override;
+    void fetchMore(const QModelIndex &parent) override;
+    void sort(int column, Qt::SortOrder order = Qt::AscendingOrder) override;
+
+    // Shows the codes whose code or title holds the text, regardless of case.
+    void setFilter(const QString &text);
+    QString filter() const { return m_view.filter; }
+    const LedgerView &view() const { return m_view; }
+    // Reads the rows again, as many batches as were read before; the ledger's changes come this way.
+    void refresh();
+
+    QStringList headers() const;
+    // Every row that matches the filter, in the shown order, as the view shows it: not only
+    // the rows read so far.
+    QList<QStringList> shownRows() const;
+
+    // The text of one field of a row, as shown.
+    static QString cellText(const LedgerRow &row, int column);
+
+private:
+    void reload(int atLeast);
+
+    Ledger &m_ledger;
+    LedgerView m_view;
+    QList<LedgerRow> m_rows;
+    bool m_more = false;
+    // A burst of records (a batch receive) reads the rows again once.
+    QTimer m_refresh;
+};
