@@ -2,6 +2,7 @@
 
 #include "app/mainwindow.h"
 #include "giftlist/giftlistmodel.h"
+#include "ledger/ledger.h"
 #include "recordingdesktop.h"
 #include "sandbox/sandbox.h"
 #include "standin.h"
@@ -21,6 +22,7 @@ struct Fixture {
     std::unique_ptr<sandbox::Sandbox> sites = std::make_unique<sandbox::Sandbox>(3);
     RecordingDesktop desktop;
     std::unique_ptr<WebClient> web = std::make_unique<WebClient>();
+    std::unique_ptr<Ledger> ledger; // none unless a test sets one
     std::unique_ptr<MainWindow> window;
     std::optional<QCoro::Task<>> startup;
     QTime now{9, 5, 3};
@@ -38,7 +40,8 @@ struct Fixture {
     bool open(bool started = true, int parallelism = HarvestRun::kDefaultParallelism) {
         if (!sites->start())
             return false;
-        Services services{&desktop, web.get(), addresses(), [this] { return now; }, parallelism};
+        Services services{&desktop,    web.get(),   addresses(), [this] { return now; },
+                          parallelism, ledger.get()};
         window = std::make_unique<MainWindow>(services);
         if (!started)
             return true;

@@ -37,6 +37,7 @@ struct Receive {
     QStringList statuses;
     QStringList log;
     QList<ReceiveOutcome> outcomes;
+    QStringList markers;
     int ends = 0;
 
     Receive() {
@@ -56,7 +57,10 @@ struct Receive {
                          [this](const QString &text) { statuses.append(text); });
         QObject::connect(flow, &ReceiveFlow::logLine, [this](const QString &line) { log.append(line); });
         QObject::connect(flow, &ReceiveFlow::attempted,
-                         [this](const GiftEntry &, ReceiveOutcome outcome) { outcomes.append(outcome); });
+                         [this](const GiftEntry &, ReceiveOutcome outcome, const QString &marker) {
+                             outcomes.append(outcome);
+                             markers.append(marker);
+                         });
         QObject::connect(flow, &ReceiveFlow::finished, [this] { ++ends; });
         return *flow;
     }
@@ -190,6 +194,20 @@ private Q_SLOTS:
         QCOMPARE(r.desktop.messages[0].title, u"Giftvane"_qs);
         QVERIFY(r.desktop.messages[0].text.contains(u"礼包码不存在"));
         QCOMPARE(r.statuses.last(), u"[资源5]礼包成功接收"_qs);
+        // What decided each outcome, for the ledger: the batch's shorter success marker.
+        QCOMPARE(r.markers, (QStringList{u"审核"_qs, QString(), QString(), u"成功"_qs}));
+    }
+
+    void batchPassesOverCodesReceivedBefore() {
+        Receive r;
+        r.signIn();
+        GiftEntry before = gift(u"资源2"_qs, u"gv1"_qs);
+        before.receivedAt = QDateTime::currentDateTime().addDays(-1);
+        r.make().receiveBatch({gift(u"资源1"_qs, u"gv0"_qs), before, gift(u"资源3"_qs, u"gv2"_qs)});
+        QVERIFY(r.finish());
+        QCOMPARE(r.sentCodes(), (QStringList{u"gv0"_qs, u"gv2"_qs}));
+        QCOMPARE(r.log, (QStringList{u"[成功][资源1]"_qs, u"[已接收过][资源2]"_qs, u"[成功][资源3]"_qs}));
+        QCOMPARE(r.outcomes.size(), 2);
     }
 
     void batchEndsWhenNotSignedInOrMembersOnly() {

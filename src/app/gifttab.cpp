@@ -5,6 +5,7 @@
 #include "giftlist/giftexport.h"
 #include "giftlist/giftlistmodel.h"
 #include "harvest/harvestrun.h"
+#include "ledger/ledger.h"
 #include "web/clouddisk.h"
 
 #include <QFrame>
@@ -269,13 +270,33 @@ void GiftTab::startRun(const RunRequest &page, bool lockTabControl) {
     connect(run, &HarvestRun::resolvingChanged, this, &GiftTab::resolvingChanged);
     connect(run, &HarvestRun::nothingFound, this,
             [this] { info(QStringLiteral("抱歉!未找到相关资源!"), QStringLiteral("Corvane软件")); });
+    m_seen.clear();
+    connect(run, &HarvestRun::rowResolved, this,
+            [this, request](const GiftEntry &row, bool markKnown) { resolved(request, row, markKnown); });
     connect(run, &HarvestRun::finished, this,
             [this, run](HarvestRun::End end) { runEnded(run, end == HarvestRun::End::Complete); });
     m_run = run;
     run->start();
 }
 
+void GiftTab::resolved(const RunRequest &request, const GiftEntry &row, bool markKnown) {
+    if (!m_context.ledger || row.code.isEmpty())
+        return;
+    const bool search = request.kind == RunKind::ListingSearch || request.kind == RunKind::ShareSearch;
+    const bool share = request.kind == RunKind::SharePage || request.kind == RunKind::ShareSearch;
+    // A gift page that could not be read leaves the code's validity unknown to the ledger.
+    m_seen.append({row.code, row.title, row.size, share ? u"share"_qs : u"listing"_qs, tabCaption(m_id),
+                   search ? request.keyword : QString::number(request.page),
+                   markKnown ? row.mark : QString()});
+    const QHash<QString, QDateTime> received = m_context.ledger->receivedAmong({row.code});
+    if (const int at = m_model->rowOf(row.id); at >= 0 && received.contains(row.code))
+        m_model->setReceivedAt(at, received.value(row.code));
+}
+
 void GiftTab::runEnded(HarvestRun *run, bool complete) {
+    if (m_context.ledger && !m_seen.isEmpty())
+        m_context.ledger->recordHarvest(m_seen); // one transaction for the run
+    m_seen.clear();
     const RunLocks locks = runLocks(run->request().kind, m_id);
     setControlsEnabled(locks.enabledAtAnyEnd, true);
     if (complete)
@@ -341,6 +362,13 @@ void GiftTab::openSelected() {
     }
     m_context.desktop.openUrl(
         QUrl(clouddisk::giftPageAddress(m_context.sites.cloudDisk, entry.code), QUrl::TolerantMode));
+}
+
+void GiftTab::markReceived(const QString &code, const QDateTime &when) {
+    for (int row = 0; row < m_model->rowCount(); ++row) {
+        if (!code.isEmpty() && m_model->entry(row).code == code)
+            m_model->setReceivedAt(row, when);
+    }
 }
 
 void GiftTab::exportList() {

@@ -4,12 +4,15 @@
 #include "giftlist/giftentry.h"
 #include "web/sites.h"
 
+#include <QList>
 #include <QPointer>
 #include <QWidget>
 
 class Desktop;
 class GiftListModel;
 class HarvestRun;
+class Ledger;
+struct SeenCode;
 class QLabel;
 class QLineEdit;
 class QProgressBar;
@@ -29,6 +32,7 @@ struct TabContext {
     Desktop &desktop;
     QWidget *tabControl; // SSTab1: the "直接获取" buttons lock it, runs give it back
     int parallelism;
+    Ledger *ledger; // what was seen and received before; none in some tests
 };
 
 // One tab of the main window: its gift list, its page chooser and harvest buttons, its search
@@ -60,6 +64,8 @@ public:
     void openSelected();
     void hideSelectedRow();
     void exportList();
+    // The code has just been received: its rows say so.
+    void markReceived(const QString &code, const QDateTime &when);
 
 Q_SIGNALS:
     void statusText(const QString &text);
@@ -91,6 +97,7 @@ private:
     RunKind pageRunKind() const;
     void startRun(const RunRequest &request, bool lockTabControl);
     void runEnded(HarvestRun *run, bool complete);
+    void resolved(const RunRequest &request, const GiftEntry &row, bool markKnown);
     void setControlsEnabled(TabControls controls, bool enabled);
     int selectedRow() const;
 
@@ -98,6 +105,7 @@ private:
     TabContext m_context;
     GiftListModel *m_model;
     QPointer<HarvestRun> m_run;
+    QList<SeenCode> m_seen; // the run's rows for the ledger, recorded at once when it ends
     int m_page;
 
     QTreeView *m_list = nullptr;

@@ -101,9 +101,8 @@ void LedgerWindow::exportCsv() {
     // What is typed is what is exported, even if the search has not caught up yet.
     if (m_searchDelay.isActive())
         search();
-    const QString path =
-        m_desktop.saveFileName(this, QStringLiteral("导出接收记录"), QStringLiteral("CSV 文件 (*.csv)"),
-                               Desktop::SaveMode::Replace);
+    const QString path = m_desktop.saveFileName(
+        this, QStringLiteral("导出接收记录"), QStringLiteral("CSV 文件 (*.csv)"), Desktop::SaveMode::Replace);
     if (path.isEmpty())
         return;
     const QString failure = writeFile(path, ledgerCsv(m_model.headers(), m_model.shownRows()));

@@ -1,5 +1,6 @@
 #include "app/mainwindow.h"
 #include "desktop/systemdesktop.h"
+#include "ledger/ledger.h"
 #include "web/sites.h"
 #include "web/webclient.h"
 
@@ -19,9 +20,13 @@ int main(int argc, char *argv[]) {
 
     SystemDesktop desktop;
     WebClient web;
+    Ledger ledger(Ledger::defaultPath());
     int status = 0;
     {
-        MainWindow window({&desktop, &web, SiteAddresses::fromEnvironment()});
+        Services services{&desktop, &web, SiteAddresses::fromEnvironment()};
+        services.ledger = &ledger;
+        MainWindow window(services);
+        ledger.open(); // after the window, whose log says so when the ledger cannot be used
         QObject::connect(
             &window, &MainWindow::programEnd, &app, [] { QCoreApplication::exit(0); }, Qt::QueuedConnection);
         auto startup = window.start();

@@ -1,9 +1,13 @@
 #include "app/mainwindow.h"
 
 #include "app/controls.h"
+#include "app/ledgerwindow.h"
+#include "app/remembered.h"
+#include "app/selectionbar.h"
 #include "app/updatecheck.h"
 #include "desktop/desktop.h"
 #include "giftlist/giftlistmodel.h"
+#include "ledger/ledger.h"
 #include "receive/receiveflow.h"
 #include "receive/signinwindow.h"
 #include "version.h"
@@ -53,9 +57,19 @@ MainWindow::MainWindow(Services services, QWidget *parent)
             [this](QListWidgetItem *item) { m_log->setToolTip(Qt::convertFromPlainText(item->text())); });
     connect(m_log, &QListWidget::itemDoubleClicked, this,
             [this](QListWidgetItem *item) { info(item->text()); });
-    buildSelectionBar(client);
+    // The selection bar lies above the tab control.
+    m_selectionBar = new SelectionBar(client);
+    m_selectionBar->setGeometry(twips(7680, 1080, 2655, 1575));
+    m_selectionBar->setList(&currentTab()->list());
+    m_selectionBar->raise();
+    connect(m_selectionBar, &SelectionBar::statusText, this, &MainWindow::setStatusText);
     buildStatusBar(client);
     buildMenus();
+
+    if (Ledger *ledger = m_services.ledger) {
+        connect(ledger, &Ledger::turnedOff, this,
+                [this](const QString &why) { AppendLogLine(u"接收记录不可用,本次不作记录：" + why); });
+    }
 
     // Start-up up to showing the window.
     setWindowIcon(QIcon());
@@ -87,7 +101,8 @@ void MainWindow::buildTabs(QWidget *client) {
     auto *frame = new QFrame(m_tabControl);
     frame->setFrameShape(QFrame::StyledPanel);
     frame->setGeometry(0, 27, m_tabControl->width(), m_tabControl->height() - 27);
-    const TabContext context{m_web, m_services.sites, m_desktop, m_tabControl, m_services.parallelism};
+    const TabContext context{m_web,        m_services.sites,       m_desktop,
+                             m_tabControl, m_services.parallelism, m_services.ledger};
     for (int i = 0; i < kTabCount; ++i) {
         m_tabs[i] = new GiftTab(TabId(i), context, m_tabControl);
         m_tabs[i]->setGeometry(0, 0, m_tabControl->width(), m_tabControl->height());
@@ -102,6 +117,7 @@ void MainWindow::buildTabs(QWidget *client) {
             m_tabs[i]->setVisible(i == current);
         m_tabBar->raise();
         m_currentTab = current;
+        m_selectionBar->setList(&currentTab()->list());
         setStatusText(m_tabBar->tabText(current));
     });
 }
@@ -109,7 +125,7 @@ void MainWindow::buildTabs(QWidget *client) {
 void MainWindow::wireTab(GiftTab *tab) {
     connect(tab, &GiftTab::statusText, this, &MainWindow::setStatusText);
     connect(tab, &GiftTab::logLine, this, &MainWindow::AppendLogLine);
-    connect(tab, &GiftTab::checkToggled, this, &MainWindow::updateCheckCount);
+    connect(tab, &GiftTab::checkToggled, this, [this] { m_selectionBar->recount(); });
     connect(tab, &GiftTab::menuRequested, this, &MainWindow::showPopupMenu);
     connect(tab, &GiftTab::signInRequested, this, [this] { openSignIn(true); });
     connect(tab, &GiftTab::receiveRequested, this, [this](bool onRow) {
@@ -120,38 +136,6 @@ void MainWindow::wireTab(GiftTab *tab) {
         else
             startReceive([](ReceiveFlow &flow) { flow.receiveOne(GiftEntry{}); });
     });
-}
-
-void MainWindow::buildSelectionBar(QWidget *client) {
-    // The selection bar lies above the tab control.
-    auto *bar = place(new QFrame(client), "mee", twips(7680, 1080, 2655, 1575));
-    bar->setFrameShape(QFrame::Panel);
-    bar->setAutoFillBackground(true);
-    m_selectionBar = bar;
-    m_selectionLabel = place(new QLabel(QStringLiteral("当前已选择：NONE个礼包"), bar), "Label4",
-                             twips(120, 150, 2415, 375));
-    m_options[0] =
-        place(new QRadioButton(QStringLiteral("全选"), bar), "Option3", twips(120, 840, 1095, 495));
-    m_options[1] =
-        place(new QRadioButton(QStringLiteral("取消"), bar), "Option3", twips(1320, 840, 1095, 495));
-    for (int i = 0; i < 2; ++i)
-        m_options[i]->setProperty("index", i);
-    connect(m_options[0], &QRadioButton::clicked, this, [this] {
-        GiftListModel &list = currentTab()->list();
-        list.setAllChecked(true);
-        const QString text = u"当前已选择：" + QString::number(list.rowCount()) + u"个礼包";
-        m_selectionLabel->setText(text);
-        setStatusText(text);
-    });
-    connect(m_options[1], &QRadioButton::clicked, this, [this] {
-        currentTab()->list().setAllChecked(false);
-        m_options[1]->setAutoExclusive(false);
-        m_options[1]->setChecked(false);
-        m_options[1]->setAutoExclusive(true);
-        m_selectionBar->hide();
-    });
-    bar->hide();
-    bar->raise();
 }
 
 void MainWindow::buildStatusBar(QWidget *client) {
@@ -188,6 +172,7 @@ void MainWindow::buildMenus() {
              info(QStringLiteral("请使用移动端app进行扫描登录"), kShortTitle);
              openSignIn(false);
          }},
+        {"jsjl", QStringLiteral("接收记录"), [this] { openLedger(); }},
         {"sj", QStringLiteral("软件说明"),
          [this] {
              info(QStringLiteral("本程序仅做采集整理服务，内容均为网友提供，\r\n\r\n"
@@ -298,19 +283,6 @@ void MainWindow::closeEvent(QCloseEvent *event) {
     Q_EMIT programEnd();
 }
 
-void MainWindow::updateCheckCount() {
-    const int count = currentTab()->list().CheckedCount();
-    if (count != 0) {
-        m_selectionBar->show();
-        const QString text = u"当前已选择：" + QString::number(count) + u"个礼包";
-        m_selectionLabel->setText(text);
-        setStatusText(text);
-    } else {
-        m_selectionBar->hide();
-        setStatusText(QStringLiteral("已取消全部礼包"));
-    }
-}
-
 void MainWindow::showPopupMenu(const QPoint &globalPos) {
     if (ListingIdle())
         m_menu->popup(globalPos);
@@ -328,12 +300,33 @@ void MainWindow::openSignIn(bool modal) {
     m_signIn->open(modal);
 }
 
+void MainWindow::openLedger() {
+    Ledger *ledger = m_services.ledger;
+    if (!ledger || !ledger->isOn()) {
+        info(u"接收记录不可用：" + (ledger ? ledger->whyOff() : QString()), kShortTitle);
+        return;
+    }
+    if (!m_ledgerWindow)
+        m_ledgerWindow = new LedgerWindow(*ledger, m_desktop, this);
+    m_ledgerWindow->show();
+    m_ledgerWindow->raise();
+    m_ledgerWindow->activateWindow();
+}
+
 void MainWindow::startReceive(const std::function<void(ReceiveFlow &)> &start) {
     if (m_receive)
         return; // one receive at a time; its dialog keeps the window's commands away meanwhile
     auto *flow = new ReceiveFlow({m_web, m_services.sites.cloudDisk, m_desktop}, this);
     connect(flow, &ReceiveFlow::statusText, this, &MainWindow::setStatusText);
     connect(flow, &ReceiveFlow::logLine, this, &MainWindow::AppendLogLine);
+    connect(flow, &ReceiveFlow::attempted, this,
+            [this](const GiftEntry &gift, ReceiveOutcome outcome, const QString &marker) {
+                recordAttempt(m_services.ledger, gift, outcome, marker);
+                if (outcome == ReceiveOutcome::Received) {
+                    for (GiftTab *tab : m_tabs)
+                        tab->markReceived(gift.code, QDateTime::currentDateTimeUtc());
+                }
+            });
     m_receive = flow;
     connect(flow, &ReceiveFlow::finished, this, [this] { m_receive = nullptr; });
     start(*flow);
@@ -344,5 +337,7 @@ void MainWindow::receiveSelected() {
 }
 
 void MainWindow::receiveChecked() {
-    startReceive([this](ReceiveFlow &flow) { flow.receiveBatch(currentTab()->list().entries()); });
+    // The ledger knows best which codes were received, on this run or an earlier one.
+    const QList<GiftEntry> rows = withReceivedTimes(m_services.ledger, currentTab()->list().entries());
+    startReceive([rows](ReceiveFlow &flow) { flow.receiveBatch(rows); });
 }

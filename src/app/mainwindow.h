@@ -2,6 +2,7 @@
 
 #include "app/gifttab.h"
 #include "harvest/harvestrun.h"
+#include "receive/receive.h"
 #include "web/requestscope.h"
 #include "web/sites.h"
 
@@ -15,13 +16,15 @@
 #include <qcoro/qcorotask.h>
 
 class Desktop;
+class Ledger;
+class LedgerWindow;
 class QLabel;
 class QListWidget;
 class QMenu;
-class QRadioButton;
 class QTabBar;
 class QTimer;
 class ReceiveFlow;
+class SelectionBar;
 class SignInWindow;
 class WebClient;
 
@@ -32,6 +35,7 @@ struct Services {
     SiteAddresses sites;
     std::function<QTime()> clock = [] { return QTime::currentTime(); };
     int parallelism = HarvestRun::kDefaultParallelism;
+    Ledger *ledger = nullptr; // opened by the caller; it may turn itself off
 };
 
 // Form1: the chrome around the three tabs (menus, status bar, activity log, clock, tab bar,
@@ -66,6 +70,7 @@ public:
     void receiveSelected();
     void receiveChecked();
     void openSignIn(bool modal);
+    void openLedger();
     void showPopupMenu(const QPoint &globalPos);
 
 Q_SIGNALS:
@@ -78,12 +83,10 @@ protected:
 
 private:
     void buildTabs(QWidget *client);
-    void buildSelectionBar(QWidget *client);
     void buildStatusBar(QWidget *client);
     void buildMenus();
     void wireTab(GiftTab *tab);
     void info(const QString &text, const QString &title = QStringLiteral("Corvane系列软件"));
-    void updateCheckCount();
     void startReceive(const std::function<void(ReceiveFlow &)> &start);
 
     Services m_services;
@@ -95,13 +98,12 @@ private:
     QTabBar *m_tabBar = nullptr;
     QListWidget *m_log = nullptr;
     std::array<QLabel *, 4> m_panels{};
-    QWidget *m_selectionBar = nullptr;
-    QLabel *m_selectionLabel = nullptr;
-    std::array<QRadioButton *, 2> m_options{};
+    SelectionBar *m_selectionBar = nullptr;
     QMenu *m_menu = nullptr;
     QTimer *m_clock = nullptr;
     QPointer<SignInWindow> m_signIn;
     QPointer<ReceiveFlow> m_receive;
+    QPointer<LedgerWindow> m_ledgerWindow;
     int m_currentTab = 0;
     bool m_startupDone = false;
 };

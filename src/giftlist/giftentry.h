@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QDateTime>
 #include <QString>
 #include <QtGlobal>
 
@@ -13,4 +14,5 @@ struct GiftEntry {
     QString key;  // lookup key: detail path or resource id (hidden column)
     QString mark; // validity mark "√" / "×" (hidden column)
     bool checked = false;
+    QDateTime receivedAt; // when this code was received before, as far as the program knows
 };

@@ -1,5 +1,7 @@
 #include "giftlist/giftlistmodel.h"
 
+#include <QColor>
+
 const GiftListModel::ColumnSpec GiftListModel::kColumns[ColumnCount] = {
     {"bh", u"编号", 67, Qt::AlignLeft | Qt::AlignVCenter},
     {"mc", u"名称", 367, Qt::AlignLeft | Qt::AlignVCenter},
@@ -28,6 +30,12 @@ QVariant GiftListModel::data(const QModelIndex &index, int role) const {
         return row.checked ? Qt::Checked : Qt::Unchecked;
     if (role == Qt::TextAlignmentRole)
         return QVariant::fromValue(kColumns[index.column()].alignment);
+    // A code received before is drawn greyed, and says when.
+    if (row.receivedAt.isValid() && role == Qt::ForegroundRole)
+        return QColor(Qt::gray);
+    if (row.receivedAt.isValid() && role == Qt::ToolTipRole)
+        return QString(u"已于" + row.receivedAt.toLocalTime().toString(QStringLiteral("yyyy-MM-dd HH:mm")) +
+                       u"接收过");
     if (role != Qt::DisplayRole && role != Qt::EditRole)
         return {};
     switch (static_cast<Column>(index.column())) {
@@ -82,7 +90,7 @@ Qt::ItemFlags GiftListModel::flags(const QModelIndex &index) const {
 int GiftListModel::AppendGiftRow(const QString &title, const QString &size, const QString &key) {
     const int row = static_cast<int>(m_rows.size());
     beginInsertRows({}, row, row);
-    m_rows.append(GiftEntry{++m_lastId, QString::number(row + 1), title, size, {}, key, {}, false});
+    m_rows.append(GiftEntry{++m_lastId, QString::number(row + 1), title, size, {}, key, {}, false, {}});
     endInsertRows();
     Q_EMIT rowAppended(row);
     return row;
@@ -112,6 +120,12 @@ void GiftListModel::setCode(int row, const QString &code) {
 void GiftListModel::setMark(int row, const QString &mark) {
     m_rows[row].mark = mark;
     changed(row, MarkColumn);
+}
+
+void GiftListModel::setReceivedAt(int row, const QDateTime &when) {
+    m_rows[row].receivedAt = when;
+    if (!m_rows.isEmpty())
+        Q_EMIT dataChanged(index(row, 0), index(row, ColumnCount - 1), {Qt::ForegroundRole, Qt::ToolTipRole});
 }
 
 void GiftListModel::setChecked(int row, bool checked) {

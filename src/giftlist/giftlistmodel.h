@@ -42,6 +42,7 @@ public:
     void setCode(int row, const QString &code);
     void setMark(int row, const QString &mark);
     void setChecked(int row, bool checked);
+    void setReceivedAt(int row, const QDateTime &when);
     // Sets or clears every row's check box, from the last row to the first.
     void setAllChecked(bool checked);
     void removeRowAt(int row);

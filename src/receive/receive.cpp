@@ -16,6 +16,23 @@ ReceiveOutcome ClassifyReceiveReply(QStringView reply, QStringView successMarker
     return ReceiveOutcome::Failed;
 }
 
+QString MarkerOf(ReceiveOutcome outcome, QStringView successMarker) {
+    using namespace clouddisk;
+    switch (outcome) {
+    case ReceiveOutcome::NotSignedIn:
+        return kNotSignedInMarker.toString();
+    case ReceiveOutcome::Received:
+        return successMarker.toString();
+    case ReceiveOutcome::MembersOnly:
+        return kMembersOnlyMarker.toString();
+    case ReceiveOutcome::UnderReview:
+        return kUnderReviewMarker.toString();
+    case ReceiveOutcome::Failed:
+        break;
+    }
+    return {};
+}
+
 QCoro::Task<QString> PostGiftCode(WebClient &web, QString cloudDiskHost, QString code, RequestScope *scope) {
     const Fetched reply = co_await web.PostFormSync(clouddisk::receiveAddress(cloudDiskHost),
                                                     clouddisk::receiveBody(code), scope);

@@ -13,6 +13,8 @@ enum class ReceiveOutcome { NotSignedIn, Received, MembersOnly, UnderReview, Fai
 
 // Reads a receive reply by ordered substring tests; the first that occurs decides.
 ReceiveOutcome ClassifyReceiveReply(QStringView reply, QStringView successMarker);
+// The marker whose test decided the outcome; empty for a failure, which none decides.
+QString MarkerOf(ReceiveOutcome outcome, QStringView successMarker);
 
 // Posts one gift code to the cloud disk's receive endpoint; empty text when the request fails
 // (no connection, time-out, a reply too large or sent on to another host).

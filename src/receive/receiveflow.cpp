@@ -125,7 +125,7 @@ QCoro::Task<> ReceiveFlow::single(GiftEntry gift) {
     delete m_dialog.data();
 
     const ReceiveOutcome outcome = ClassifyReceiveReply(reply, clouddisk::kReceivedMarker);
-    Q_EMIT attempted(gift, outcome);
+    Q_EMIT attempted(gift, outcome, MarkerOf(outcome, clouddisk::kReceivedMarker));
     switch (outcome) {
     case ReceiveOutcome::NotSignedIn:
         info(kNotSignedIn.toString());
@@ -161,13 +161,19 @@ QCoro::Task<> ReceiveFlow::batch(QList<GiftEntry> rows) {
     openDialog(QStringLiteral("正在批量接收礼包.."), int(rows.size()), true);
     for (qsizetype i = 0; i < rows.size() && !m_stopRequested; ++i) {
         const GiftEntry &row = rows[i];
+        if (row.receivedAt.isValid()) {
+            // Posting a code received before only fails again.
+            Q_EMIT logLine(u"[已接收过][" + row.title + u"]");
+            m_dialog->setRowsDone(int(i + 1));
+            continue;
+        }
         const QString reply = co_await post(row.code);
         if (m_cancelled)
             co_return end();
         m_dialog->setRowsDone(int(i + 1));
 
         const ReceiveOutcome outcome = ClassifyReceiveReply(reply, clouddisk::kBatchReceivedMarker);
-        Q_EMIT attempted(row, outcome);
+        Q_EMIT attempted(row, outcome, MarkerOf(outcome, clouddisk::kBatchReceivedMarker));
         const QString name = u"[" + row.title + u"]";
         if (outcome == ReceiveOutcome::NotSignedIn) {
             Q_EMIT statusText(kNotSignedIn.toString());

@@ -43,6 +43,7 @@ public:
     // Receives the selected row (an empty entry when none is selected).
     void receiveOne(const GiftEntry &selected);
     // Receives the ticked rows of a list, in list order; the rows are taken as they are now.
+    // A row whose code was received before is passed over: nothing is posted for it.
     void receiveBatch(const QList<GiftEntry> &rows);
     void cancel();
 
@@ -55,8 +56,8 @@ public:
 Q_SIGNALS:
     void statusText(const QString &text);
     void logLine(const QString &message);
-    // One post was answered (or failed) and read.
-    void attempted(const GiftEntry &gift, ReceiveOutcome outcome);
+    // One post was answered (or failed) and read; the marker that decided it.
+    void attempted(const GiftEntry &gift, ReceiveOutcome outcome, const QString &marker);
     // The flow has ended by itself (not after cancel()).
     void finished();
 

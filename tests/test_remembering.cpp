@@ -1,0 +1,131 @@
+#include "app/ledgerwindow.h"
+#include "fixture.h"
+
+#include <QAction>
+#include <QFile>
+#include <QListWidget>
+#include <QMenuBar>
+#include <QProcess>
+#include <QTemporaryDir>
+
+using sandbox::Request;
+using sandbox::Site;
+
+// The window with the gift ledger: what was received before is shown and passed over, and
+// what is seen and received is remembered; a ledger that cannot be used stops nothing.
+class TestRemembering final : public QObject {
+    Q_OBJECT
+
+    QTemporaryDir m_dir;
+
+    static QStringList sentCodes(const Fixture &f) {
+        QStringList out;
+        for (const Request &request : f.sites->requests(Site::CloudDisk)) {
+            if (request.method == "POST")
+                out.append(QString::fromUtf8(request.body.mid(int(qstrlen("referer=&gift_code=")))));
+        }
+        return out;
+    }
+    static void signIn(Fixture &f) {
+        bool done = false;
+        auto task = [](WebClient *web, QString url, bool *flag) -> QCoro::Task<> {
+            co_await web->FetchPageText(url);
+            *flag = true;
+        }(f.web.get(), f.sites->address(Site::CloudDisk) + u"/login/scan", &done);
+        QVERIFY(runUntil([&] { return done; }));
+    }
+    QString lastLog(const Fixture &f) const {
+        return f.window->log()->item(f.window->log()->count() - 1)->text().section(u']', 1);
+    }
+
+private Q_SLOTS:
+    void init() { failOnWarnings(); }
+
+    void receivedCodesAreGreyedPassedOverAndRemembered() {
+        const QString path = m_dir.filePath(u"ledger.sqlite"_qs);
+        Fixture f;
+        f.ledger = std::make_unique<Ledger>(path);
+        QVERIFY(f.ledger->open());
+        const QString before = f.sites->codeFor(100101);
+        f.ledger->recordReceive(before, u"昨天"_qs, ReceiveKind::Received, u"成功"_qs);
+        QVERIFY(f.open());
+        f.click("Command8");
+        QVERIFY(f.waitIdle(0));
+        const GiftListModel &list = f.list(0);
+        for (int row = 0; row < 3; ++row) {
+            const QModelIndex at = list.index(row, GiftListModel::TitleColumn);
+            QCOMPARE(at.data(Qt::ToolTipRole).toString().contains(u"接收过"), row == 1);
+            QCOMPARE(at.data(Qt::ForegroundRole).isValid(), row == 1);
+        }
+        // The harvest is remembered as one run's rows.
+        QCOMPARE(f.ledger->counts().pending + f.ledger->counts().voided + f.ledger->counts().received, 20);
+
+        signIn(f);
+        for (int row = 0; row < 3; ++row)
+            f.list(0).setChecked(row, true);
+        f.window->receiveChecked();
+        QVERIFY(runUntil([&] { return !f.window->isReceiving(); }));
+        QCOMPARE(sentCodes(f), (QStringList{f.sites->codeFor(100100), f.sites->codeFor(100102)}));
+        QVERIFY(f.window->log()
+                    ->findItems(u"[已接收过][" + list.entry(1).title + u"]", Qt::MatchEndsWith)
+                    .size() == 1);
+        for (const int id : {100100, 100102})
+            QCOMPARE(f.ledger->attempts(f.sites->codeFor(id)).size(), 1);
+    }
+
+    void aLedgerThatCannotBeUsedStopsNothing_data() {
+        QTest::addColumn<bool>("locked");
+        QTest::newRow("corrupt") << false;
+        QTest::newRow("locked by another program") << true;
+    }
+    void aLedgerThatCannotBeUsedStopsNothing() {
+        QFETCH(bool, locked);
+        const QString path = m_dir.filePath(locked ? u"locked.sqlite"_qs : u"corrupt.sqlite"_qs);
+        QProcess holder;
+        if (locked) {
+            Ledger first(path);
+            QVERIFY(first.open());
+            holder.start(QStringLiteral(LEDGER_WRITER), {u"lock"_qs, path});
+            QVERIFY(holder.waitForReadyRead(scaled(5000)));
+        } else {
+            QFile file(path);
+            QVERIFY(file.open(QIODevice::WriteOnly));
+            file.write(QByteArray(4096, 'x'));
+        }
+        Fixture f;
+        f.ledger = std::make_unique<Ledger>(path);
+        QVERIFY(f.open(false));
+        QVERIFY(!f.ledger->open());
+        QVERIFY(lastLog(f).startsWith(u"接收记录不可用,本次不作记录："));
+        QSignalSpy done(f.window.get(), &MainWindow::startupFinished);
+        f.startup.emplace(f.window->start());
+        QVERIFY(done.wait(scaled(5000)));
+        f.click("Command8");
+        QVERIFY(f.waitIdle(0));
+        QCOMPARE(f.list(0).entry(19).code, f.sites->codeFor(100119));
+        f.window->findChild<QAction *>(u"jsjl"_qs)->trigger();
+        QVERIFY(f.desktop.texts().last().startsWith(u"接收记录不可用："));
+        if (locked) {
+            holder.kill();
+            holder.waitForFinished();
+        }
+    }
+
+    void theMenuOpensTheLedgerWindow() {
+        Fixture f;
+        f.ledger = std::make_unique<Ledger>(m_dir.filePath(u"menu.sqlite"_qs));
+        QVERIFY(f.ledger->open());
+        QVERIFY(f.open());
+        QStringList bar;
+        for (QAction *action : f.window->menuBar()->actions())
+            bar.append(action->text());
+        QCOMPARE(bar.mid(0, 2), (QStringList{u"登录115"_qs, u"接收记录"_qs}));
+        f.window->findChild<QAction *>(u"jsjl"_qs)->trigger();
+        f.window->findChild<QAction *>(u"jsjl"_qs)->trigger();
+        QCOMPARE(f.window->findChildren<LedgerWindow *>().size(), 1);
+        QVERIFY(f.window->findChild<LedgerWindow *>()->isVisible());
+    }
+};
+
+QTEST_MAIN(TestRemembering)
+#include "test_remembering.moc"
