@@ -2,6 +2,9 @@
 
 #include "sandbox/sandbox.h"
 #include "web/sites.h"
+#include "web/webclient.h"
+
+#include <qcoro/qcorotask.h>
 
 #include <QCoreApplication>
 #include <QEventLoop>
@@ -47,6 +50,28 @@ inline QStringList targets(const QList<sandbox::Request> &requests) {
     for (const sandbox::Request &request : requests)
         out.append(QString::fromUtf8(request.target));
     return out;
+}
+
+// The gift codes of the receive posts the cloud disk saw, in order.
+inline QStringList sentCodes(const sandbox::Sandbox &sites) {
+    QStringList out;
+    for (const sandbox::Request &request : sites.requests(sandbox::Site::CloudDisk)) {
+        if (request.method == "POST")
+            out.append(QString::fromUtf8(
+                QByteArray::fromPercentEncoding(request.body.mid(int(qstrlen("referer=&gift_code="))))));
+    }
+    return out;
+}
+
+// Signs in at the stand-in cloud disk with the client's cookie jar, as a scan in the browser
+// would; true once the session cookie is set.
+inline bool signIn(WebClient &web, const sandbox::Sandbox &sites) {
+    bool done = false;
+    auto task = [](WebClient *client, QString url, bool *flag) -> QCoro::Task<> {
+        co_await client->FetchPageText(url);
+        *flag = true;
+    }(&web, sites.address(sandbox::Site::CloudDisk) + u"/login/scan", &done);
+    return runUntil([&] { return done; });
 }
 
 // Jobs delete themselves with deleteLater(); a test's end must not leave them behind.

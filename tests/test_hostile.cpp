@@ -109,12 +109,7 @@ private Q_SLOTS:
         QCOMPARE(f.list(1).entry(0).code, named + u"0"_qs);
 
         // Received: the title goes to the status bar and the log, and the log's tooltip.
-        bool done = false;
-        auto signIn = [](WebClient *web, QString url, bool *flag) -> QCoro::Task<> {
-            co_await web->FetchPageText(url);
-            *flag = true;
-        }(f.web.get(), f.sites->address(Site::CloudDisk) + u"/login/scan", &done);
-        QVERIFY(runUntil([&] { return done; }));
+        QVERIFY(signIn(*f.web, *f.sites));
         f.list(1).setAllChecked(true);
         f.window->receiveChecked();
         QVERIFY(runUntil([&] { return !f.window->isReceiving(); }));

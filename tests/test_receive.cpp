@@ -11,30 +11,13 @@ using sandbox::Site;
 class TestReceive final : public QObject {
     Q_OBJECT
 
-    static QStringList sentCodes(const Fixture &f) {
-        QStringList out;
-        for (const Request &request : f.sites->requests(Site::CloudDisk)) {
-            if (request.method == "POST")
-                out.append(QString::fromUtf8(request.body.mid(int(qstrlen("referer=&gift_code=")))));
-        }
-        return out;
-    }
-    static void signIn(Fixture &f) {
-        bool done = false;
-        auto task = [](WebClient *web, QString url, bool *flag) -> QCoro::Task<> {
-            co_await web->FetchPageText(url);
-            *flag = true;
-        }(f.web.get(), f.sites->address(Site::CloudDisk) + u"/login/scan", &done);
-        QVERIFY(runUntil([&] { return done; }));
-    }
-
 private Q_SLOTS:
     void init() { failOnWarnings(); }
 
     void doubleClickReceivesTheCurrentListsSelection() {
         Fixture f;
         QVERIFY(f.open());
-        signIn(f);
+        QVERIFY(signIn(*f.web, *f.sites));
         f.fill(0, {u"gv0"_qs});
         f.fill(1, {u"gv1"_qs, u"gv2"_qs});
         f.showTab(1);
@@ -42,7 +25,7 @@ private Q_SLOTS:
         f.doubleClick(1, 1);
         QVERIFY(f.window->isReceiving());
         QVERIFY(runUntil([&] { return !f.window->isReceiving(); }));
-        QCOMPARE(sentCodes(f), QStringList{u"gv2"_qs});
+        QCOMPARE(sentCodes(*f.sites), QStringList{u"gv2"_qs});
         QCOMPARE(f.desktop.texts(), QStringList{u"您已成功接收115礼包，现已转存到您的网盘"_qs});
         QCOMPARE(f.window->statusText(2), u"礼包成功接收"_qs);
     }
@@ -59,7 +42,7 @@ private Q_SLOTS:
         QCOMPARE(f.desktop.texts(), QStringList{u"请先等待礼包码获取完毕"_qs});
         QVERIFY(!f.window->isReceiving());
         QTest::qWait(50);
-        QVERIFY(sentCodes(f).isEmpty());
+        QVERIFY(sentCodes(*f.sites).isEmpty());
     }
 
     void doubleClickOnBlankSpace() {
@@ -73,13 +56,13 @@ private Q_SLOTS:
         QVERIFY(runUntil([&] { return !f.window->isReceiving(); }));
         QCOMPARE(f.desktop.texts(),
                  (QStringList{u"请获取礼包后再进行接收"_qs, u"请获取礼包后再进行接收"_qs}));
-        QVERIFY(sentCodes(f).isEmpty());
+        QVERIFY(sentCodes(*f.sites).isEmpty());
     }
 
     void batchLogsWithTimeStamps() {
         Fixture f;
         QVERIFY(f.open());
-        signIn(f);
+        QVERIFY(signIn(*f.web, *f.sites));
         f.fill(0, {u"gv7"_qs, u"gv0"_qs});
         f.list(0).setAllChecked(true);
         f.now = QTime(14, 3, 9);
@@ -110,7 +93,7 @@ private Q_SLOTS:
         f.window->receiveSelected();
         auto *dialog = f.window->findChild<QWidget *>(u"ReceiveDialog"_qs);
         QVERIFY(dialog && dialog->isVisible());
-        QVERIFY(runUntil([&] { return sentCodes(f).size() == 1; }));
+        QVERIFY(runUntil([&] { return sentCodes(*f.sites).size() == 1; }));
         f.sites->clearRequests();
         // Input as the window system delivers it, so that the dialog's modality applies.
         QWindow *window = f.window->windowHandle();
@@ -140,7 +123,7 @@ private Q_SLOTS:
         f.window->receiveSelected(); // refused while the batch is in flight
         f.window->receiveChecked();
         QVERIFY(runUntil([&] { return !f.window->isReceiving(); }));
-        QCOMPARE(sentCodes(f), QStringList{u"gv0"_qs}); // not signed in: the batch ends there
+        QCOMPARE(sentCodes(*f.sites), QStringList{u"gv0"_qs}); // not signed in: the batch ends there
     }
 };
 

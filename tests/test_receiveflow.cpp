@@ -70,22 +70,10 @@ struct Receive {
         return ended && flow.isNull();
     }
     void signIn() {
-        bool done = false;
-        auto task = [](WebClient *client, QString url, bool *flag) -> QCoro::Task<> {
-            co_await client->FetchPageText(url);
-            *flag = true;
-        }(&web, sites.address(Site::CloudDisk) + u"/login/scan", &done);
-        if (!runUntil([&] { return done; }))
+        if (!::signIn(web, sites))
             qFatal("sign-in did not end");
     }
-    QStringList sentCodes() const {
-        QStringList out;
-        for (const Request &request : sites.requests(Site::CloudDisk)) {
-            if (request.method == "POST")
-                out.append(QString::fromUtf8(request.body.mid(int(qstrlen("referer=&gift_code=")))));
-        }
-        return out;
-    }
+    QStringList sentCodes() const { return ::sentCodes(sites); }
     QWidget *dialog() const { return window.findChild<QWidget *>(QStringLiteral("ReceiveDialog")); }
 };
 

@@ -18,22 +18,6 @@ class TestRemembering final : public QObject {
 
     QTemporaryDir m_dir;
 
-    static QStringList sentCodes(const Fixture &f) {
-        QStringList out;
-        for (const Request &request : f.sites->requests(Site::CloudDisk)) {
-            if (request.method == "POST")
-                out.append(QString::fromUtf8(request.body.mid(int(qstrlen("referer=&gift_code=")))));
-        }
-        return out;
-    }
-    static void signIn(Fixture &f) {
-        bool done = false;
-        auto task = [](WebClient *web, QString url, bool *flag) -> QCoro::Task<> {
-            co_await web->FetchPageText(url);
-            *flag = true;
-        }(f.web.get(), f.sites->address(Site::CloudDisk) + u"/login/scan", &done);
-        QVERIFY(runUntil([&] { return done; }));
-    }
     QString lastLog(const Fixture &f) const {
         return f.window->log()->item(f.window->log()->count() - 1)->text().section(u']', 1);
     }
@@ -60,12 +44,12 @@ private Q_SLOTS:
         // The harvest is remembered as one run's rows.
         QCOMPARE(f.ledger->counts().pending + f.ledger->counts().voided + f.ledger->counts().received, 20);
 
-        signIn(f);
+        QVERIFY(signIn(*f.web, *f.sites));
         for (int row = 0; row < 3; ++row)
             f.list(0).setChecked(row, true);
         f.window->receiveChecked();
         QVERIFY(runUntil([&] { return !f.window->isReceiving(); }));
-        QCOMPARE(sentCodes(f), (QStringList{f.sites->codeFor(100100), f.sites->codeFor(100102)}));
+        QCOMPARE(sentCodes(*f.sites), (QStringList{f.sites->codeFor(100100), f.sites->codeFor(100102)}));
         QVERIFY(f.window->log()
                     ->findItems(u"[已接收过][" + list.entry(1).title + u"]", Qt::MatchEndsWith)
                     .size() == 1);
