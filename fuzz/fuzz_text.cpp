@@ -1,19 +1,63 @@
-// libFuzzer target for the byte and text helpers and the page cutters: no crash, no hang,
-// and the properties every caller relies on.
+// libFuzzer target for what reads outside bytes: decoding (sniffed and by declared charset),
+// percent-encoding, piece cutting, the page cutters and the receive-reply reader. No crash, no
+// hang, and the properties every caller relies on.
 #include "harvest/cutters.h"
+#include "receive/replies.h"
 #include "text/text.h"
+#include "web/listingsite.h"
+#include "web/sites.h"
 
 #include <QByteArray>
 #include <QString>
 
 #include <cstdint>
+#include <cstdio>
 #include <cstdlib>
 
 namespace {
 
-void check(bool condition) {
-    if (!condition)
-        std::abort();
+// Aborts with the line of the property that did not hold.
+#define check(condition) ((condition) ? void() : failed(__LINE__))
+[[noreturn]] void failed(int line) {
+    std::fprintf(stderr, "property at fuzz_text.cpp:%d does not hold\n", line);
+    std::abort();
+}
+
+const QString kSite = QStringLiteral("http://listing.test:8081");
+
+// A page built of whole blocks from the input's fields: cutting it must give those fields back,
+// row for row, whether titles stand before or after their info marker.
+void wholeBlocksComeBack(const QString &input, bool titlesFirst) {
+    QStringList fields = input.split(QChar(1));
+    // Text that cannot end a field where it stands: markers' characters and field ends.
+    for (QString &field : fields) {
+        field.remove(QLatin1Char('<'))
+            .remove(QLatin1Char('"'))
+            .remove(QLatin1Char(' '))
+            .remove(QLatin1Char('>'));
+        field.remove(QStringLiteral("class=")).remove(QStringLiteral("文件大小"));
+    }
+    struct Block {
+        QString title, size, link;
+    };
+    QList<Block> blocks;
+    for (qsizetype i = 0; i + 2 < fields.size() && blocks.size() < 40; i += 3)
+        blocks.append({fields[i], fields[i + 1], u"/libao/" + fields[i + 2]});
+    QString page = QStringLiteral("<html><body>");
+    for (const Block &block : blocks) {
+        const QString fieldsPart = u"<a class=\"title\" target=\"_blank\">" + block.title +
+                                   u"</a><p><small>文件大小：</small>" + block.size + u" GB</p>";
+        const QString infoPart = u"<span class=\"info\"><a href=\"" + block.link + u"\">x</a></span>";
+        page += titlesFirst ? fieldsPart + infoPart : infoPart + fieldsPart;
+    }
+    page += u"</body></html>";
+    const cutters::ListedPage listed = cutters::cutListingPage(page, kSite);
+    check(listed.rows.size() == blocks.size());
+    for (qsizetype i = 0; i < blocks.size(); ++i) {
+        check(listed.rows[i].title == blocks[i].title);
+        check(listed.rows[i].size == blocks[i].size);
+        check(listed.rows[i].key == blocks[i].link || listed.rows[i].foreign);
+    }
 }
 
 } // namespace
@@ -28,11 +72,38 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     const QString sniffed = text::DecodeSniffed(bytes);
     check(sniffed == (utf8 ? text::DecodeUtf8Bytes(bytes) : text::DecodeGbk(bytes)));
 
-    // Percent-encoding leaves only ASCII and grows each unit to at most nine characters.
+    // Declared charsets: the label is the input's first line, the body the rest.
+    const qsizetype lineEnd = bytes.indexOf('\n');
+    const QByteArrayView label =
+        lineEnd < 0 ? bytes.first(qMin<qsizetype>(bytes.size(), 24)) : bytes.first(lineEnd);
+    const QByteArray contentType = QByteArray("text/html; charset=") + label.toByteArray();
+    const QByteArray charset = text::CharsetOf(contentType);
+    check(!charset.contains(';'));
+    const QByteArrayView body = lineEnd < 0 ? QByteArrayView() : bytes.sliced(lineEnd + 1);
+    const QString declared = text::DecodeCharset(body, charset);
+    if (charset.trimmed().toLower() == "gb2312")
+        check(declared == text::DecodeGbk(body));
+    // Decoding in slices gives what decoding at once gives (for broken UTF-8 it may differ in
+    // how many replacement characters stand for the broken bytes, so that is left out).
+    QStringDecoder sliced = text::CharsetDecoder(charset);
+    QString pieces;
+    for (qsizetype at = 0; at < body.size();) {
+        const qsizetype end = text::SliceEnd(body, at, 1 + data[0] % 9);
+        check(end > at && end <= body.size());
+        pieces += sliced.decode(body.sliced(at, end - at));
+        at = end;
+    }
+    const bool brokenUtf8 =
+        QString::fromLatin1(sliced.name()).compare(u"UTF-8", Qt::CaseInsensitive) == 0 && !body.isValidUtf8();
+    if (!brokenUtf8)
+        check(pieces == text::CharsetDecoder(charset).decode(body));
+
+    // Percent-encoding leaves only unreserved ASCII and escapes, and decodes back.
     const QString encoded = text::PercentEncodeUtf8(sniffed);
     for (const QChar ch : encoded)
-        check(ch.unicode() < 0x80);
-    check(encoded.size() <= sniffed.size() * 9);
+        check(ch.isLetterOrNumber() || QStringView(u"-._~%").contains(ch));
+    if (sniffed.isValidUtf16())
+        check(text::Utf8Decoder().decode(QByteArray::fromPercentEncoding(encoded.toLatin1())) == sniffed);
 
     // Cutting: the first byte picks a marker length; pieces agree with a plain split.
     if (sniffed.size() < 2)
@@ -41,23 +112,44 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     const QString marker = sniffed.left(markerLength);
     const QString page = sniffed.mid(markerLength);
     const QStringList split = page.split(marker);
-    const text::MarkerSplit pieces(page, marker);
-    check(pieces.markerCount() == split.size() - 1);
+    const text::MarkerSplit pieces2(page, marker);
+    check(pieces2.markerCount() == split.size() - 1);
     for (qsizetype k = 0; k < split.size() && k < 50; ++k) {
         check(text::PieceAt(page, marker, k) == split[k]);
-        check(pieces.piece(k) == split[k]);
+        check(pieces2.piece(k) == split[k]);
     }
     check(text::PieceAt(page, marker, split.size()).isEmpty());
     const QStringView before = text::TextBefore(page, marker);
     check(before.isEmpty() || page.startsWith(before.toString() + marker));
 
-    // The page cutters on arbitrary pages: one row per counted marker.
-    cutters::cutListingPage(sniffed);
-    cutters::cutSearchPage(sniffed);
-    cutters::cutSharePage(sniffed, QStringLiteral("http://share"));
+    // The page cutters on arbitrary pages: bounded, fields cut where they must end.
+    const cutters::ListedPage listing = cutters::cutListingPage(sniffed, kSite);
+    check(listing.rows.size() <= cutters::kMaxRows);
+    check(listing.rows.size() == qMin(text::CountOf(sniffed, listingsite::kInfoMarker), cutters::kMaxRows));
+    for (const cutters::ListedResource &row : listing.rows) {
+        check(!row.title.contains(QLatin1Char('<')) && !row.size.contains(QLatin1Char(' ')));
+        check(!row.key.contains(QLatin1Char('"')));
+        check(!row.foreign || row.key.isEmpty());
+        check(row.key.isEmpty() || !resolveOnSite(kSite, row.key).isEmpty());
+    }
+    const cutters::ListedPage search = cutters::cutSearchPage(sniffed, kSite);
+    check(search.rows.size() == qMin(text::CountOf(sniffed, listingsite::kHeadingMarker), cutters::kMaxRows));
+    const cutters::ListedPage share = cutters::cutSharePage(sniffed, QStringLiteral("http://share.test"));
+    check(share.rows.size() == qMin(text::CountOf(sniffed, u"<em>"), cutters::kMaxRows));
+    wholeBlocksComeBack(sniffed, data[0] & 1);
+
     const QString code = cutters::cutGiftCode(sniffed);
     check(!code.contains(QLatin1Char('&')));
     cutters::cutDownloadQuery(sniffed);
     cutters::giftMark(sniffed);
+
+    // The receive-reply reader: the marker that decided is in the reply, and the first test wins.
+    for (const QStringView success : {QStringView(u"成功接收"), QStringView(u"成功")}) {
+        const ReceiveOutcome outcome = ClassifyReceiveReply(sniffed, success);
+        const QString decided = MarkerOf(outcome, success);
+        check(outcome == ReceiveOutcome::Failed ? decided.isEmpty() : sniffed.contains(decided));
+        if (sniffed.contains(u"登录帐号"))
+            check(outcome == ReceiveOutcome::NotSignedIn);
+    }
     return 0;
 }

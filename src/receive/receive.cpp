@@ -3,36 +3,6 @@
 #include "web/clouddisk.h"
 #include "web/webclient.h"
 
-ReceiveOutcome ClassifyReceiveReply(QStringView reply, QStringView successMarker) {
-    using namespace clouddisk;
-    if (reply.contains(kNotSignedInMarker))
-        return ReceiveOutcome::NotSignedIn;
-    if (!successMarker.isEmpty() && reply.contains(successMarker))
-        return ReceiveOutcome::Received;
-    if (reply.contains(kMembersOnlyMarker))
-        return ReceiveOutcome::MembersOnly;
-    if (reply.contains(kUnderReviewMarker))
-        return ReceiveOutcome::UnderReview;
-    return ReceiveOutcome::Failed;
-}
-
-QString MarkerOf(ReceiveOutcome outcome, QStringView successMarker) {
-    using namespace clouddisk;
-    switch (outcome) {
-    case ReceiveOutcome::NotSignedIn:
-        return kNotSignedInMarker.toString();
-    case ReceiveOutcome::Received:
-        return successMarker.toString();
-    case ReceiveOutcome::MembersOnly:
-        return kMembersOnlyMarker.toString();
-    case ReceiveOutcome::UnderReview:
-        return kUnderReviewMarker.toString();
-    case ReceiveOutcome::Failed:
-        break;
-    }
-    return {};
-}
-
 QCoro::Task<QString> PostGiftCode(WebClient &web, QString cloudDiskHost, QString code, RequestScope *scope) {
     const Fetched reply = co_await web.PostFormSync(clouddisk::receiveAddress(cloudDiskHost),
                                                     clouddisk::receiveBody(code), scope);

@@ -1,32 +1,15 @@
 #pragma once
 
-#include <QPointer>
+#include "receive/replies.h"
+
 #include <QString>
-#include <QStringView>
 
 #include <qcoro/qcorotask.h>
 
 class RequestScope;
 class WebClient;
 
-enum class ReceiveOutcome { NotSignedIn, Received, MembersOnly, UnderReview, Failed };
-
-// Reads a receive reply by ordered substring tests; the first that occurs decides.
-ReceiveOutcome ClassifyReceiveReply(QStringView reply, QStringView successMarker);
-// The marker whose test decided the outcome; empty for a failure, which none decides.
-QString MarkerOf(ReceiveOutcome outcome, QStringView successMarker);
-
 // Posts one gift code to the cloud disk's receive endpoint; empty text when the request fails
 // (no connection, time-out, a reply too large or sent on to another host).
 QCoro::Task<QString> PostGiftCode(WebClient &web, QString cloudDiskHost, QString code,
                                   RequestScope *scope = nullptr);
-
-// What the user is told about one outcome.
-namespace receivetexts {
-inline constexpr QStringView kNotSignedIn = u"请您先从上方菜单登录115网盘";
-inline constexpr QStringView kReceivedStatus = u"礼包成功接收";
-inline constexpr QStringView kReceivedMessage = u"您已成功接收115礼包，现已转存到您的网盘";
-inline constexpr QStringView kMembersOnly = u"抱歉,由于115网盘官方限制,接收功能仅限网盘VIP用户使用";
-inline constexpr QStringView kUnderReview = u"很抱歉，该礼包码正在审核中，接收失败";
-inline constexpr QStringView kFailed = u"接收失败!该礼包码被查封或已失效!";
-} // namespace receivetexts

@@ -76,6 +76,22 @@ QStringDecoder CharsetDecoder(QByteArrayView label) {
     return QStringDecoder(QStringConverter::Utf8);
 }
 
+qsizetype SliceEnd(QByteArrayView bytes, qsizetype from, qsizetype size) {
+    const qsizetype end = from + size;
+    if (end >= bytes.size())
+        return bytes.size();
+    const auto at = [&](qsizetype i) { return static_cast<unsigned char>(bytes[i]); };
+    for (qsizetype cut = end; cut > from && cut > end - 64; --cut) {
+        if (at(cut) < 0x80)
+            return cut;
+    }
+    for (qsizetype cut = end; cut > from && cut > end - 4; --cut) {
+        if ((at(cut) & 0xC0) != 0x80)
+            return cut;
+    }
+    return end;
+}
+
 QString DecodeUtf8Bytes(QByteArrayView bytes) {
     if (bytes.isEmpty())
         return {};

@@ -164,8 +164,10 @@ QCoro::Task<QString> WebClient::decode(QByteArray body, QStringDecoder decoder, 
         co_return decoder.decode(body);
     // A large body in slices, so the window keeps answering meanwhile.
     QString text;
-    for (qsizetype at = 0; at < body.size(); at += kDecodeSlice) {
-        text += decoder.decode(QByteArrayView(body).sliced(at, qMin(kDecodeSlice, body.size() - at)));
+    for (qsizetype at = 0; at < body.size();) {
+        const qsizetype end = text::SliceEnd(body, at, kDecodeSlice);
+        text += decoder.decode(QByteArrayView(body).sliced(at, end - at));
+        at = end;
         if (!co_await operation.nextTurn())
             co_return QString();
     }
