@@ -178,7 +178,7 @@ void Sandbox::readFrom(Site site, QTcpSocket *socket) {
         int &inFlight = m_inFlight[int(site)];
         m_peakInFlight[int(site)] = qMax(m_peakInFlight[int(site)], ++inFlight);
         if (m_latencyMs > 0) {
-            QTimer::singleShot(m_latencyMs, socket,
+            QTimer::singleShot(m_latencyMs, Qt::PreciseTimer, socket,
                                [this, site, socket, request] { answer(site, socket, request); });
         } else {
             answer(site, socket, request);

@@ -15,29 +15,25 @@ const QString kResolvedText = QStringLiteral("礼包码获取完毕..");
 const QString kUnreadableText = QStringLiteral("页面获取失败,请稍后再试");
 const QString kTooManyText = QStringLiteral("本页资源过多,只取前1000个");
 
-// The steps of a listing-site row's chain, in order.
-enum Step { DetailPage, DownloadPage, GiftPage };
-
 } // namespace
 
-// Slots for the requests to one host: at most `capacity` in flight. A row that waits for one
-// gets it in order of how far its chain has got (later steps first, so rows finish in list
-// order and the next host's work starts early), then of its place in the list.
+// Slots for the requests to one host: at most `capacity` in flight. Rows that wait for one get
+// it in the order they asked, which is list order for the listing site.
 class HostSlots {
 public:
     explicit HostSlots(int capacity)
         : m_free(capacity) {}
 
     // True once the caller holds a slot; false when the scope was aborted first.
-    QCoro::Task<bool> take(RequestScope &scope, int step, qsizetype place) {
+    QCoro::Task<bool> take(RequestScope &scope) {
         if (m_free > 0) {
             --m_free;
             co_return true;
         }
-        co_return co_await RequestScope::Wait(
-            &scope, [this, step, place](QObject *guard, const std::function<void()> &resume) {
-                m_waiting.append({step, place, guard, resume});
-            });
+        co_return co_await RequestScope::Wait(&scope,
+                                              [this](QObject *guard, const std::function<void()> &resume) {
+                                                  m_waiting.append({guard, resume});
+                                              });
     }
 
     // The holder is done: the first waiter still waiting takes its slot over.
@@ -47,10 +43,7 @@ public:
             ++m_free;
             return;
         }
-        const auto first =
-            std::min_element(m_waiting.begin(), m_waiting.end(), [](const Waiter &a, const Waiter &b) {
-                return a.step != b.step ? a.step > b.step : a.place < b.place;
-            });
+        const auto first = m_waiting.begin();
         const Waiter next = *first;
         m_waiting.erase(first);
         // On the next turn, so that a run of rows that end at once does not nest.
@@ -59,8 +52,6 @@ public:
 
 private:
     struct Waiter {
-        int step;
-        qsizetype place;
         QPointer<QObject> guard; // gone when the wait ended another way
         std::function<void()> resume;
     };
@@ -236,9 +227,9 @@ void HarvestRun::rowDone(const Planned &row, bool markKnown) {
         Q_EMIT rowResolved(m_list->entry(at), markKnown);
 }
 
-QCoro::Task<Fetched> HarvestRun::request(HostSlots &host, int step, qsizetype place,
+QCoro::Task<Fetched> HarvestRun::request(HostSlots &host, qsizetype place,
                                          std::function<QCoro::Task<Fetched>()> make) {
-    if (!co_await host.take(m_scope, step, place))
+    if (!co_await host.take(m_scope))
         co_return Fetched{};
     // A row removed while it waited gives its slot to the next at once. (No co_await inside a
     // conditional expression: GCC 12 mishandles the temporaries there.)
@@ -258,29 +249,34 @@ QCoro::Task<> HarvestRun::resolveListingRow(qsizetype place) {
     HostSlots &cloud = m_otherHost ? *m_otherHost : listing;
     using Size = WebClient::Size;
 
-    const QString detailAddress = listingsite::detailAddress(m_sites.listing, row.key);
-    const Fetched detail = co_await request(
-        listing, DetailPage, place, [&] { return m_web.OpenUrlText(detailAddress, &m_scope, Size::Small); });
-    if (rowOf(row) < 0)
-        co_return rowDone(row, false);
-    QString code;
+    // Both listing-site pages of a row go on one slot, one after the other: a row that has its
+    // detail page asks for its download page at once, and rows finish in list order.
+    if (!co_await listing.take(m_scope))
+        co_return; // cancelled
+    Fetched detail, download;
+    bool downloaded = false;
+    if (rowOf(row) >= 0)
+        detail = co_await m_web.OpenUrlText(listingsite::detailAddress(m_sites.listing, row.key), &m_scope,
+                                            Size::Small);
     // A page harvest skips the download for an empty detail page; a search asks anyway.
-    if (!detail.text.isEmpty() || m_request.kind == RunKind::ListingSearch) {
-        const QString downloadAddress =
-            listingsite::downloadAddress(m_sites.listing, cutters::cutDownloadQuery(detail.text));
-        const Fetched download = co_await request(listing, DownloadPage, place, [&] {
-            return m_web.OpenUrlDecoded(downloadAddress, &m_scope, Size::Small);
-        });
-        code = cutters::cutGiftCode(download.text);
+    if (rowOf(row) >= 0 && (!detail.text.isEmpty() || m_request.kind == RunKind::ListingSearch)) {
+        const QString query = cutters::cutDownloadQuery(detail.text);
+        download = co_await m_web.OpenUrlDecoded(listingsite::downloadAddress(m_sites.listing, query),
+                                                 &m_scope, Size::Small);
+        downloaded = true;
     }
+    if (m_cancelled)
+        co_return;
+    listing.give();
     int at = rowOf(row);
     if (at < 0)
         co_return rowDone(row, false);
+    const QString code = downloaded ? cutters::cutGiftCode(download.text) : QString();
     m_list->setCode(at, code);
 
     const QString giftAddress = clouddisk::giftPageAddress(m_sites.cloudDisk, code);
     const Fetched gift = co_await request(
-        cloud, GiftPage, place, [&] { return m_web.FetchPageText(giftAddress, &m_scope, Size::Small); });
+        cloud, place, [&] { return m_web.FetchPageText(giftAddress, &m_scope, Size::Small); });
     at = rowOf(row);
     if (at >= 0)
         m_list->setMark(at, cutters::giftMark(gift.text)); // unreadable: "√", the cloud disk decides
@@ -292,7 +288,7 @@ QCoro::Task<> HarvestRun::resolveShareRow(qsizetype place) {
     if (row.foreign || rowOf(row) < 0)
         co_return rowDone(row, false);
     HostSlots &share = m_otherHost ? *m_otherHost : *m_listingHost;
-    const Fetched reply = co_await request(share, 0, place, [&] {
+    const Fetched reply = co_await request(share, place, [&] {
         return m_web.PostFormChunk(sharesite::findAddress(m_sites.share), sharesite::findBody(row.key),
                                    &m_scope);
     });

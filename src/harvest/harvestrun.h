@@ -98,7 +98,7 @@ private:
     QCoro::Task<> resolveListingRow(qsizetype place);
     QCoro::Task<> resolveShareRow(qsizetype place);
     // One request of a row's chain, made once its host has a free slot.
-    QCoro::Task<Fetched> request(HostSlots &host, int step, qsizetype place,
+    QCoro::Task<Fetched> request(HostSlots &host, qsizetype place,
                                  std::function<QCoro::Task<Fetched>()> make);
     int rowOf(const Planned &row) const;
     void rowDone(const Planned &row, bool markKnown);
