@@ -223,8 +223,10 @@ void HarvestRun::rowDone(const Planned &row, bool markKnown) {
     if (m_cancelled)
         return;
     Q_EMIT progressValue(++m_finishedRows);
-    if (const int at = rowOf(row); at >= 0)
-        Q_EMIT rowResolved(m_list->entry(at), markKnown);
+    if (const int at = rowOf(row); at >= 0) {
+        const GiftEntry resolved = m_list->entry(at); // a copy: receivers may change the list
+        Q_EMIT rowResolved(resolved, markKnown);
+    }
 }
 
 QCoro::Task<Fetched> HarvestRun::request(HostSlots &host, qsizetype place,

@@ -1,0 +1,131 @@
+// What a user sees when a site fails, for every fault kind of the stand-in sites on every route
+// a harvest takes, and what it costs: how long until the run ends, the longest stall of the
+// event loop, and the peak resident memory. Each case runs in a process of its own against the
+// stand-in sites in another process (giftvane-sandbox), so that its memory and stall figures
+// are the program's own. Prints a table; asserts nothing about time.
+//
+//   bench_faults        all cases (the request deadline is cut to 3 s, from 60)
+//   bench_faults ROUTE  one case against the sites named by the GIFTVANE_… variables
+#include "giftlist/giftlistmodel.h"
+#include "harvest/harvestrun.h"
+#include "web/webclient.h"
+
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QProcess>
+#include <QTextStream>
+#include <QTimer>
+
+namespace {
+
+constexpr int kDeadlineMs = 3000;
+
+struct Route {
+    const char *name;
+    const char *pattern;
+    RunKind kind;
+};
+const Route kRoutes[] = {
+    {"listing-page", "^/libao/index_1\\.html", RunKind::ListingPage},
+    {"detail-pages", "^/libao/100\\d+\\.html", RunKind::ListingPage},
+    {"download-pages", "^/plus/download", RunKind::ListingPage},
+    {"gift-pages", "^/lb/", RunKind::ListingPage},
+    {"share-page", "^/new/1\\.html", RunKind::SharePage},
+    {"find-replies", "^/api/find", RunKind::SharePage},
+};
+const char *const kKinds[] = {"hang", "reset", "404", "truncated", "oversized", "flood", "slow-redirect"};
+
+qint64 peakResidentKiB() {
+    QFile status(QStringLiteral("/proc/self/status"));
+    if (!status.open(QIODevice::ReadOnly))
+        return -1;
+    for (const QByteArray &line : status.readAll().split('\n')) {
+        if (line.startsWith("VmHWM:"))
+            return line.mid(6).trimmed().split(' ').first().toLongLong();
+    }
+    return -1;
+}
+
+int runCase(const Route &route) {
+    WebClient web;
+    web.setTimeouts(kDeadlineMs, kDeadlineMs);
+    GiftListModel list;
+    auto *run = new HarvestRun(web, SiteAddresses::fromEnvironment(), list,
+                               {route.kind, listingsite::Section::Gifts, 1, {}});
+    QString status;
+    QStringList log;
+    QString end = QStringLiteral("-");
+    QObject::connect(run, &HarvestRun::statusText, [&](const QString &text) { status = text; });
+    QObject::connect(run, &HarvestRun::logLine, [&](const QString &line) { log.append(line); });
+    QObject::connect(run, &HarvestRun::finished, [&](HarvestRun::End how) {
+        end = how == HarvestRun::End::Complete ? QStringLiteral("complete")
+              : how == HarvestRun::End::Empty  ? QStringLiteral("empty")
+                                               : QStringLiteral("unreadable");
+    });
+
+    qint64 longestGap = 0;
+    QElapsedTimer sinceTick;
+    QTimer ticker;
+    ticker.setTimerType(Qt::PreciseTimer);
+    QObject::connect(&ticker, &QTimer::timeout, [&] { longestGap = qMax(longestGap, sinceTick.restart()); });
+    QElapsedTimer clock;
+    clock.start();
+    sinceTick.start();
+    ticker.start(10);
+    run->start();
+    while (end == u"-" && clock.elapsed() < 120000)
+        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+    const qint64 elapsed = clock.elapsed();
+    int codes = 0;
+    for (const GiftEntry &entry : list.entries())
+        codes += !entry.code.isEmpty();
+    QTextStream(stdout) << route.name << '\t' << elapsed << '\t' << end << '\t' << list.rowCount() << '\t'
+                        << codes << '\t' << longestGap << '\t' << peakResidentKiB() / 1024 << '\t' << status
+                        << '\t' << log.join(u" | ") << '\n';
+    return 0;
+}
+
+} // namespace
+
+int main(int argc, char *argv[]) {
+    QCoreApplication app(argc, argv);
+    const QStringList args = app.arguments();
+    if (args.size() == 2) {
+        for (const Route &route : kRoutes) {
+            if (args[1] == QLatin1String(route.name))
+                return runCase(route);
+        }
+        return 2;
+    }
+    QTextStream out(stdout);
+    out << "request deadline " << kDeadlineMs << " ms (the program's is 60 s); 20 resources a page\n";
+    out << "route\tfault\tms\tend\trows\tcodes\tlongest gap of a 10 ms timer\tpeak MiB\tstatus\tlog\n";
+    for (const Route &route : kRoutes) {
+        for (const char *name : kKinds) {
+            QProcess sites;
+            sites.start(
+                QCoreApplication::applicationDirPath() + u"/giftvane-sandbox",
+                {u"--fault"_qs, QString::fromLatin1(route.pattern) + u"=" + QString::fromLatin1(name)});
+            QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+            while (sites.waitForReadyRead(5000)) {
+                while (sites.canReadLine()) {
+                    const QString line = QString::fromUtf8(sites.readLine()).trimmed();
+                    environment.insert(line.section(u'=', 0, 0), line.section(u'=', 1));
+                }
+                if (environment.contains(u"GIFTVANE_SUPPORT_SITE"_qs))
+                    break;
+            }
+            QProcess child;
+            child.setProcessEnvironment(environment);
+            child.start(app.applicationFilePath(), {QString::fromLatin1(route.name)});
+            child.waitForFinished(180000);
+            sites.terminate();
+            sites.waitForFinished();
+            const QString line = QString::fromUtf8(child.readAllStandardOutput()).trimmed();
+            out << line.section(u'\t', 0, 0) << '\t' << name << '\t' << line.section(u'\t', 1) << '\n';
+            out.flush();
+        }
+    }
+    return 0;
+}
