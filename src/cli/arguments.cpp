@@ -1,0 +1,228 @@
+#include "cli/arguments.h"
+
+#include <QCommandLineParser>
+#include <QRegularExpression>
+
+namespace harvestcommand {
+
+namespace {
+
+struct Named {
+    QStringView name;
+    Harvest harvest;
+};
+constexpr Named kHarvests[] = {{u"libao", Harvest::Libao},
+                               {u"tiquma", Harvest::Tiquma},
+                               {u"share", Harvest::Share},
+                               {u"search", Harvest::Search},
+                               {u"share-search", Harvest::ShareSearch}};
+
+QString quoted(const QString &text) {
+    return u'"' + text + u'"';
+}
+
+} // namespace
+
+QString nameOf(Harvest harvest) {
+    for (const Named &named : kHarvests) {
+        if (named.harvest == harvest)
+            return named.name.toString();
+    }
+    return {};
+}
+
+bool isSearch(Harvest harvest) {
+    return harvest == Harvest::Search || harvest == Harvest::ShareSearch;
+}
+
+RunRequest runRequest(const HarvestOrder &order, int page) {
+    using listingsite::Section;
+    switch (order.harvest) {
+    case Harvest::Libao:
+        return {RunKind::ListingPage, Section::Gifts, page, {}};
+    case Harvest::Tiquma:
+        return {RunKind::ListingPage, Section::Codes, page, {}};
+    case Harvest::Share:
+        return {RunKind::SharePage, Section::Gifts, page, {}};
+    case Harvest::Search:
+        return {RunKind::ListingSearch, Section::Gifts, 0, order.keyword};
+    case Harvest::ShareSearch:
+        return {RunKind::ShareSearch, Section::Gifts, 0, order.keyword};
+    }
+    return {};
+}
+
+QString ledgerSite(Harvest harvest) {
+    return harvest == Harvest::Share || harvest == Harvest::ShareSearch ? QStringLiteral("share")
+                                                                        : QStringLiteral("listing");
+}
+
+QString ledgerTab(Harvest harvest) {
+    switch (harvest) {
+    case Harvest::Libao:
+    case Harvest::Search:
+        return QStringLiteral("资源①");
+    case Harvest::Share:
+    case Harvest::ShareSearch:
+        return QStringLiteral("资源②");
+    case Harvest::Tiquma:
+        break;
+    }
+    return QStringLiteral("资源③");
+}
+
+QList<int> parsePages(const QString &text, QString *error) {
+    static const QRegularExpression item(QStringLiteral("^(\\d{1,9})(?:-(\\d{1,9}))?$"));
+    QList<int> pages;
+    for (const QString &part : text.split(u',')) {
+        const QRegularExpressionMatch match = item.match(part);
+        if (!match.hasMatch()) {
+            *error = u"bad pages " + quoted(text) + u": use N, N-M or a list such as 1,3,5-7";
+            return {};
+        }
+        const int first = match.captured(1).toInt();
+        const int last = match.hasCaptured(2) ? match.captured(2).toInt() : first;
+        for (const int page : {first, last}) {
+            if (page < kFirstPage || page > kLastPage) {
+                *error = u"page " + QString::number(page) + u" is out of range: pages go from " +
+                         QString::number(kFirstPage) + u" to " + QString::number(kLastPage);
+                return {};
+            }
+        }
+        if (first > last) {
+            *error = u"bad pages " + quoted(part) + u": " + QString::number(first) + u" comes after " +
+                     QString::number(last);
+            return {};
+        }
+        for (int page = first; page <= last; ++page) {
+            if (!pages.contains(page)) // a page asked for twice is harvested once
+                pages.append(page);
+        }
+    }
+    return pages;
+}
+
+CommandLine parseCommandLine(const QStringList &arguments) {
+    QCommandLineParser parser;
+    const QCommandLineOption json(QStringLiteral("json"));
+    const QCommandLineOption header(QStringLiteral("header"));
+    const QCommandLineOption noLedger(QStringLiteral("no-ledger"));
+    const QCommandLineOption requests(QStringLiteral("requests-per-host"), QString(), QStringLiteral("N"));
+    const QCommandLineOption help(QStringList{QStringLiteral("h"), QStringLiteral("help")});
+    const QCommandLineOption version(QStringList{QStringLiteral("v"), QStringLiteral("version")});
+    parser.addOptions({json, header, noLedger, requests, help, version});
+
+    CommandLine line;
+    if (!parser.parse(arguments)) {
+        line.error = parser.errorText();
+        return line;
+    }
+    if (parser.isSet(help)) {
+        line.help = true;
+        return line;
+    }
+    if (parser.isSet(version)) {
+        line.version = true;
+        return line;
+    }
+
+    HarvestOrder &order = line.order;
+    order.json = parser.isSet(json);
+    order.header = parser.isSet(header);
+    order.ledger = !parser.isSet(noLedger);
+    if (parser.isSet(requests)) {
+        bool number = false;
+        order.requestsPerHost = parser.value(requests).toInt(&number);
+        if (!number || order.requestsPerHost < 1 || order.requestsPerHost > kMostRequestsPerHost) {
+            line.error = u"--requests-per-host takes a number from 1 to " +
+                         QString::number(kMostRequestsPerHost) + u", not " + quoted(parser.value(requests));
+            return line;
+        }
+    }
+
+    const QStringList words = parser.positionalArguments();
+    if (words.isEmpty()) {
+        line.error = QStringLiteral("missing the harvest: libao, tiquma, share, search or share-search");
+        return line;
+    }
+    const auto named = std::find_if(std::begin(kHarvests), std::end(kHarvests),
+                                    [&](const Named &n) { return n.name == words[0]; });
+    if (named == std::end(kHarvests)) {
+        line.error =
+            u"unknown harvest " + quoted(words[0]) + u": use libao, tiquma, share, search or share-search";
+        return line;
+    }
+    order.harvest = named->harvest;
+    if (words.size() > 2) {
+        line.error = u"unexpected argument " + quoted(words[2]);
+        return line;
+    }
+    const QString what = words.value(1);
+    if (isSearch(order.harvest)) {
+        // As the window's search box: an empty keyword and a one-character one are refused.
+        if (what.isEmpty())
+            line.error = words[0] + u" needs a keyword";
+        else if (what.size() < 2)
+            line.error = u"keyword " + quoted(what) + u" is too short: at least 2 characters";
+        order.keyword = what;
+        return line;
+    }
+    if (words.size() < 2) {
+        line.error = words[0] + u" needs pages, such as 1 or 1-5";
+        return line;
+    }
+    order.pages = parsePages(what, &line.error);
+    return line;
+}
+
+QString usage() {
+    return QStringLiteral(
+        "用法 Usage: giftvane-harvest [选项 options] HARVEST PAGES|KEYWORD\n"
+        "\n"
+        "不开窗口，运行与 Giftvane 窗口相同的采集，礼包行解析完一行即写到标准输出一行。\n"
+        "Runs Giftvane's harvests without a window; each gift row goes to stdout as soon as it\n"
+        "is resolved.\n"
+        "\n"
+        "采集 HARVEST:\n"
+        "  libao PAGES           礼包站的礼包页 (资源①)       listing-site gift pages\n"
+        "  tiquma PAGES          礼包站的提取码页 (资源③)     listing-site code pages\n"
+        "  share PAGES           分享站的最新资源页 (资源②)   share-site new-resource pages\n"
+        "  search KEYWORD        在礼包站搜索关键字           listing-site keyword search\n"
+        "  share-search KEYWORD  在分享站搜索关键字           share-site keyword search\n"
+        "\n"
+        "PAGES    N, N-M 或列表 or a list: 1,3,5-7. 页码 0 至 150, 逐页依次采集.\n"
+        "         Pages 0 to 150, harvested one after another, each once.\n"
+        "KEYWORD  至少两个字符 at least 2 characters. 以 - 开头时写在 -- 之后 (after --\n"
+        "         when it starts with -).\n"
+        "\n"
+        "选项 Options:\n"
+        "  --json                  每行一个 JSON 对象 one JSON object per row\n"
+        "  --header                TSV 第一行写列名 a first line naming the TSV columns\n"
+        "  --no-ledger             不写入接收记录 do not record the rows in the ledger\n"
+        "  --requests-per-host N   每个站点同时请求数上限, 1 至 6, 默认 6; 1 为逐个请求\n"
+        "                          requests in flight per site, 1 to 6, default 6;\n"
+        "                          1 makes them one at a time\n"
+        "  -h, --help              显示本说明 show this text\n"
+        "  -v, --version           显示版本 show the version\n"
+        "\n"
+        "输出 Output: UTF-8, 每行一个礼包 one row per line, TSV columns\n"
+        "  code  title  size  mark  site  source  key\n"
+        "  (site: libao, tiquma, share, search or share-search; source: the page or the keyword;\n"
+        "  mark: √ or ×, empty for the share site; tabs and line breaks in a field become spaces).\n"
+        "  --json fields: code, title, size, mark, markKnown, site, page or keyword, key.\n"
+        "  Progress goes to stderr when it is a terminal; the runs' log lines always do.\n"
+        "\n"
+        "退出状态 Exit status:\n"
+        "  0    每页都已读取 every page was read (a search that found nothing too)\n"
+        "  1    有页面无法读取 a page could not be read (the other pages are still harvested),\n"
+        "       or stdout could not be written\n"
+        "  2    参数错误 bad arguments\n"
+        "  130  被 SIGINT/SIGTERM 中断 interrupted\n"
+        "  141  标准输出的读取方已关闭 the reader of stdout went away\n"
+        "\n"
+        "环境 Environment: GIFTVANE_LISTING_SITE, GIFTVANE_SHARE_SITE, GIFTVANE_CLOUD_DISK_HOST\n"
+        "replace the sites' addresses. 接收记录 The ledger, shared with the window:\n"
+        "~/.local/share/Giftvane/ledger.sqlite (under $XDG_DATA_HOME when set).\n");
+}
+
+} // namespace harvestcommand

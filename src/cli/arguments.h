@@ -1,0 +1,56 @@
+#pragma once
+
+#include "harvest/harvestrun.h"
+
+#include <QList>
+#include <QString>
+#include <QStringList>
+
+// The harvests the command offers, one per harvest of the window.
+enum class Harvest { Libao, Tiquma, Share, Search, ShareSearch };
+
+// What the command was asked to do.
+struct HarvestOrder {
+    Harvest harvest = Harvest::Libao;
+    QList<int> pages; // page harvests: in the order given, each once
+    QString keyword;  // searches
+    bool json = false;
+    bool header = false;
+    bool ledger = true;
+    int requestsPerHost = HarvestRun::kDefaultParallelism;
+};
+
+// The command line read. Exactly one of: an order to run, help, the version, or why the
+// arguments are wrong (one line naming the problem).
+struct CommandLine {
+    HarvestOrder order;
+    bool help = false;
+    bool version = false;
+    QString error;
+};
+
+namespace harvestcommand {
+
+// Pages the window can reach: its slider's 1 to 150, and page 0 that "上一页" goes down to.
+inline constexpr int kFirstPage = 0;
+inline constexpr int kLastPage = 150;
+// Browsers' limit, which the window keeps too.
+inline constexpr int kMostRequestsPerHost = HarvestRun::kDefaultParallelism;
+
+// Arguments as QCoreApplication::arguments() gives them, the program's name first.
+CommandLine parseCommandLine(const QStringList &arguments);
+// "N", "N-M" or a comma list of both; empty with the reason in `error` when not valid.
+QList<int> parsePages(const QString &text, QString *error);
+
+// The harvest's name on the command line ("libao", "share-search").
+QString nameOf(Harvest harvest);
+bool isSearch(Harvest harvest);
+// The run for one page (ignored for a search) of the order.
+RunRequest runRequest(const HarvestOrder &order, int page);
+// How the ledger names where a harvest's rows came from: its site and the window's tab.
+QString ledgerSite(Harvest harvest);
+QString ledgerTab(Harvest harvest);
+
+QString usage();
+
+} // namespace harvestcommand

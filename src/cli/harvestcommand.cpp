@@ -1,0 +1,199 @@
+#include "cli/harvestcommand.h"
+
+#include "ledger/ledger.h"
+
+#include <QTimer>
+
+#include <cerrno>
+#include <cstring>
+
+using namespace harvestcommand;
+
+// --- The progress line ----------------------------------------------------------------------
+
+namespace {
+
+// Back to the start of the line and clear it.
+constexpr char kErase[] = "\r\x1b[K";
+
+bool write(std::FILE *stream, const QByteArray &bytes) {
+    return std::fwrite(bytes.constData(), 1, size_t(bytes.size()), stream) == size_t(bytes.size()) &&
+           std::fflush(stream) == 0;
+}
+
+} // namespace
+
+void ProgressLine::show(const QString &text) {
+    if (!m_shown)
+        return;
+    m_text = text;
+    draw();
+}
+
+void ProgressLine::draw() {
+    write(stderr, kErase + m_text.toUtf8());
+    m_drawn = true;
+}
+
+void ProgressLine::clear() {
+    if (m_drawn)
+        write(stderr, kErase);
+    m_drawn = false;
+    m_text.clear();
+}
+
+bool ProgressLine::writeLine(std::FILE *stream, const QByteArray &line) {
+    // stdout may be the same terminal: the line must not land behind the progress text.
+    const bool redraw = m_drawn;
+    if (redraw)
+        write(stderr, kErase);
+    const bool written = write(stream, line);
+    const int error = errno;
+    if (redraw)
+        draw();
+    errno = error;
+    return written;
+}
+
+// --- The command ------------------------------------------------------------------------------
+
+HarvestCommand::HarvestCommand(HarvestOrder order, SiteAddresses sites, bool progressOnTerminal,
+                               QObject *parent)
+    : QObject(parent)
+    , m_order(std::move(order))
+    , m_sites(std::move(sites))
+    , m_progress(progressOnTerminal) {
+    m_source.harvest = m_order.harvest;
+    m_source.keyword = m_order.keyword;
+}
+
+HarvestCommand::~HarvestCommand() {
+    if (m_run)
+        m_run->cancel();
+    m_progress.clear();
+}
+
+void HarvestCommand::start() {
+    if (m_order.ledger)
+        openLedger();
+    if (m_order.header && !m_order.json && !m_progress.writeLine(stdout, tsvHeader())) {
+        outputFailed();
+        return;
+    }
+    m_total = isSearch(m_order.harvest) ? 1 : int(m_order.pages.size());
+    startNext();
+}
+
+void HarvestCommand::openLedger() {
+    m_ledger = std::make_unique<Ledger>(Ledger::defaultPath());
+    // Said once, whether the file cannot be opened now or fails later; the harvest goes on.
+    connect(m_ledger.get(), &Ledger::turnedOff, this, [this](const QString &reason) {
+        log(u"giftvane-harvest: 接收记录已关闭, the ledger is off and records nothing: " + reason);
+    });
+    m_ledger->open();
+}
+
+void HarvestCommand::interrupt() {
+    stop(Interrupted);
+}
+
+QString HarvestCommand::label() const {
+    if (isSearch(m_order.harvest))
+        return u"搜索[" + m_order.keyword + u"]";
+    return u"第" + QString::number(m_source.page) + u"页";
+}
+
+void HarvestCommand::startNext() {
+    if (m_stopped)
+        return;
+    if (m_step == m_total)
+        return stop(m_status);
+    if (!isSearch(m_order.harvest))
+        m_source.page = m_order.pages[m_step];
+    m_done = m_rows = 0;
+
+    auto *run = new HarvestRun(m_web, m_sites, m_list, runRequest(m_order, m_source.page));
+    run->setParallelism(m_order.requestsPerHost);
+    // The window's status bar texts are what the progress line stands for; its log lines, and
+    // a search that found nothing, are said on stderr whatever it is.
+    connect(run, &HarvestRun::logLine, this, [this](const QString &line) { log(label() + u": " + line); });
+    connect(run, &HarvestRun::nothingFound, this,
+            [this] { log(label() + QStringLiteral(": 抱歉!未找到相关资源!")); });
+    // Counted by rows printed: the run's own bar counts the listing, then the resolution.
+    connect(run, &HarvestRun::progressRange, this, [this](int, int maximum) {
+        m_rows = maximum;
+        showProgress();
+    });
+    connect(run, &HarvestRun::rowResolved, this, &HarvestCommand::printRow);
+    connect(run, &HarvestRun::finished, this, &HarvestCommand::runEnded);
+    m_run = run;
+    showProgress();
+    run->start();
+}
+
+void HarvestCommand::runEnded(HarvestRun::End end) {
+    if (end == HarvestRun::End::Unreadable)
+        m_status = Unreadable; // the remaining pages are harvested all the same
+    if (end == HarvestRun::End::Complete && m_ledger) {
+        const QString source = isSearch(m_order.harvest) ? m_order.keyword : QString::number(m_source.page);
+        m_ledger->recordHarvest(
+            seenCodesOf(m_list, ledgerSite(m_order.harvest), ledgerTab(m_order.harvest), source));
+    }
+    m_run = nullptr; // it deletes itself
+    ++m_step;
+    // Not from inside the run's own signal: the next run clears the list it still points at.
+    QTimer::singleShot(0, this, &HarvestCommand::startNext);
+}
+
+void HarvestCommand::printRow(const GiftEntry &row, bool markKnown) {
+    if (m_stopped || m_outputGone)
+        return;
+    const QByteArray line = m_order.json ? jsonLine(row, markKnown, m_source) : tsvLine(row, m_source);
+    // The ledger keeps a mark only where the gift page was read; the printed row shows the
+    // mark as the window does, and says in JSON whether it is known. (`row` is the list's own
+    // entry: it changes with it.)
+    if (!markKnown) {
+        if (const int at = m_list.rowOf(row.id); at >= 0)
+            m_list.setMark(at, {});
+    }
+    ++m_done;
+    showProgress();
+    if (!m_progress.writeLine(stdout, line))
+        outputFailed();
+}
+
+void HarvestCommand::outputFailed() {
+    const int error = errno;
+    if (m_stopped || m_outputGone)
+        return;
+    m_outputGone = true;
+    if (error != EPIPE)
+        log(u"giftvane-harvest: cannot write the rows: " + QString::fromLocal8Bit(std::strerror(error)));
+    // Called from inside the run's signal: the run is cancelled on the next turn, not under
+    // its own feet.
+    QTimer::singleShot(0, this, [this, error] { stop(error == EPIPE ? OutputGone : Unreadable); });
+}
+
+void HarvestCommand::log(const QString &line) {
+    m_progress.writeLine(stderr, line.toUtf8() + '\n');
+}
+
+void HarvestCommand::showProgress() {
+    QString text = label();
+    if (m_total > 1)
+        text += u" (" + QString::number(m_step + 1) + u'/' + QString::number(m_total) + u')';
+    if (m_rows > 0)
+        text += u' ' + QString::number(m_done) + u'/' + QString::number(m_rows);
+    m_progress.show(text);
+}
+
+void HarvestCommand::stop(Status status) {
+    if (m_stopped)
+        return;
+    m_stopped = true;
+    if (m_run)
+        m_run->cancel();
+    m_run = nullptr;
+    m_progress.clear();
+    Q_EMIT finished(status);
+}

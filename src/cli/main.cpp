@@ -1,0 +1,60 @@
+// giftvane-harvest: the window's harvests for scripts, without a window or a display.
+#include "cli/arguments.h"
+#include "cli/harvestcommand.h"
+#include "cli/interrupts.h"
+#include "version.h"
+
+#include <QCoreApplication>
+#include <QLoggingCategory>
+
+#include <cstdio>
+#include <unistd.h>
+
+namespace {
+
+void print(std::FILE *stream, const QString &text) {
+    const QByteArray bytes = text.toUtf8();
+    std::fwrite(bytes.constData(), 1, size_t(bytes.size()), stream);
+    std::fflush(stream);
+}
+
+} // namespace
+
+int main(int argc, char *argv[]) {
+    QCoreApplication app(argc, argv);
+    // The window's name: the same ledger file under the user's data folder.
+    QCoreApplication::setApplicationName(QStringLiteral("Giftvane"));
+    QCoreApplication::setApplicationVersion(QStringLiteral(GIFTVANE_VERSION));
+    // stderr is for the command's own lines; QT_LOGGING_RULES still turns the libraries'
+    // debugging notes back on.
+    QLoggingCategory::setFilterRules(QStringLiteral("giftvane.*.debug=false"));
+
+    const CommandLine line = harvestcommand::parseCommandLine(QCoreApplication::arguments());
+    if (!line.error.isEmpty()) {
+        print(stderr, u"giftvane-harvest: " + line.error + u" (see giftvane-harvest --help)\n");
+        return HarvestCommand::BadArguments;
+    }
+    if (line.help) {
+        print(stdout, harvestcommand::usage());
+        return 0;
+    }
+    if (line.version) {
+        print(stdout, QStringLiteral("giftvane-harvest " GIFTVANE_VERSION "\n"));
+        return 0;
+    }
+
+    int status = 0;
+    {
+        Interrupts interrupts;
+        HarvestCommand command(line.order, SiteAddresses::fromEnvironment(), isatty(STDERR_FILENO) == 1);
+        QObject::connect(&interrupts, &Interrupts::raised, &command, &HarvestCommand::interrupt);
+        QObject::connect(
+            &command, &HarvestCommand::finished, &app, [](int code) { QCoreApplication::exit(code); },
+            Qt::QueuedConnection);
+        command.start();
+        status = QCoreApplication::exec();
+    }
+    // The runs were cancelled or have ended; each has asked to be deleted.
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    return status;
+}
