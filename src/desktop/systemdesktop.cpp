@@ -5,6 +5,7 @@
 #include <QFileDialog>
 #include <QGuiApplication>
 #include <QMessageBox>
+#include <QTextEdit>
 
 std::unique_ptr<QMessageBox> SystemDesktop::messageBox(QWidget *parent, Icon icon, const QString &title,
                                                        const QString &text, const QString &details) {
@@ -15,8 +16,13 @@ std::unique_ptr<QMessageBox> SystemDesktop::messageBox(QWidget *parent, Icon ico
     // Texts come from outside sites: shown as they are, never read as HTML (which would
     // style them and load what their images name).
     box->setTextFormat(Qt::PlainText);
-    if (!details.isEmpty())
+    if (!details.isEmpty()) {
         box->setDetailedText(details.left(kDetailsLimit));
+        // A reply is markup or data, often one long line: wrapped anywhere it lays out at once,
+        // where wrapping at word boundaries searches a line without any for seconds.
+        if (auto *shown = box->findChild<QTextEdit *>())
+            shown->setWordWrapMode(QTextOption::WrapAnywhere);
+    }
     return box;
 }
 

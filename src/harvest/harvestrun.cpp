@@ -6,6 +6,7 @@
 #include "web/sharesite.h"
 #include "web/webclient.h"
 
+#include <QElapsedTimer>
 #include <QTimer>
 
 namespace {
@@ -187,9 +188,17 @@ QCoro::Task<bool> HarvestRun::listingPhase(End &early) {
     const auto &rows = listed.rows;
     if (!rows.isEmpty()) // a range of no rows would empty the bar
         Q_EMIT progressRange(0, int(rows.size()));
+    // The window gets a turn of its event loop at least every few milliseconds while rows are
+    // added, so it keeps answering; a turn per row would repaint the list per row, which is
+    // what takes a long page its time.
+    QElapsedTimer sinceTurn;
     for (qsizetype i = 0; i < rows.size(); ++i) {
-        // One turn of the event loop per row keeps the window painting while a long page fills.
-        if (!co_await m_scope.nextTurn() || !m_list)
+        if (i == 0 || sinceTurn.hasExpired(kRowsSliceMs)) {
+            if (!co_await m_scope.nextTurn())
+                co_return false;
+            sinceTurn.start();
+        }
+        if (m_cancelled || !m_list)
             co_return false;
         Q_EMIT progressValue(int(i + 1));
         const int row = m_list->AppendGiftRow(rows[i].title, rows[i].size, rows[i].key);

@@ -47,6 +47,8 @@ class HarvestRun final : public QObject {
 public:
     // Requests in flight to one host at most, as browsers do.
     static constexpr int kDefaultParallelism = 6;
+    // Rows are added for at most this long between two turns of the event loop.
+    static constexpr int kRowsSliceMs = 8;
 
     // How a run ended by itself.
     enum class End {
