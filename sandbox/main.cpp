@@ -1,4 +1,5 @@
 #include "sandbox/sandbox.h"
+#include "version.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
@@ -17,7 +18,7 @@ int main(int argc, char *argv[]) {
                                      QStringLiteral("MS"), QStringLiteral("0"));
     const QCommandLineOption version(QStringLiteral("version-answer"),
                                      QStringLiteral("version the update server names"),
-                                     QStringLiteral("VERSION"), QStringLiteral("V1.6.5"));
+                                     QStringLiteral("VERSION"), QStringLiteral(GIFTVANE_VERSION_TAG));
     const QCommandLineOption fault(
         QStringLiteral("fault"),
         QStringLiteral("PATTERN=hang|reset|404|truncated|oversized|flood|slow-redirect (repeatable)"),

@@ -1,4 +1,5 @@
 #include "sandbox/sandbox.h"
+#include "version.h"
 
 #include <QHostAddress>
 #include <QStringEncoder>
@@ -69,7 +70,7 @@ QByteArray Request::query() const {
 Sandbox::Sandbox(quint32 seed, QObject *parent)
     : QObject(parent)
     , m_seed(seed) {
-    setVersion(QStringLiteral("V1.6.5"));
+    setVersion(QStringLiteral(GIFTVANE_VERSION_TAG)); // the program's own: it starts
 }
 
 Sandbox::~Sandbox() = default;
