@@ -45,7 +45,8 @@ public:
         m_since.start();
         m_timer.start(10);
     }
-    qint64 longestGap() const { return m_longest; }
+    // Counting the time since the last tick, which a stall at the very end would leave out.
+    qint64 longestGap() const { return qMax(m_longest, m_since.elapsed()); }
 
 private:
     QTimer m_timer;
