@@ -25,9 +25,10 @@ namespace {
 
 const QString kSite = QStringLiteral("http://listing.test:8081");
 
-// A page built of whole blocks from the input's fields: cutting it must give those fields back,
-// row for row, whether titles stand before or after their info marker.
-void wholeBlocksComeBack(const QString &input, bool titlesFirst) {
+// A page of blocks built from the input's fields, with titles that link where their block does
+// and some titles and sizes left out: cutting it must give each block's own fields back, row
+// for row, whether titles stand before or after their info marker.
+void blocksComeBack(const QString &input, QByteArrayView drops, bool titlesFirst) {
     QStringList fields = input.split(QChar(1));
     // Text that cannot end a field where it stands: markers' characters and field ends.
     for (QString &field : fields) {
@@ -41,18 +42,29 @@ void wholeBlocksComeBack(const QString &input, bool titlesFirst) {
         QString title, size, link;
     };
     QList<Block> blocks;
-    for (qsizetype i = 0; i + 2 < fields.size() && blocks.size() < 40; i += 3)
-        blocks.append({fields[i], fields[i + 1], u"/libao/" + fields[i + 2]});
+    for (qsizetype i = 0; i + 2 < fields.size() && blocks.size() < 40; i += 3) {
+        const char drop = drops.isEmpty() ? 0 : drops[blocks.size() % drops.size()];
+        blocks.append({drop & 2 ? QString() : fields[i], drop & 4 ? QString() : fields[i + 1],
+                       u"/libao/" + QString::number(blocks.size()) + fields[i + 2]});
+    }
     QString page = QStringLiteral("<html><body>");
+    bool anyTitle = false;
     for (const Block &block : blocks) {
-        const QString fieldsPart = u"<a class=\"title\" target=\"_blank\">" + block.title +
-                                   u"</a><p><small>文件大小：</small>" + block.size + u" GB</p>";
-        const QString infoPart = u"<span class=\"info\"><a href=\"" + block.link + u"\">x</a></span>";
-        page += titlesFirst ? fieldsPart + infoPart : infoPart + fieldsPart;
+        anyTitle |= !block.title.isNull();
+        const QString title = block.title.isNull()
+                                  ? QString()
+                                  : u"<a href=\"" + block.link + u"\" class=\"title\" target=\"_blank\">" +
+                                        block.title + u"</a>";
+        const QString size =
+            block.size.isNull() ? QString() : u"<p><small>文件大小：</small>" + block.size + u" GB</p>";
+        const QString info = u"<span class=\"info\"><a href=\"" + block.link + u"\">x</a></span>";
+        page += titlesFirst ? title + size + info : info + title + size;
     }
     page += u"</body></html>";
     const cutters::ListedPage listed = cutters::cutListingPage(page, kSite);
     check(listed.rows.size() == blocks.size());
+    if (!anyTitle)
+        return; // nothing on the page tells where a block's fields stand
     for (qsizetype i = 0; i < blocks.size(); ++i) {
         check(listed.rows[i].title == blocks[i].title);
         check(listed.rows[i].size == blocks[i].size);
@@ -87,12 +99,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     // how many replacement characters stand for the broken bytes, so that is left out).
     QStringDecoder sliced = text::CharsetDecoder(charset);
     QString pieces;
-    for (qsizetype at = 0; at < body.size();) {
-        const qsizetype end = text::SliceEnd(body, at, 1 + data[0] % 9);
-        check(end > at && end <= body.size());
-        pieces += sliced.decode(body.sliced(at, end - at));
-        at = end;
-    }
+    const qsizetype slice = 1 + data[0] % 9;
+    for (qsizetype at = 0; at < body.size(); at += slice)
+        pieces += sliced.decode(body.sliced(at, qMin(slice, body.size() - at)));
     const bool brokenUtf8 =
         QString::fromLatin1(sliced.name()).compare(u"UTF-8", Qt::CaseInsensitive) == 0 && !body.isValidUtf8();
     if (!brokenUtf8)
@@ -136,7 +145,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     check(search.rows.size() == qMin(text::CountOf(sniffed, listingsite::kHeadingMarker), cutters::kMaxRows));
     const cutters::ListedPage share = cutters::cutSharePage(sniffed, QStringLiteral("http://share.test"));
     check(share.rows.size() == qMin(text::CountOf(sniffed, u"<em>"), cutters::kMaxRows));
-    wholeBlocksComeBack(sniffed, data[0] & 1);
+    blocksComeBack(sniffed, bytes.first(qMin<qsizetype>(bytes.size(), 7)), data[0] & 1);
 
     const QString code = cutters::cutGiftCode(sniffed);
     check(!code.contains(QLatin1Char('&')));

@@ -170,7 +170,9 @@ private Q_SLOTS:
                 const int id = row.key.section(u'/', 2).section(u'.', 0, 0).toInt();
                 const bool fails = id == 100712 || id == 100717 || id == 100715 || row.key.isEmpty();
                 QCOMPARE(row.code, fails ? QString() : h.sites.codeFor(id));
-                QCOMPARE(row.mark, u"√"_qs == row.mark || u"×"_qs == row.mark ? row.mark : u"missing"_qs);
+                // The stand-in's gift page of a code ending in 8 or 9, or of no code, is void.
+                const bool void_ = row.code.isEmpty() || row.code.endsWith(u'8') || row.code.endsWith(u'9');
+                QCOMPARE(row.mark, void_ ? u"×"_qs : u"√"_qs);
             }
         }
         for (qsizetype j = 0; j < results[0].size(); ++j) {
@@ -186,9 +188,9 @@ private Q_SLOTS:
         h.sites.setLatency(30);
         h.start(listingPage(6));
         QVERIFY(h.finish());
-        QCOMPARE(h.sites.peakInFlight(Site::Listing), HarvestRun::kDefaultParallelism);
+        QVERIFY(h.sites.peakInFlight(Site::Listing) <= HarvestRun::kDefaultParallelism);
+        QVERIFY(h.sites.peakInFlight(Site::Listing) > 1);
         QVERIFY(h.sites.peakInFlight(Site::CloudDisk) <= HarvestRun::kDefaultParallelism);
-        QVERIFY(h.sites.peakInFlight(Site::CloudDisk) >= 2); // gift pages overlap the listing site's work
         for (int j = 0; j < 20; ++j)
             QCOMPARE(h.list.entry(j).code, h.sites.codeFor(100600 + j));
 

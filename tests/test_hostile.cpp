@@ -2,13 +2,13 @@
 #include "fixture.h"
 #include "receive/receiveflow.h"
 
-#include <QElapsedTimer>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QTemporaryDir>
+#include <QTextEdit>
 #include <QToolTip>
 
 #include <atomic>
@@ -128,7 +128,7 @@ private Q_SLOTS:
         QVERIFY(!quiet.opened());
     }
 
-    void aHugeOneLineReplyKeepsTheWindowAnswering() {
+    void aHugeOneLineReplyIsCappedInTheBox() {
         const QString reply = QString(16 * 1024 * 1024, u'x');
         // The batch hands the box the beginning of the reply and at most 64 KiB of details.
         Fixture f;
@@ -145,24 +145,18 @@ private Q_SLOTS:
         QCOMPARE(shown.text.size(), ReceiveFlow::kBoxTextLimit);
         QCOMPARE(shown.details.size(), ReceiveFlow::kBoxDetailsLimit);
 
-        // The real box, details open, while a 10 ms timer keeps firing.
+        // The real box shows at most 64 KiB of details, whatever it is given, and opens them
+        // (how long that takes is measured by bench_window).
         auto box = SystemDesktop::messageBox(nullptr, Desktop::Icon::None, u"Giftvane"_qs, shown.text, reply);
         QCOMPARE(box->detailedText().size(), SystemDesktop::kDetailsLimit);
-        QElapsedTimer sinceTick;
-        qint64 longestGap = 0;
-        QTimer ticker;
-        QObject::connect(&ticker, &QTimer::timeout,
-                         [&] { longestGap = qMax(longestGap, sinceTick.restart()); });
-        sinceTick.start();
-        ticker.start(10);
         settle(box.get());
         for (QAbstractButton *button : box->buttons()) {
             if (box->buttonRole(button) == QMessageBox::ActionRole)
                 button->click(); // "Show Details..."
         }
-        QTest::qWait(300);
-        // Not a speed figure: a window frozen for seconds (or minutes) fails here.
-        QVERIFY2(longestGap < scaled(2000), qPrintable(QString::number(longestGap)));
+        auto *details = box->findChild<QTextEdit *>();
+        QVERIFY(details && details->isVisible());
+        QCOMPARE(details->toPlainText().size(), SystemDesktop::kDetailsLimit);
     }
 
     void aReceiveAnsweredByAnotherHostIsAFailure() {

@@ -57,6 +57,30 @@ private Q_SLOTS:
             QCOMPARE(f.ledger->attempts(f.sites->codeFor(id)).size(), 1);
     }
 
+    void codesOfARunCutShortAreRemembered() {
+        Fixture f;
+        f.sites->setLatency(20);
+        f.sites->setFault(QStringLiteral("^/lb/gv.*[5-9]$"), sandbox::Fault::Hang); // some rows never end
+        f.ledger = std::make_unique<Ledger>(m_dir.filePath(u"cut.sqlite"_qs));
+        QVERIFY(f.ledger->open());
+        QVERIFY(f.open());
+        f.click("Command8");
+        const auto resolvedRows = [&f] {
+            int resolved = 0;
+            for (const GiftEntry &row : f.list(0).entries())
+                resolved += !row.mark.isEmpty();
+            return resolved;
+        };
+        QVERIFY(runUntil([&] { return resolvedRows() >= 3; }));
+        QTest::qWait(100);
+        const int resolved = resolvedRows();
+        QVERIFY(f.tab(0).isResolving());
+        QCOMPARE(f.ledger->counts().pending + f.ledger->counts().voided, 0); // not yet: one write per run
+        f.click("Command8");                                                 // replaces the run
+        const Ledger::Counts counts = f.ledger->counts();
+        QCOMPARE(counts.pending + counts.voided, resolved);
+    }
+
     void aLedgerThatCannotBeUsedStopsNothing_data() {
         QTest::addColumn<bool>("locked");
         QTest::newRow("corrupt") << false;

@@ -53,6 +53,9 @@ private Q_SLOTS:
         QCOMPARE(CharsetOf("text/html; charset=\"GBK\""), QByteArray("GBK"));
         QCOMPARE(CharsetOf("text/html;Charset=utf-8; x=y"), QByteArray("utf-8"));
         QCOMPARE(CharsetOf("text/html"), QByteArray());
+        QCOMPARE(CharsetOf("text/html; xcharset=gbk"), QByteArray());
+        QCOMPARE(CharsetOf("text/html;charset=gbk;charset=utf-8"), QByteArray("gbk"));
+        QCOMPARE(CharsetOf("text/html; CHARSET = 'utf-8' "), QByteArray("utf-8"));
         QCOMPARE(DecodeCharset(QByteArray("\xC0\xF1"), "gbk"), u"礼"_qs);
         QCOMPARE(DecodeCharset(u"礼"_qs.toUtf8(), "no-such-set"), u"礼"_qs);
         // Labels as browsers read them: gb2312 is GBK ("喆" is not in GB2312).
@@ -127,15 +130,22 @@ private Q_SLOTS:
         QTest::addColumn<QString>("page");
         QTest::addColumn<QStringList>("titles");
         QTest::addColumn<QStringList>("sizes");
-        const auto before = [](const QString &title, const QString &size, int id) -> QString {
-            return (title.isNull() ? QString() : kTitle + title + u"</a>") +
-                   (size.isNull() ? QString() : kSize + size + u" GB") + kInfo + u"<a href=\"/libao/" +
-                   QString::number(id) + u".html\">详情</a></span>";
+        // A title anchor that links where its block does, or one without a link.
+        const auto anchor = [](const QString &title, int id) -> QString {
+            if (title.isNull())
+                return {};
+            return (id > 0 ? u"<a href=\"/libao/" + QString::number(id) + u".html\" " : u"<a "_qs) + kTitle +
+                   title + u"</a>";
         };
-        const auto after = [](const QString &title, const QString &size, int id) -> QString {
+        const auto before = [anchor](const QString &title, const QString &size, int id,
+                                     bool linked = false) -> QString {
+            return anchor(title, linked ? id : 0) + (size.isNull() ? QString() : kSize + size + u" GB") +
+                   kInfo + u"<a href=\"/libao/" + QString::number(id) + u".html\">详情</a></span>";
+        };
+        const auto after = [anchor](const QString &title, const QString &size, int id,
+                                    bool linked = false) -> QString {
             return kInfo + u"<a href=\"/libao/" + QString::number(id) + u".html\">详情</a></span>" +
-                   (title.isNull() ? QString() : kTitle + title + u"</a>") +
-                   (size.isNull() ? QString() : kSize + size + u" GB");
+                   anchor(title, linked ? id : 0) + (size.isNull() ? QString() : kSize + size + u" GB");
         };
         QTest::newRow("whole, titles first")
             << before(u"一"_qs, u"1"_qs, 1) + before(u"二"_qs, u"2"_qs, 2) + before(u"三"_qs, u"3"_qs, 3)
@@ -151,6 +161,18 @@ private Q_SLOTS:
         QTest::newRow("first without title or size")
             << before(QString(), QString(), 1) + before(u"二"_qs, u"2"_qs, 2) + before(u"三"_qs, u"3"_qs, 3)
             << QStringList{QString(), u"二"_qs, u"三"_qs} << QStringList{QString(), u"2"_qs, u"3"_qs};
+        QTest::newRow("titles after, last without title")
+            << after(u"一"_qs, u"1"_qs, 1) + after(u"二"_qs, u"2"_qs, 2) + after(QString(), u"3"_qs, 3)
+            << QStringList{u"一"_qs, u"二"_qs, QString()} << QStringList{u"1"_qs, u"2"_qs, u"3"_qs};
+        QTest::newRow("titles after, linked, last block empty")
+            << after(u"一"_qs, u"1"_qs, 1, true) + after(u"二"_qs, u"2"_qs, 2, true) +
+                   after(QString(), QString(), 3)
+            << QStringList{u"一"_qs, u"二"_qs, QString()} << QStringList{u"1"_qs, u"2"_qs, QString()};
+        QTest::newRow("titles first, linked, first without, a list after")
+            << before(QString(), u"1"_qs, 1) + before(u"二"_qs, u"2"_qs, 2, true) +
+                   before(u"三"_qs, u"3"_qs, 3, true) + u"<div>相关：<a href=\"/libao/9.html\" "_qs + kTitle +
+                   u"别的</a></div>"
+            << QStringList{QString(), u"二"_qs, u"三"_qs} << QStringList{u"1"_qs, u"2"_qs, u"3"_qs};
         QTest::newRow("titles after, middle without size")
             << after(u"一"_qs, u"1"_qs, 1) + after(u"二"_qs, QString(), 2) + after(u"三"_qs, u"3"_qs, 3)
             << QStringList{u"一"_qs, u"二"_qs, u"三"_qs} << QStringList{u"1"_qs, QString(), u"3"_qs};

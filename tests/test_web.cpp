@@ -3,10 +3,10 @@
 #include "warnings.h"
 #include "web/clouddisk.h"
 #include "web/cookiejar.h"
+#include "web/redirects.h"
 #include "web/requestscope.h"
 #include "web/webclient.h"
 
-#include <QElapsedTimer>
 #include <QStringEncoder>
 #include <QTest>
 
@@ -167,12 +167,11 @@ private Q_SLOTS:
         m_web->setTimeouts(1200, 1200);
         m_web->setCaps(1024 * 1024, 64 * 1024);
         m_sites->setFault(QStringLiteral("^/faulty"), static_cast<Fault>(fault));
-        QElapsedTimer clock;
-        clock.start();
         const Fetched page = wait(m_web->FetchPageText(url(Site::Listing, "/faulty")));
-        // The deadline counts over every redirect hop: not 20 hops of half a second each.
-        QVERIFY2(clock.elapsed() < scaled(5000), qPrintable(QString::number(clock.elapsed())));
         QVERIFY(page.failed && page.text.isEmpty());
+        // The deadline counts over every redirect hop: a few hops of half a second each, not
+        // as many as redirects may go.
+        QVERIFY(m_sites->requests().size() < WebClient::kMaxRedirects / 2);
         QVERIFY(wait(m_web->OpenUrlDecoded(url(Site::Listing, "/libao/index_3.html")))
                     .text.contains(u"文件大小："));
     }
@@ -244,6 +243,71 @@ private Q_SLOTS:
         QCOMPARE(seen[1].site, Site::Listing);
         QVERIFY(seen[1].header("Cookie").isEmpty());
         QVERIFY(seen[1].header("If-Modified-Since").isEmpty());
+    }
+
+    void redirectRule_data() {
+        QTest::addColumn<QString>("from");
+        QTest::addColumn<QByteArray>("verb");
+        QTest::addColumn<int>("status");
+        QTest::addColumn<QByteArray>("location");
+        QTest::addColumn<int>("verdict");
+        QTest::addColumn<QString>("to");
+        QTest::addColumn<QByteArray>("nextVerb");
+        QTest::addColumn<bool>("headersKept");
+        using V = redirects::Verdict;
+        const QString here = u"http://a.test/x"_qs;
+        QTest::newRow("an answer") << here << QByteArray("GET") << 200 << QByteArray("/y")
+                                   << int(V::NotARedirect) << here << QByteArray("GET") << true;
+        QTest::newRow("not modified") << here << QByteArray("GET") << 304 << QByteArray("/y")
+                                      << int(V::NotARedirect) << here << QByteArray("GET") << true;
+        QTest::newRow("no location") << here << QByteArray("GET") << 302 << QByteArray()
+                                     << int(V::NotARedirect) << here << QByteArray("GET") << true;
+        QTest::newRow("same host, relative")
+            << here << QByteArray("GET") << 302 << QByteArray("y?z=1") << int(V::Follow)
+            << u"http://a.test/y?z=1"_qs << QByteArray("GET") << true;
+        QTest::newRow("another host")
+            << here << QByteArray("GET") << 301 << QByteArray("http://b.test/y") << int(V::Follow)
+            << u"http://b.test/y"_qs << QByteArray("GET") << false;
+        QTest::newRow("another port")
+            << here << QByteArray("GET") << 302 << QByteArray("http://a.test:81/y") << int(V::Follow)
+            << u"http://a.test:81/y"_qs << QByteArray("GET") << false;
+        QTest::newRow("https down to http")
+            << u"https://a.test/x"_qs << QByteArray("GET") << 302 << QByteArray("http://a.test/y")
+            << int(V::Refuse) << QString() << QByteArray() << false;
+        QTest::newRow("form to another host")
+            << here << QByteArray("POST") << 307 << QByteArray("http://b.test/y") << int(V::Refuse)
+            << QString() << QByteArray() << false;
+        QTest::newRow("form 303 on its host")
+            << here << QByteArray("POST") << 303 << QByteArray("/done") << int(V::Follow)
+            << u"http://a.test/done"_qs << QByteArray("GET") << true;
+        QTest::newRow("form 307 on its host")
+            << here << QByteArray("POST") << 307 << QByteArray("/again") << int(V::Follow)
+            << u"http://a.test/again"_qs << QByteArray("POST") << true;
+    }
+    void redirectRule() {
+        QFETCH(QString, from);
+        QFETCH(QByteArray, verb);
+        QFETCH(int, status);
+        QFETCH(QByteArray, location);
+        QFETCH(int, verdict);
+        QFETCH(QString, to);
+        QFETCH(QByteArray, nextVerb);
+        QFETCH(bool, headersKept);
+        const bool form = verb == "POST";
+        redirects::Headers headers{{"If-Modified-Since", "0"}};
+        if (form)
+            headers.append(
+                qMakePair(QByteArray("Content-Type"), QByteArray("application/x-www-form-urlencoded")));
+        redirects::Hop hop{QUrl(from), verb, form ? QByteArray("a=1") : QByteArray(), headers};
+        QCOMPARE(int(redirects::next(hop, status, location, form)), verdict);
+        if (verdict != int(redirects::Verdict::Follow))
+            return;
+        QCOMPARE(hop.url.toString(), to);
+        QCOMPARE(hop.verb, nextVerb);
+        QCOMPARE(hop.body.isEmpty(), nextVerb == "GET");
+        QCOMPARE(hop.headers.size() == 0, !headersKept);
+        for (const auto &header : hop.headers)
+            QVERIFY(nextVerb == "POST" || header.first != "Content-Type");
     }
 
     void formPostsStayOnTheirHost_data() {

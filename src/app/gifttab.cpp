@@ -54,6 +54,9 @@ GiftTab::GiftTab(TabId id, TabContext context, QWidget *parent)
     , m_model(new GiftListModel(this))
     , m_page(id == TabId::Libao ? 1 : 0) { // LibaoPage, SharePage, TiqumaPage
     setObjectName(QStringLiteral("SSTab1Page%1").arg(int(id)));
+    m_lookUp.setSingleShot(true);
+    m_lookUp.setInterval(100);
+    connect(&m_lookUp, &QTimer::timeout, this, &GiftTab::lookUpReceived);
     m_model->setObjectName(QStringLiteral("GiftList%1").arg(int(id)));
     const TabNames &n = kNames[int(id)];
     if (n.hiddenStart) { // under the gift list, out of the user's reach
@@ -70,6 +73,7 @@ GiftTab::GiftTab(TabId id, TabContext context, QWidget *parent)
 }
 
 GiftTab::~GiftTab() {
+    recordSeen();
     // The run writes into this tab's list: it must end before the list goes.
     if (m_run)
         m_run->cancel();
@@ -252,6 +256,7 @@ void GiftTab::startRun(const RunRequest &page, bool lockTabControl) {
         setControlsEnabled(runLocks(old->request().kind, m_id).enabledAtAnyEnd, true);
         old->cancel();
         m_run = nullptr;
+        recordSeen();
     }
     if (lockTabControl)
         m_context.tabControl->setEnabled(false);
@@ -267,10 +272,8 @@ void GiftTab::startRun(const RunRequest &page, bool lockTabControl) {
             m_progress->setRange(minimum, maximum);
     });
     connect(run, &HarvestRun::progressValue, m_progress, &QProgressBar::setValue);
-    connect(run, &HarvestRun::resolvingChanged, this, &GiftTab::resolvingChanged);
     connect(run, &HarvestRun::nothingFound, this,
             [this] { info(QStringLiteral("抱歉!未找到相关资源!"), QStringLiteral("Corvane软件")); });
-    m_seen.clear();
     connect(run, &HarvestRun::rowResolved, this,
             [this, request](const GiftEntry &row, bool markKnown) { resolved(request, row, markKnown); });
     connect(run, &HarvestRun::finished, this,
@@ -288,22 +291,48 @@ void GiftTab::resolved(const RunRequest &request, const GiftEntry &row, bool mar
     m_seen.append({row.code, row.title, row.size, share ? u"share"_qs : u"listing"_qs, tabCaption(m_id),
                    search ? request.keyword : QString::number(request.page),
                    markKnown ? row.mark : QString()});
-    const QHash<QString, QDateTime> received = m_context.ledger->receivedAmong({row.code});
-    if (const int at = m_model->rowOf(row.id); at >= 0 && received.contains(row.code))
-        m_model->setReceivedAt(at, received.value(row.code));
+    // Which of them were received before is asked for many rows at once.
+    m_toLookUp.append(row.id);
+    if (!m_lookUp.isActive())
+        m_lookUp.start();
+}
+
+void GiftTab::lookUpReceived() {
+    m_lookUp.stop();
+    QStringList codes;
+    QList<int> rows;
+    for (const quint64 id : std::as_const(m_toLookUp)) {
+        if (const int at = m_model->rowOf(id); at >= 0) {
+            rows.append(at);
+            codes.append(m_model->entry(at).code);
+        }
+    }
+    m_toLookUp.clear();
+    if (!m_context.ledger || codes.isEmpty())
+        return;
+    const QHash<QString, QDateTime> received = m_context.ledger->receivedAmong(codes);
+    for (qsizetype i = 0; i < rows.size(); ++i) {
+        if (received.contains(codes[i]))
+            m_model->setReceivedAt(rows[i], received.value(codes[i]));
+    }
+}
+
+void GiftTab::recordSeen() {
+    // One transaction for a run, also for one replaced or cut short by the window closing.
+    lookUpReceived();
+    if (m_context.ledger && !m_seen.isEmpty())
+        m_context.ledger->recordHarvest(m_seen);
+    m_seen.clear();
 }
 
 void GiftTab::runEnded(HarvestRun *run, bool complete) {
-    if (m_context.ledger && !m_seen.isEmpty())
-        m_context.ledger->recordHarvest(m_seen); // one transaction for the run
-    m_seen.clear();
+    recordSeen();
     const RunLocks locks = runLocks(run->request().kind, m_id);
     setControlsEnabled(locks.enabledAtAnyEnd, true);
     if (complete)
         setControlsEnabled(locks.enabledAtCompleteEnd, true);
     if (m_run == run)
         m_run = nullptr;
-    Q_EMIT harvestEnded();
 }
 
 void GiftTab::setControlsEnabled(TabControls which, bool enabled) {

@@ -6,6 +6,7 @@
 
 #include <QList>
 #include <QPointer>
+#include <QTimer>
 #include <QWidget>
 
 class Desktop;
@@ -18,7 +19,6 @@ class QLineEdit;
 class QProgressBar;
 class QPushButton;
 class QSlider;
-class QTimer;
 class QTreeView;
 class WebClient;
 namespace controls {
@@ -70,8 +70,6 @@ public:
 Q_SIGNALS:
     void statusText(const QString &text);
     void logLine(const QString &message);
-    void resolvingChanged();
-    void harvestEnded();
     // The user ticked or cleared a row.
     void checkToggled();
     // A double-click on the list: on a row (now selected), or on blank space.
@@ -98,6 +96,8 @@ private:
     void startRun(const RunRequest &request, bool lockTabControl);
     void runEnded(HarvestRun *run, bool complete);
     void resolved(const RunRequest &request, const GiftEntry &row, bool markKnown);
+    void lookUpReceived();
+    void recordSeen();
     void setControlsEnabled(TabControls controls, bool enabled);
     int selectedRow() const;
 
@@ -105,7 +105,9 @@ private:
     TabContext m_context;
     GiftListModel *m_model;
     QPointer<HarvestRun> m_run;
-    QList<SeenCode> m_seen; // the run's rows for the ledger, recorded at once when it ends
+    QList<SeenCode> m_seen;    // the run's rows for the ledger, recorded at once when it ends
+    QList<quint64> m_toLookUp; // resolved rows not yet looked up in the ledger
+    QTimer m_lookUp;
     int m_page;
 
     QTreeView *m_list = nullptr;

@@ -217,7 +217,7 @@ QString usage() {
         "  1    有页面无法读取 a page could not be read (the other pages are still harvested),\n"
         "       or stdout could not be written\n"
         "  2    参数错误 bad arguments\n"
-        "  130  被 SIGINT/SIGTERM 中断 interrupted\n"
+        "  130  被 SIGINT 中断 interrupted: 随该信号结束 ends by the signal (143 for SIGTERM)\n"
         "  141  标准输出的读取方已关闭 the reader of stdout went away\n"
         "\n"
         "环境 Environment: GIFTVANE_LISTING_SITE, GIFTVANE_SHARE_SITE, GIFTVANE_CLOUD_DISK_HOST\n"

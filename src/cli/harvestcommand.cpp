@@ -150,8 +150,7 @@ void HarvestCommand::printRow(const GiftEntry &row, bool markKnown) {
         return;
     const QByteArray line = m_order.json ? jsonLine(row, markKnown, m_source) : tsvLine(row, m_source);
     // The ledger keeps a mark only where the gift page was read; the printed row shows the
-    // mark as the window does, and says in JSON whether it is known. (`row` is the list's own
-    // entry: it changes with it.)
+    // mark as the window does, and says in JSON whether it is known.
     if (!markKnown) {
         if (const int at = m_list.rowOf(row.id); at >= 0)
             m_list.setMark(at, {});

@@ -15,8 +15,12 @@ int g_pair[2] = {-1, -1};
 
 constexpr int kCaught[] = {SIGINT, SIGTERM};
 
+void restoreDefaults();
+
 void onSignal(int number) {
     const int saved = errno;
+    // A second Ctrl-C ends a command that does not end by itself.
+    restoreDefaults();
     const char byte = char(number);
     // Non-blocking: when the pair is full, a signal is already waiting to be read.
     [[maybe_unused]] const ssize_t written = ::write(g_pair[1], &byte, 1);
@@ -29,6 +33,11 @@ void handle(int number, void (*handler)(int)) {
     sigemptyset(&action.sa_mask);
     action.sa_flags = SA_RESTART;
     ::sigaction(number, &action, nullptr);
+}
+
+void restoreDefaults() {
+    for (const int number : kCaught)
+        handle(number, SIG_DFL); // sigaction may be called from a handler
 }
 
 } // namespace
@@ -48,8 +57,7 @@ Interrupts::Interrupts(QObject *parent)
 Interrupts::~Interrupts() {
     if (!m_notifier)
         return;
-    for (const int number : kCaught)
-        handle(number, SIG_DFL);
+    restoreDefaults();
     handle(SIGPIPE, SIG_DFL);
     delete m_notifier;
     m_notifier = nullptr;
@@ -60,6 +68,17 @@ Interrupts::~Interrupts() {
 
 void Interrupts::read() {
     char byte = 0;
-    if (::read(g_pair[0], &byte, 1) == 1)
-        Q_EMIT raised(int(byte));
+    if (::read(g_pair[0], &byte, 1) == 1) {
+        m_raised = int(byte);
+        Q_EMIT raised(m_raised);
+    }
+}
+
+void Interrupts::endBySignal() const {
+    if (m_raised == 0)
+        return;
+    // Ended by the signal itself, as shells expect of a program they interrupted: a loop in a
+    // script stops on Ctrl-C instead of going on with its next command.
+    std::signal(m_raised, SIG_DFL);
+    std::raise(m_raised);
 }

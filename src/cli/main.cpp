@@ -44,8 +44,8 @@ int main(int argc, char *argv[]) {
     }
 
     int status = 0;
+    Interrupts interrupts;
     {
-        Interrupts interrupts;
         HarvestCommand command(line.order, SiteAddresses::fromEnvironment(), isatty(STDERR_FILENO) == 1);
         QObject::connect(&interrupts, &Interrupts::raised, &command, &HarvestCommand::interrupt);
         QObject::connect(
@@ -56,5 +56,6 @@ int main(int argc, char *argv[]) {
     }
     // The runs were cancelled or have ended; each has asked to be deleted.
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    interrupts.endBySignal();
     return status;
 }

@@ -12,6 +12,9 @@ public:
     // How the chosen file will be written. A file that is appended to keeps what it holds, so
     // the dialog does not ask whether to replace it.
     enum class SaveMode { Replace, Append };
+    // A message box's details hold at most this much of a text, so that showing them never
+    // stalls the window.
+    static constexpr qsizetype kDetailsLimit = 64 * 1024;
 
     virtual ~Desktop() = default;
     // A modal message box with one OK button; returns when the user has closed it.

@@ -9,9 +9,6 @@ class QMessageBox;
 // The real desktop: message boxes, the file dialog, the default browser, the clipboard.
 class SystemDesktop final : public Desktop {
 public:
-    // A box's details hold at most this much, so that showing them never stalls the window.
-    static constexpr qsizetype kDetailsLimit = 64 * 1024;
-
     // The box message() shows: plain text, one OK button.
     static std::unique_ptr<QMessageBox> messageBox(QWidget *parent, Icon icon, const QString &title,
                                                    const QString &text, const QString &details = {});

@@ -6,6 +6,8 @@
 #include "web/sharesite.h"
 #include "web/sites.h"
 
+#include <QMultiHash>
+
 using text::TextBefore;
 
 namespace cutters {
@@ -38,26 +40,65 @@ struct Blocks {
     }
 };
 
+// Where a field's markers stand, up to the end of the last block taken.
+QList<qsizetype> fieldMarkers(const Blocks &blocks, QStringView marker) {
+    QList<qsizetype> found;
+    if (blocks.count == 0)
+        return found;
+    const qsizetype scanEnd = blocks.end(blocks.count - 1);
+    for (qsizetype at = blocks.page.indexOf(marker); at >= 0 && at < scanEnd;
+         at = blocks.page.indexOf(marker, at + marker.size()))
+        found.append(at);
+    return found;
+}
+
+// Whether titles and sizes stand before their block's info marker, or after it. A title anchor
+// that links where an info block does says which for that block, and most of them decide. A
+// page without such anchors tells by its ends: a field ahead of the first info marker, or none
+// past the last, means before (as a page whose ends tell nothing is taken).
+bool fieldsBeforeInfo(const Blocks &blocks, const QStringList &links, const QList<qsizetype> &titles,
+                      const QList<qsizetype> &sizes) {
+    const QStringView page = blocks.page;
+    QMultiHash<QString, qsizetype> blockOf;
+    for (qsizetype k = 0; k < links.size(); ++k) {
+        if (!links[k].isEmpty())
+            blockOf.insert(links[k], k);
+    }
+    qsizetype votesBefore = 0, votesAfter = 0;
+    for (const qsizetype at : titles) {
+        // The title's own anchor tag: from its "<" to the marker.
+        const qsizetype tag = page.first(at).lastIndexOf(u'<');
+        const QStringView anchor = tag < 0 ? QStringView() : page.sliced(tag, at - tag);
+        const QString href = TextBefore(text::PieceAt(anchor, u"href=\"", 1), kQuote).toString();
+        qsizetype nearest = -1;
+        for (auto it = blockOf.constFind(href); !href.isEmpty() && it != blockOf.cend() && it.key() == href;
+             ++it) {
+            if (nearest < 0 || qAbs(blocks.starts[*it] - at) < qAbs(blocks.starts[nearest] - at))
+                nearest = *it;
+        }
+        if (nearest >= 0)
+            ++(at < blocks.starts[nearest] ? votesBefore : votesAfter);
+    }
+    if (votesBefore != votesAfter)
+        return votesBefore > votesAfter;
+    const qsizetype first = blocks.starts.first(), last = blocks.starts[blocks.count - 1];
+    const auto ahead = [first](const QList<qsizetype> &found) {
+        return !found.isEmpty() && found.first() < first;
+    };
+    const auto past = [last](const QList<qsizetype> &found) {
+        return !found.isEmpty() && found.last() > last;
+    };
+    return ahead(titles) || ahead(sizes) || !(past(titles) || past(sizes));
+}
+
 // One field of every block: the text after the field's marker up to the terminator, cut as
 // the page-wide rule cuts it (within the piece up to the next field marker), but taken only
-// from the block's own stretch of page. Titles and sizes stand either before their block's
-// info marker or after it: before, when the page shows one ahead of its first info marker or
-// none after its last.
-QStringList fieldOfEachBlock(const Blocks &blocks, QStringView marker, QStringView terminator) {
+// from the block's own stretch of page: before its info marker, back to the one before, or
+// after it, up to the next.
+QStringList fieldOfEachBlock(const Blocks &blocks, const QList<qsizetype> &found, QStringView marker,
+                             QStringView terminator, bool before) {
     QStringList values(blocks.count);
-    if (blocks.count == 0)
-        return values;
     const QStringView page = blocks.page;
-    const qsizetype scanEnd = blocks.end(blocks.count - 1);
-    QList<qsizetype> found;
-    for (qsizetype at = page.indexOf(marker); at >= 0 && at < scanEnd;
-         at = page.indexOf(marker, at + marker.size()))
-        found.append(at);
-    if (found.isEmpty())
-        return values;
-    const qsizetype lastStart = blocks.starts[blocks.count - 1];
-    const bool before = found.first() < blocks.starts.first() || found.last() < lastStart;
-
     const auto valueAt = [&](qsizetype j) {
         const qsizetype from = found[j] + marker.size();
         qsizetype next = j + 1 < found.size() ? found[j + 1] : page.indexOf(marker, from);
@@ -107,15 +148,21 @@ QString stripTags(QString title) {
 ListedPage cutListingPage(QStringView page, const QString &listingSite, qsizetype maxRows) {
     using namespace listingsite;
     const Blocks blocks(page, kInfoMarker, maxRows);
-    const QStringList titles = fieldOfEachBlock(blocks, kTitleMarker, u"<");
-    const QStringList sizes = fieldOfEachBlock(blocks, kSizeMarker, u" ");
+    QStringList links;
+    for (qsizetype k = 0; k < blocks.count; ++k)
+        links.append(TextBefore(text::PieceAt(blocks.body(k), kLinkMarker, 1), kQuote).toString());
+    const QList<qsizetype> titleMarkers = fieldMarkers(blocks, kTitleMarker);
+    const QList<qsizetype> sizeMarkers = fieldMarkers(blocks, kSizeMarker);
     ListedPage out;
     out.truncated = blocks.truncated();
+    if (blocks.count == 0)
+        return out;
+    const bool before = fieldsBeforeInfo(blocks, links, titleMarkers, sizeMarkers);
+    const QStringList titles = fieldOfEachBlock(blocks, titleMarkers, kTitleMarker, u"<", before);
+    const QStringList sizes = fieldOfEachBlock(blocks, sizeMarkers, kSizeMarker, u" ", before);
     out.rows.reserve(blocks.count);
-    for (qsizetype k = 0; k < blocks.count; ++k) {
-        const QStringView link = TextBefore(text::PieceAt(blocks.body(k), kLinkMarker, 1), kQuote);
-        out.rows.append(listed(titles[k], sizes[k], link, listingSite));
-    }
+    for (qsizetype k = 0; k < blocks.count; ++k)
+        out.rows.append(listed(titles[k], sizes[k], links[k], listingSite));
     return out;
 }
 

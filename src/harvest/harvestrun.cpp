@@ -83,7 +83,7 @@ void HarvestRun::cancel() {
     if (m_cancelled)
         return;
     m_cancelled = true;
-    setResolving(false);
+    m_resolving = false; // no signal: a cancelled run says nothing more
     m_scope.abort();
 }
 

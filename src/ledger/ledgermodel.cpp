@@ -16,10 +16,15 @@ QString timeText(const QDateTime &time) {
 LedgerModel::LedgerModel(Ledger &ledger, QObject *parent)
     : QAbstractTableModel(parent)
     , m_ledger(ledger) {
+    // A batch records a row every post: the window reads the ledger again once things settle,
+    // not once per row.
     m_refresh.setSingleShot(true);
-    m_refresh.setInterval(0);
+    m_refresh.setInterval(kRefreshDelayMs);
     connect(&m_refresh, &QTimer::timeout, this, &LedgerModel::refresh);
-    connect(&m_ledger, &Ledger::changed, &m_refresh, qOverload<>(&QTimer::start));
+    connect(&m_ledger, &Ledger::changed, &m_refresh, [this] {
+        if (!m_refresh.isActive())
+            m_refresh.start();
+    });
     connect(&m_ledger, &Ledger::turnedOff, this, &LedgerModel::refresh);
     reload(kBatch);
 }
@@ -61,7 +66,9 @@ QString LedgerModel::cellText(const LedgerRow &row, int column) {
 }
 
 QVariant LedgerModel::data(const QModelIndex &index, int role) const {
-    if (!checkIndex(index, CheckIndexOption::IndexIsValid | CheckIndexOption::ParentIsInvalid))
+    // Views ask about the root index too; it has no data.
+    if (!index.isValid() || index.parent().isValid() || index.row() >= m_rows.size() ||
+        index.column() >= ColumnCount)
         return {};
     // No tool tip: Qt would guess that a title holding tags is rich text and render it.
     if (role != Qt::DisplayRole)

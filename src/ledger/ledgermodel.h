@@ -29,6 +29,8 @@ public:
         ColumnCount
     };
     static constexpr int kBatch = 256;
+    // How long after a change the rows are read again.
+    static constexpr int kRefreshDelayMs = 250;
 
     // The ledger must outlive the model.
     explicit LedgerModel(Ledger &ledger, QObject *parent = nullptr);

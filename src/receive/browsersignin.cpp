@@ -78,9 +78,13 @@ BrowserSignInWindow::BrowserSignInWindow(WebClient &web, QString cloudDiskHost)
                 if (domain.startsWith(u'.'))
                     domain.remove(0, 1);
                 const QString host = QUrl(m_startAddress).host();
-                if (host == domain || host.endsWith(u'.' + domain))
-                    checkSignedIn();
+                // A sign-in sets several cookies at once: one check for all of them.
+                if ((host == domain || host.endsWith(u'.' + domain)) && !m_cookieCheck.isActive())
+                    m_cookieCheck.start();
             });
+    m_cookieCheck.setSingleShot(true);
+    m_cookieCheck.setInterval(100);
+    connect(&m_cookieCheck, &QTimer::timeout, this, [this] { checkSignedIn(); });
 }
 
 BrowserSignInWindow::~BrowserSignInWindow() {

@@ -5,6 +5,7 @@
 
 #include <QObject>
 #include <QPointer>
+#include <QTimer>
 
 #include <qcoro/qcorotask.h>
 
@@ -53,6 +54,7 @@ private:
 
     WebClient &m_web;
     RequestScope m_scope; // the sign-in checks in flight
+    QTimer m_cookieCheck; // a check after the cloud disk's cookies changed
     const QString m_startAddress;
     QWebEngineProfile *m_profile;
     QWebEngineView *m_view;

@@ -9,6 +9,7 @@
 #include <QLabel>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QSet>
 #include <QVBoxLayout>
 
 // The dialog shown while posts are in flight. Neither Esc nor the close button dismiss it:
@@ -159,9 +160,10 @@ QCoro::Task<> ReceiveFlow::batch(QList<GiftEntry> rows) {
         co_return end();
 
     openDialog(QStringLiteral("正在批量接收礼包.."), int(rows.size()), true);
+    QSet<QString> receivedNow; // a code ticked twice is posted once
     for (qsizetype i = 0; i < rows.size() && !m_stopRequested; ++i) {
         const GiftEntry &row = rows[i];
-        if (row.receivedAt.isValid()) {
+        if (row.receivedAt.isValid() || (!row.code.isEmpty() && receivedNow.contains(row.code))) {
             // Posting a code received before only fails again.
             Q_EMIT logLine(u"[已接收过][" + row.title + u"]");
             m_dialog->setRowsDone(int(i + 1));
@@ -187,6 +189,7 @@ QCoro::Task<> ReceiveFlow::batch(QList<GiftEntry> rows) {
             break;
         }
         if (outcome == ReceiveOutcome::Received) {
+            receivedNow.insert(row.code);
             Q_EMIT statusText(name + kReceivedStatus);
             Q_EMIT logLine(u"[成功]" + name);
         } else if (outcome == ReceiveOutcome::UnderReview) {

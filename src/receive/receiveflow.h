@@ -1,5 +1,6 @@
 #pragma once
 
+#include "desktop/desktop.h"
 #include "giftlist/giftentry.h"
 #include "receive/receive.h"
 #include "web/requestscope.h"
@@ -11,7 +12,6 @@
 
 #include <qcoro/qcorotask.h>
 
-class Desktop;
 class ReceiveDialog;
 class WebClient;
 class QWidget;
@@ -47,11 +47,9 @@ public:
     void receiveBatch(const QList<GiftEntry> &rows);
     void cancel();
 
-    bool isStopping() const { return m_stopRequested; }
-
     // A long failure reply shows its beginning in the box and more in the box's details.
     static constexpr qsizetype kBoxTextLimit = 1000;
-    static constexpr qsizetype kBoxDetailsLimit = 64 * 1024;
+    static constexpr qsizetype kBoxDetailsLimit = Desktop::kDetailsLimit;
 
 Q_SIGNALS:
     void statusText(const QString &text);

@@ -76,22 +76,6 @@ QStringDecoder CharsetDecoder(QByteArrayView label) {
     return QStringDecoder(QStringConverter::Utf8);
 }
 
-qsizetype SliceEnd(QByteArrayView bytes, qsizetype from, qsizetype size) {
-    const qsizetype end = from + size;
-    if (end >= bytes.size())
-        return bytes.size();
-    const auto at = [&](qsizetype i) { return static_cast<unsigned char>(bytes[i]); };
-    for (qsizetype cut = end; cut > from && cut > end - 64; --cut) {
-        if (at(cut) < 0x80)
-            return cut;
-    }
-    for (qsizetype cut = end; cut > from && cut > end - 4; --cut) {
-        if ((at(cut) & 0xC0) != 0x80)
-            return cut;
-    }
-    return end;
-}
-
 QString DecodeUtf8Bytes(QByteArrayView bytes) {
     if (bytes.isEmpty())
         return {};
@@ -118,18 +102,20 @@ QString DecodeCharset(QByteArrayView bytes, QByteArrayView charset) {
 }
 
 QByteArray CharsetOf(QByteArrayView contentType) {
-    const QByteArray lower = contentType.toByteArray().toLower();
-    const qsizetype at = lower.indexOf("charset=");
-    if (at < 0)
-        return {};
-    QByteArray value = contentType.toByteArray().mid(at + 8);
-    const qsizetype end = value.indexOf(';');
-    if (end >= 0)
-        value.truncate(end);
-    value = value.trimmed();
-    if (value.size() >= 2 && (value.front() == '"' || value.front() == '\''))
-        value = value.mid(1, value.size() - 2);
-    return value;
+    // The parameters after the media type, by name: "xcharset=" or a quoted ";charset=" inside
+    // another parameter's value is no charset.
+    const QList<QByteArray> parts = contentType.toByteArray().split(';');
+    for (qsizetype i = 1; i < parts.size(); ++i) {
+        const qsizetype equals = parts[i].indexOf('=');
+        if (equals < 0 || parts[i].left(equals).trimmed().toLower() != "charset")
+            continue;
+        QByteArray value = parts[i].mid(equals + 1).trimmed();
+        if (value.size() >= 2 && (value.front() == '"' || value.front() == '\'') &&
+            value.back() == value.front())
+            value = value.mid(1, value.size() - 2);
+        return value.trimmed();
+    }
+    return {};
 }
 
 QString PercentEncodeUtf8(QStringView text) {

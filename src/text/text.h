@@ -24,11 +24,6 @@ QStringDecoder SniffedDecoder(QByteArrayView bytes);
 // Labels map as browsers map them: gb2312 and its aliases are GBK; unknown or empty is UTF-8.
 QStringDecoder CharsetDecoder(QByteArrayView label);
 
-// Where a slice of about `size` bytes from `from` should end so that decoding slice by slice
-// gives the text that decoding at once gives: before an ASCII byte when there is one near the
-// end (HTML has them everywhere), else before a byte that starts a UTF-8 sequence.
-qsizetype SliceEnd(QByteArrayView bytes, qsizetype from, qsizetype size);
-
 // UTF-8 to text; empty when the conversion yields nothing.
 QString DecodeUtf8Bytes(QByteArrayView bytes);
 

@@ -9,7 +9,10 @@ QString startAddress(const QString &base) {
 }
 
 QString giftPageAddress(const QString &base, const QString &code) {
-    return base + u"/lb/" + text::PercentEncodeUtf8(code);
+    // "." and ".." would still move the path up however they are written (Qt takes %2E for
+    // a dot): a code of dots alone is no code.
+    const bool dotsOnly = !code.isEmpty() && code.count(u'.') == code.size();
+    return base + u"/lb/" + (dotsOnly ? QString() : text::PercentEncodeUtf8(code));
 }
 
 QString receiveAddress(const QString &base) {

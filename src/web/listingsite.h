@@ -9,7 +9,7 @@ namespace listingsite {
 enum class Section { Gifts, Codes }; // "/libao/" and "/tiquma/"
 
 QString listingPageAddress(const QString &base, Section section, int page);
-// The keyword is percent-encoded here (only above ASCII).
+// The keyword is percent-encoded here (see text::PercentEncodeUtf8).
 QString searchAddress(const QString &base, const QString &keyword);
 // The detail path resolved against the site; empty when it would leave the site. An ordinary
 // path ("/libao/123.html") is appended unchanged, an empty one asks for the site itself.

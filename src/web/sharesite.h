@@ -7,7 +7,7 @@
 namespace sharesite {
 
 QString newResourcePageAddress(const QString &base, int page);
-// The keyword is percent-encoded here (only above ASCII).
+// The keyword is percent-encoded here (see text::PercentEncodeUtf8).
 QString searchAddress(const QString &base, const QString &keyword);
 QString findAddress(const QString &base);
 // The resource id goes into the body twice, unencoded.
@@ -23,8 +23,5 @@ inline constexpr QStringView kLinkTagPattern = u"</?a[^<>]*>";
 inline constexpr QStringView kSizeOpen = u" （";
 inline constexpr QStringView kSizeClose = u"）";
 inline constexpr QStringView kNoResultText = u"没有找到符合条件的资源";
-inline constexpr QStringView kCodeMarker = u"gift_code=";
-// Only this much of a find reply is read.
-inline constexpr qsizetype kFindReplyBytes = 10000;
 
 } // namespace sharesite

@@ -41,11 +41,14 @@ QString resolveOnSite(const QString &site, const QString &link) {
     const QUrl target = base.resolved(QUrl(link, QUrl::TolerantMode));
     if (!base.isValid() || !target.isValid())
         return {};
-    const auto port = [](const QUrl &url) { return url.port(url.scheme() == u"https" ? 443 : 80); };
-    if (target.scheme() != base.scheme() || target.host() != base.host() || port(target) != port(base) ||
-        !target.userInfo().isEmpty())
+    if (!sameOrigin(target, base) || !target.userInfo().isEmpty())
         return {};
     // The site's address as given, then the rest: an ordinary path is appended unchanged.
     const QString path = target.toString(QUrl::RemoveScheme | QUrl::RemoveAuthority | QUrl::FullyEncoded);
     return site + (path.isEmpty() || path.startsWith(u'/') ? path : u'/' + path);
+}
+
+bool sameOrigin(const QUrl &a, const QUrl &b) {
+    const auto port = [](const QUrl &url) { return url.port(url.scheme() == u"https" ? 443 : 80); };
+    return a.scheme() == b.scheme() && a.host() == b.host() && port(a) == port(b);
 }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QString>
+#include <QUrl>
 
 // Base addresses of the outside sites, without a trailing slash. Compiled-in defaults, each
 // overridable by its GIFTVANE_… environment variable.
@@ -20,3 +21,6 @@ struct SiteAddresses {
 // when it would leave the site (another scheme, host or port) or is no address at all. An
 // ordinary path ("/libao/123.html") gives the site's address followed by that path.
 QString resolveOnSite(const QString &site, const QString &link);
+
+// Same scheme, host and port (the scheme's own when none is given).
+bool sameOrigin(const QUrl &a, const QUrl &b);

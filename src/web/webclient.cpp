@@ -2,6 +2,7 @@
 
 #include "text/text.h"
 #include "web/cookiejar.h"
+#include "web/redirects.h"
 
 #include <QLoggingCategory>
 #include <QNetworkReply>
@@ -20,14 +21,6 @@ bool isTransportFailure(QNetworkReply::NetworkError error) {
     const int code = static_cast<int>(error);
     const bool httpStatus = (code >= 201 && code <= 299) || (code >= 401 && code <= 499);
     return error != QNetworkReply::NoError && !httpStatus;
-}
-
-int portOf(const QUrl &url) {
-    return url.port(url.scheme() == u"https" ? 443 : 80);
-}
-
-bool sameOrigin(const QUrl &a, const QUrl &b) {
-    return a.scheme() == b.scheme() && a.host() == b.host() && portOf(a) == portOf(b);
 }
 
 bool isHttp(const QUrl &url) {
@@ -78,7 +71,7 @@ QCoro::Task<WebClient::Reply> WebClient::send(Exchange exchange, RequestScope &o
     const bool formPost = exchange.verb != "GET";
 
     QUrl url(exchange.url, QUrl::TolerantMode);
-    for (int hop = 0; hop <= kMaxRedirects; ++hop) {
+    for (int hops = 0; hops <= kMaxRedirects; ++hops) {
         if (!isHttp(url) || operation.isAborted())
             co_return Reply{};
 
@@ -104,12 +97,22 @@ QCoro::Task<WebClient::Reply> WebClient::send(Exchange exchange, RequestScope &o
             }
         };
         const auto draining = connect(reply, &QNetworkReply::readyRead, reply, drain);
+        // A body announced larger than the cap is refused before it comes.
+        const auto sizing = connect(reply, &QNetworkReply::metaDataChanged, reply, [&] {
+            const QByteArray length = reply->rawHeader("Content-Length");
+            if (!exchange.firstChunk && !overLimit && !length.isEmpty() &&
+                reply->rawHeader("Content-Encoding").isEmpty() && length.toLongLong() > exchange.limit) {
+                overLimit = true;
+                reply->abort();
+            }
+        });
         bool answered = reply->isFinished();
         if (!answered)
             answered = co_await wait.until(reply, &QNetworkReply::finished);
         if (answered)
             drain();
         disconnect(draining);
+        disconnect(sizing);
         if (!answered)
             reply->abort();
         reply->deleteLater();
@@ -136,25 +139,20 @@ QCoro::Task<WebClient::Reply> WebClient::send(Exchange exchange, RequestScope &o
             qCDebug(lcWeb) << exchange.verb << url.toString() << "failed:" << reply->error();
             co_return Reply{};
         }
-        const QByteArray location = reply->rawHeader("Location");
-        if (status < 300 || status > 399 || status == 304 || location.isEmpty())
+        redirects::Hop next{url, exchange.verb, exchange.body, exchange.headers};
+        switch (redirects::next(next, status, reply->rawHeader("Location"), formPost)) {
+        case redirects::Verdict::NotARedirect:
             co_return Reply{false, status, received, contentType};
-
-        const QUrl target = url.resolved(QUrl::fromEncoded(location, QUrl::TolerantMode));
-        if (url.scheme() == u"https" && target.scheme() != u"https")
-            co_return Reply{}; // never from HTTPS down to plain HTTP
-        if (!sameOrigin(url, target)) {
-            if (formPost)
-                co_return Reply{};    // a form is never posted on to another host
-            exchange.headers.clear(); // another host gets only its own cookies, none of our headers
+        case redirects::Verdict::Refuse:
+            qCDebug(lcWeb) << exchange.verb << url.toString() << "redirect refused";
+            co_return Reply{};
+        case redirects::Verdict::Follow:
+            break;
         }
-        if (status == 303 || ((status == 301 || status == 302) && exchange.verb != "GET")) {
-            exchange.verb = "GET";
-            exchange.body.clear();
-            exchange.headers.removeIf(
-                [](const auto &header) { return header.first.toLower() == "content-type"; });
-        }
-        url = target;
+        url = next.url;
+        exchange.verb = next.verb;
+        exchange.body = next.body;
+        exchange.headers = next.headers;
     }
     co_return Reply{}; // too many redirects
 }
@@ -162,12 +160,11 @@ QCoro::Task<WebClient::Reply> WebClient::send(Exchange exchange, RequestScope &o
 QCoro::Task<QString> WebClient::decode(QByteArray body, QStringDecoder decoder, RequestScope &operation) {
     if (body.size() <= kDecodeSlice)
         co_return decoder.decode(body);
-    // A large body in slices, so the window keeps answering meanwhile.
+    // A large body in slices, so the window keeps answering meanwhile; the decoder carries a
+    // character cut at a slice's end over to the next.
     QString text;
-    for (qsizetype at = 0; at < body.size();) {
-        const qsizetype end = text::SliceEnd(body, at, kDecodeSlice);
-        text += decoder.decode(QByteArrayView(body).sliced(at, end - at));
-        at = end;
+    for (qsizetype at = 0; at < body.size(); at += kDecodeSlice) {
+        text += decoder.decode(QByteArrayView(body).sliced(at, qMin(kDecodeSlice, body.size() - at)));
         if (!co_await operation.nextTurn())
             co_return QString();
     }

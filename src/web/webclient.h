@@ -1,5 +1,6 @@
 #pragma once
 
+#include "web/redirects.h"
 #include "web/requestscope.h"
 
 #include <QByteArray>
@@ -52,7 +53,6 @@ public:
     ~WebClient() override;
 
     CookieJar *cookieJar() const { return m_jar; }
-    QNetworkAccessManager *manager() { return &m_manager; }
 
     // Deadline from the start of each request, and the idle time-out between bytes.
     void setTimeouts(int deadlineMs, int idleMs);
@@ -70,7 +70,7 @@ public:
     QCoro::Task<Fetched> PostFormSync(QString url, QString body, RequestScope *scope = nullptr);
 
 private:
-    using Headers = QList<QPair<QByteArray, QByteArray>>;
+    using Headers = redirects::Headers;
     struct Exchange {
         QByteArray verb;
         QString url;
