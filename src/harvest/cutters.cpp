@@ -69,7 +69,9 @@ bool fieldsBeforeInfo(const Blocks &blocks, const QStringList &links, const QLis
         // The title's own anchor tag: from its "<" to the marker.
         const qsizetype tag = page.first(at).lastIndexOf(u'<');
         const QStringView anchor = tag < 0 ? QStringView() : page.sliced(tag, at - tag);
-        const QString href = TextBefore(text::PieceAt(anchor, u"href=\"", 1), kQuote).toString();
+        // The link runs to the attribute's closing quote, whatever it holds before it.
+        const qsizetype attribute = anchor.indexOf(u"href=\"");
+        const QString href = attribute < 0 ? QString() : TextBefore(anchor.sliced(attribute + 6), kQuote).toString();
         qsizetype nearest = -1;
         for (auto it = blockOf.constFind(href); !href.isEmpty() && it != blockOf.cend() && it.key() == href;
              ++it) {
