@@ -39,14 +39,13 @@ public:
 
     // The holder is done: the first waiter still waiting takes its slot over.
     void give() {
-        m_waiting.removeIf([](const Waiter &waiter) { return !waiter.guard; });
+        while (!m_waiting.isEmpty() && !m_waiting.first().guard)
+            m_waiting.removeFirst();
         if (m_waiting.isEmpty()) {
             ++m_free;
             return;
         }
-        const auto first = m_waiting.begin();
-        const Waiter next = *first;
-        m_waiting.erase(first);
+        const Waiter next = m_waiting.takeFirst();
         // On the next turn, so that a run of rows that end at once does not nest.
         QTimer::singleShot(0, next.guard, next.resume);
     }
