@@ -8,11 +8,11 @@
 //   bench_faults ROUTE  one case against the sites named by the GIFTVANE_… variables
 #include "giftlist/giftlistmodel.h"
 #include "harvest/harvestrun.h"
+#include "measure.h"
 #include "web/webclient.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
-#include <QFile>
 #include <QProcess>
 #include <QTextStream>
 #include <QTimer>
@@ -36,17 +36,6 @@ const Route kRoutes[] = {
 };
 const char *const kKinds[] = {"hang", "reset", "404", "truncated", "oversized", "flood", "slow-redirect"};
 
-qint64 peakResidentKiB() {
-    QFile status(QStringLiteral("/proc/self/status"));
-    if (!status.open(QIODevice::ReadOnly))
-        return -1;
-    for (const QByteArray &line : status.readAll().split('\n')) {
-        if (line.startsWith("VmHWM:"))
-            return line.mid(6).trimmed().split(' ').first().toLongLong();
-    }
-    return -1;
-}
-
 int runCase(const Route &route) {
     WebClient web;
     web.setTimeouts(kDeadlineMs, kDeadlineMs);
@@ -64,15 +53,9 @@ int runCase(const Route &route) {
                                                : QStringLiteral("unreadable");
     });
 
-    qint64 longestGap = 0;
-    QElapsedTimer sinceTick;
-    QTimer ticker;
-    ticker.setTimerType(Qt::PreciseTimer);
-    QObject::connect(&ticker, &QTimer::timeout, [&] { longestGap = qMax(longestGap, sinceTick.restart()); });
+    LoopWatch watch;
     QElapsedTimer clock;
     clock.start();
-    sinceTick.start();
-    ticker.start(10);
     run->start();
     while (end == u"-" && clock.elapsed() < 120000)
         QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
@@ -81,7 +64,7 @@ int runCase(const Route &route) {
     for (const GiftEntry &entry : list.entries())
         codes += !entry.code.isEmpty();
     QTextStream(stdout) << route.name << '\t' << elapsed << '\t' << end << '\t' << list.rowCount() << '\t'
-                        << codes << '\t' << longestGap << '\t' << peakResidentKiB() / 1024 << '\t' << status
+                        << codes << '\t' << watch.longestGap() << '\t' << peakResidentMiB() << '\t' << status
                         << '\t' << log.join(u" | ") << '\n';
     return 0;
 }

@@ -4,13 +4,13 @@
 #include "giftlist/giftlistmodel.h"
 #include "harvest/cutters.h"
 #include "harvest/harvestrun.h"
+#include "measure.h"
 #include "sandbox/sandbox.h"
 #include "web/webclient.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QTextStream>
-#include <QTimer>
 
 using sandbox::Site;
 
@@ -62,19 +62,14 @@ Harvest harvest(sandbox::Sandbox &sites, int resources, int latencyMs, int paral
 
     // A 10 ms timer: how late does it fire while the harvest runs?
     Harvest result;
-    QElapsedTimer sinceTick;
-    QTimer ticker;
-    ticker.setTimerType(Qt::PreciseTimer);
-    QObject::connect(&ticker, &QTimer::timeout,
-                     [&] { result.worstLateMs = qMax(result.worstLateMs, sinceTick.restart() - 10); });
+    LoopWatch watch;
     QElapsedTimer clock;
     clock.start();
-    sinceTick.start();
-    ticker.start(10);
     run->start();
     while (!done)
         QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
     result.wallMs = clock.elapsed();
+    result.worstLateMs = watch.worstLateness();
     result.rows = list.rowCount();
     result.peakListing = sites.peakInFlight(Site::Listing);
     result.peakCloud = sites.peakInFlight(Site::CloudDisk);

@@ -5,6 +5,7 @@
 #include "app/mainwindow.h"
 #include "desktop/systemdesktop.h"
 #include "giftlist/giftlistmodel.h"
+#include "measure.h"
 #include "receive/receiveflow.h"
 #include "sandbox/sandbox.h"
 #include "web/webclient.h"
@@ -12,47 +13,15 @@
 #include <QAbstractButton>
 #include <QApplication>
 #include <QElapsedTimer>
-#include <QFile>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QTextStream>
-#include <QTimer>
 
 using sandbox::Site;
 
 namespace {
 
 QTextStream out(stdout);
-
-qint64 peakResidentMiB() {
-    QFile status(QStringLiteral("/proc/self/status"));
-    if (!status.open(QIODevice::ReadOnly))
-        return -1;
-    for (const QByteArray &line : status.readAll().split('\n')) {
-        if (line.startsWith("VmHWM:"))
-            return line.mid(6).trimmed().split(' ').first().toLongLong() / 1024;
-    }
-    return -1;
-}
-
-// The longest gap between ticks of a 10 ms timer while it lives.
-class Watch {
-public:
-    Watch() {
-        m_timer.setTimerType(Qt::PreciseTimer);
-        QObject::connect(&m_timer, &QTimer::timeout,
-                         [this] { m_longest = qMax(m_longest, m_since.restart()); });
-        m_since.start();
-        m_timer.start(10);
-    }
-    // Counting the time since the last tick, which a stall at the very end would leave out.
-    qint64 longestGap() const { return qMax(m_longest, m_since.elapsed()); }
-
-private:
-    QTimer m_timer;
-    QElapsedTimer m_since;
-    qint64 m_longest = 0;
-};
 
 void waitUntil(const std::function<bool()> &done) {
     QElapsedTimer clock;
@@ -91,7 +60,7 @@ void thousandRows(sandbox::Sandbox &sites) {
     auto startup = window.start();
     waitUntil([&] { return window.ListingIdle(); });
     GiftTab *tab = window.tab(TabId::Libao);
-    Watch watch;
+    LoopWatch watch;
     QElapsedTimer clock;
     clock.start();
     tab->findChild<QPushButton *>(QStringLiteral("Command8"))->click();
@@ -105,7 +74,7 @@ void thousandRows(sandbox::Sandbox &sites) {
 void hugeFailureReply() {
     // What the batch hands the box (its caps), then the box the user sees, details shown.
     const QString reply(16 * 1024 * 1024, u'x');
-    Watch watch;
+    LoopWatch watch;
     QElapsedTimer clock;
     clock.start();
     auto box = SystemDesktop::messageBox(nullptr, Desktop::Icon::None, QStringLiteral("Giftvane"),
