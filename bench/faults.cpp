@@ -6,13 +6,13 @@
 //
 //   bench_faults        all cases (the request deadline is cut to 3 s, from 60)
 //   bench_faults ROUTE  one case against the sites named by the GIFTVANE_… variables
-#include "giftlist/giftlistmodel.h"
 #include "harvest/harvestrun.h"
 #include "measure.h"
 #include "web/webclient.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
+#include <QMetaEnum>
 #include <QProcess>
 #include <QTextStream>
 #include <QTimer>
@@ -24,33 +24,35 @@ constexpr int kDeadlineMs = 3000;
 struct Route {
     const char *name;
     const char *pattern;
-    RunKind kind;
+    const char16_t *harvest;
 };
 const Route kRoutes[] = {
-    {"listing-page", "^/libao/index_1\\.html", RunKind::ListingPage},
-    {"detail-pages", "^/libao/100\\d+\\.html", RunKind::ListingPage},
-    {"download-pages", "^/plus/download", RunKind::ListingPage},
-    {"gift-pages", "^/lb/", RunKind::ListingPage},
-    {"share-page", "^/new/1\\.html", RunKind::SharePage},
-    {"find-replies", "^/api/find", RunKind::SharePage},
+    {"listing-page", "^/libao/index_1\\.html", u"libao"},
+    {"detail-pages", "^/libao/100\\d+\\.html", u"libao"},
+    {"download-pages", "^/plus/download", u"libao"},
+    {"gift-pages", "^/lb/", u"libao"},
+    {"share-page", "^/new/1\\.html", u"share"},
+    {"find-replies", "^/api/find", u"share"},
 };
 const char *const kKinds[] = {"hang", "reset", "404", "truncated", "oversized", "flood", "slow-redirect"};
 
 int runCase(const Route &route) {
     WebClient web;
     web.setTimeouts(kDeadlineMs, kDeadlineMs);
-    GiftListModel list;
-    auto *run = new HarvestRun(web, SiteAddresses::fromEnvironment(), list,
-                               {route.kind, listingsite::Section::Gifts, 1, {}});
+    auto *run =
+        new HarvestRun(web, SiteAddresses::fromEnvironment(), {harvestKindNamed(route.harvest), 1, {}});
+    int rows = 0, codes = 0;
+    QObject::connect(run, &HarvestRun::rowsListed,
+                     [&](const QList<HarvestedRow> &listed) { rows += listed.size(); });
+    QObject::connect(run, &HarvestRun::rowResolved,
+                     [&](const HarvestedRow &row) { codes += !row.code.isEmpty(); });
     QString status;
     QStringList log;
     QString end = QStringLiteral("-");
     QObject::connect(run, &HarvestRun::statusText, [&](const QString &text) { status = text; });
     QObject::connect(run, &HarvestRun::logLine, [&](const QString &line) { log.append(line); });
     QObject::connect(run, &HarvestRun::finished, [&](HarvestRun::End how) {
-        end = how == HarvestRun::End::Complete ? QStringLiteral("complete")
-              : how == HarvestRun::End::Empty  ? QStringLiteral("empty")
-                                               : QStringLiteral("unreadable");
+        end = QString::fromLatin1(QMetaEnum::fromType<HarvestRun::End>().valueToKey(int(how))).toLower();
     });
 
     LoopWatch watch;
@@ -60,12 +62,9 @@ int runCase(const Route &route) {
     while (end == u"-" && clock.elapsed() < 120000)
         QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
     const qint64 elapsed = clock.elapsed();
-    int codes = 0;
-    for (const GiftEntry &entry : list.entries())
-        codes += !entry.code.isEmpty();
-    QTextStream(stdout) << route.name << '\t' << elapsed << '\t' << end << '\t' << list.rowCount() << '\t'
-                        << codes << '\t' << watch.longestGap() << '\t' << peakResidentMiB() << '\t' << status
-                        << '\t' << log.join(u" | ") << '\n';
+    QTextStream(stdout) << route.name << '\t' << elapsed << '\t' << end << '\t' << rows << '\t' << codes
+                        << '\t' << watch.longestGap() << '\t' << peakResidentMiB() << '\t' << status << '\t'
+                        << log.join(u" | ") << '\n';
     return 0;
 }
 

@@ -1,7 +1,6 @@
 // Harvest figures: parallel against one-row-at-a-time resolution, listing-phase cutting
 // time by page size, and how late the event loop runs during a harvest. Prints; asserts
 // nothing about time.
-#include "giftlist/giftlistmodel.h"
 #include "harvest/cutters.h"
 #include "harvest/harvestrun.h"
 #include "measure.h"
@@ -47,18 +46,21 @@ Harvest harvest(sandbox::Sandbox &sites, int resources, int latencyMs, int paral
     sites.setLatency(latencyMs);
     sites.resetPeaks();
     WebClient web;
-    GiftListModel list;
     const SiteAddresses addresses{sites.address(Site::Listing),
                                   sites.address(Site::Share),
                                   sites.address(Site::CloudDisk),
                                   sites.address(Site::Update),
                                   {},
                                   {}};
-    auto *run =
-        new HarvestRun(web, addresses, list, {RunKind::ListingPage, listingsite::Section::Gifts, 1, {}});
+    auto *run = new HarvestRun(web, addresses, {harvestKindNamed(u"libao"), 1, {}});
     run->setParallelism(parallelism);
     bool done = false;
+    int listed = 0, resolved = 0;
     QObject::connect(run, &HarvestRun::finished, [&] { done = true; });
+    QObject::connect(run, &HarvestRun::rowsListed,
+                     [&](const QList<HarvestedRow> &rows) { listed += rows.size(); });
+    QObject::connect(run, &HarvestRun::rowResolved,
+                     [&](const HarvestedRow &row) { resolved += !row.code.isEmpty(); });
 
     // A 10 ms timer: how late does it fire while the harvest runs?
     Harvest result;
@@ -70,7 +72,7 @@ Harvest harvest(sandbox::Sandbox &sites, int resources, int latencyMs, int paral
         QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
     result.wallMs = clock.elapsed();
     result.worstLateMs = watch.worstLateness();
-    result.rows = list.rowCount();
+    result.rows = listed;
     result.peakListing = sites.peakInFlight(Site::Listing);
     result.peakCloud = sites.peakInFlight(Site::CloudDisk);
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
@@ -80,9 +82,6 @@ Harvest harvest(sandbox::Sandbox &sites, int resources, int latencyMs, int paral
             out << seen.first().time.msecsTo(r.time) << ' ' << int(r.site) << ' ' << r.target << '\n';
     }
     sites.clearRequests();
-    int resolved = 0;
-    for (const GiftEntry &entry : list.entries())
-        resolved += !entry.code.isEmpty();
     if (resolved != resources)
         out << "  (only " << resolved << " of " << resources << " rows resolved)\n";
     return result;

@@ -57,7 +57,7 @@ void thousandRows(sandbox::Sandbox &sites) {
                                   {},
                                   {}};
     MainWindow window({&desktop, &web, addresses});
-    auto startup = window.start();
+    window.start();
     waitUntil([&] { return window.ListingIdle(); });
     GiftTab *tab = window.tab(TabId::Libao);
     LoopWatch watch;

@@ -155,7 +155,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     // The receive-reply reader: the marker that decided is in the reply, and the first test wins.
     for (const QStringView success : {QStringView(u"成功接收"), QStringView(u"成功")}) {
         const ReceiveOutcome outcome = ClassifyReceiveReply(sniffed, success);
-        const QString decided = MarkerOf(outcome, success);
+        const QString decided = markerOf(outcome, success);
         check(outcome == ReceiveOutcome::Failed ? decided.isEmpty() : sniffed.contains(decided));
         if (sniffed.contains(u"登录帐号"))
             check(outcome == ReceiveOutcome::NotSignedIn);

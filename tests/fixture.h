@@ -24,7 +24,6 @@ struct Fixture {
     std::unique_ptr<WebClient> web = std::make_unique<WebClient>();
     std::unique_ptr<Ledger> ledger; // none unless a test sets one
     std::unique_ptr<MainWindow> window;
-    std::optional<QCoro::Task<>> startup;
     QTime now{9, 5, 3};
 
     ~Fixture() {
@@ -46,7 +45,7 @@ struct Fixture {
         if (!started)
             return true;
         QSignalSpy done(window.get(), &MainWindow::startupFinished);
-        startup.emplace(window->start());
+        window->start();
         return done.wait(scaled(5000)) || done.size() == 1;
     }
 

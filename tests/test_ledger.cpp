@@ -1,5 +1,6 @@
 #include "app/ledgerwindow.h"
 #include "giftlist/giftlistmodel.h"
+#include "ledger/harvestrecord.h"
 #include "ledger/ledger.h"
 #include "ledger/ledgercsv.h"
 #include "ledger/ledgermodel.h"
@@ -403,17 +404,33 @@ private Q_SLOTS:
         QCOMPARE(rows.first().title, u"again"_qs);
     }
 
-    void listRowsAreHandedOverWithTheirCodes() {
-        GiftListModel list;
-        list.setCode(list.AppendGiftRow(u"标题"_qs, u"3 GB"_qs, u"/k"_qs), u"L1"_qs);
-        list.setMark(0, u"×"_qs);
-        list.AppendGiftRow(u"unresolved"_qs, u"1 GB"_qs, u"/j"_qs);
-        const QList<SeenCode> rows = seenCodesOf(list, u"listing"_qs, u"资源③"_qs, u"7"_qs);
-        QCOMPARE(rows.size(), 1);
-        const SeenCode &row = rows.first();
-        QCOMPARE(
-            (QStringList{row.code, row.title, row.size, row.site, row.tab, row.source, row.mark}),
-            (QStringList{u"L1"_qs, u"标题"_qs, u"3 GB"_qs, u"listing"_qs, u"资源③"_qs, u"7"_qs, u"×"_qs}));
+    void resolvedRowsBecomeRecords_data() {
+        QTest::addColumn<QString>("harvest");
+        QTest::addColumn<QString>("code");
+        QTest::addColumn<bool>("markKnown");
+        QTest::addColumn<QStringList>("record"); // site, tab, source, mark; empty: no record
+        QTest::newRow("tiquma page") << u"tiquma"_qs << u"L1"_qs << true
+                                     << QStringList{u"listing"_qs, u"资源③"_qs, u"7"_qs, u"×"_qs};
+        QTest::newRow("mark not confirmed")
+            << u"libao"_qs << u"L1"_qs << false << QStringList{u"listing"_qs, u"资源①"_qs, u"7"_qs, u""_qs};
+        QTest::newRow("share search") << u"share-search"_qs << u"S1"_qs << false
+                                      << QStringList{u"share"_qs, u"资源②"_qs, u"关键字"_qs, u""_qs};
+        QTest::newRow("no code") << u"libao"_qs << u""_qs << true << QStringList{};
+    }
+
+    void resolvedRowsBecomeRecords() {
+        QFETCH(QString, harvest);
+        QFETCH(QString, code);
+        QFETCH(bool, markKnown);
+        QFETCH(QStringList, record);
+        const HarvestedRow row{0, u"标题"_qs, u"3 GB"_qs, u"/k"_qs, code, u"×"_qs, markKnown};
+        const std::optional<SeenCode> seen = seenCodeOf(row, {harvestKindNamed(harvest), 7, u"关键字"_qs});
+        QCOMPARE(seen.has_value(), !record.isEmpty());
+        if (!seen)
+            return;
+        QCOMPARE((QStringList{seen->code, seen->title, seen->size}),
+                 (QStringList{code, u"标题"_qs, u"3 GB"_qs}));
+        QCOMPARE((QStringList{seen->site, seen->tab, seen->source, seen->mark}), record);
     }
 
     void harvestIsOneTransaction() {

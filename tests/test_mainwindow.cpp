@@ -55,7 +55,7 @@ private Q_SLOTS:
 
         QSignalSpy done(f.window.get(), &MainWindow::startupFinished);
         f.now = QTime(14, 3, 9);
-        f.startup.emplace(f.window->start());
+        f.window->start();
         QVERIFY(f.window->isVisible());
         QVERIFY(done.wait(scaled(5000)));
         QCOMPARE(f.window->statusText(2), u"欢迎使用Corvane系列软件"_qs);
@@ -91,7 +91,7 @@ private Q_SLOTS:
         QVERIFY(f.open(false));
         QSignalSpy ended(f.window.get(), &MainWindow::programEnd);
         QSignalSpy done(f.window.get(), &MainWindow::startupFinished);
-        f.startup.emplace(f.window->start());
+        f.window->start();
         QTRY_VERIFY_WITH_TIMEOUT(done.size() + ended.size() == 1, scaled(5000));
         QCOMPARE(done.size() == 1, runs);
         QCOMPARE(f.desktop.texts(), runs ? QStringList() : QStringList{message});
@@ -112,7 +112,7 @@ private Q_SLOTS:
         f.sites->setFault(QStringLiteral("^/version/"), sandbox::Fault::Reset);
         QVERIFY(f.open(false));
         QSignalSpy ended(f.window.get(), &MainWindow::programEnd);
-        f.startup.emplace(f.window->start());
+        f.window->start();
         QVERIFY(ended.wait(scaled(5000)));
         QCOMPARE(f.desktop.texts(), QStringList{u"检测更新失败!请您稍后再试"_qs});
 
@@ -120,7 +120,7 @@ private Q_SLOTS:
         g.sites->setFault(QStringLiteral("^/version/"), sandbox::Fault::NotFound);
         QVERIFY(g.open(false));
         QSignalSpy gone(g.window.get(), &MainWindow::programEnd);
-        g.startup.emplace(g.window->start());
+        g.window->start();
         QVERIFY(gone.wait(scaled(5000)));
         // An error page is no answer: it must not send the user to the update page.
         QCOMPARE(g.desktop.texts(), QStringList{u"检测更新失败!请您稍后再试"_qs});
@@ -141,9 +141,9 @@ private Q_SLOTS:
         f.showTab(1);
         f.select(1, 0);
         f.window->receiveSelected();
-        f.startup.emplace(f.window->start());
+        f.window->start();
         QVERIFY(runUntil([&] { return f.sites->requests(Site::Update).size() == 2; }));
-        QPointer<QObject> run = f.tab(0).run();
+        QPointer<QObject> run = f.tab(0).harvests().run();
         QPointer<QObject> receive = f.window->receiving();
         QVERIFY(run && receive);
 
@@ -151,7 +151,6 @@ private Q_SLOTS:
         f.window->close();
         QCOMPARE(ended.size(), 1);
         f.window.reset();
-        QVERIFY(f.startup->isReady());
         deleteEndedJobs();
         QVERIFY(!run && !receive);
     }
@@ -447,7 +446,7 @@ private Q_SLOTS:
         f.window->showPopupMenu(QPoint(10, 10));
         QVERIFY(!f.window->popupMenu()->isVisible());
         QSignalSpy done(f.window.get(), &MainWindow::startupFinished);
-        f.startup.emplace(f.window->start());
+        f.window->start();
         QVERIFY(done.wait(scaled(5000)));
         f.window->showPopupMenu(QPoint(10, 10));
         QVERIFY(f.window->popupMenu()->isVisible());

@@ -50,6 +50,7 @@ private Q_SLOTS:
         Fixture f;
         QVERIFY(f.open());
         f.doubleClick(0, -1);
+        QVERIFY(runUntil([&] { return !f.window->isReceiving(); }));
         f.fill(0, {u"gv0"_qs});
         f.select(0, 0);
         f.doubleClick(0, -1);

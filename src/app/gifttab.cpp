@@ -4,8 +4,6 @@
 #include "desktop/desktop.h"
 #include "giftlist/giftexport.h"
 #include "giftlist/giftlistmodel.h"
-#include "harvest/harvestrun.h"
-#include "ledger/ledger.h"
 #include "web/clouddisk.h"
 
 #include <QFrame>
@@ -52,31 +50,35 @@ GiftTab::GiftTab(TabId id, TabContext context, QWidget *parent)
     , m_id(id)
     , m_context(std::move(context))
     , m_model(new GiftListModel(this))
+    , m_harvests(new HarvestController(m_context.harvests, *m_model, this))
     , m_page(id == TabId::Libao ? 1 : 0) { // LibaoPage, SharePage, TiqumaPage
     setObjectName(QStringLiteral("SSTab1Page%1").arg(int(id)));
-    m_lookUp.setSingleShot(true);
-    m_lookUp.setInterval(100);
-    connect(&m_lookUp, &QTimer::timeout, this, &GiftTab::lookUpReceived);
     m_model->setObjectName(QStringLiteral("GiftList%1").arg(int(id)));
     const TabNames &n = kNames[int(id)];
     if (n.hiddenStart) { // under the gift list, out of the user's reach
         m_hiddenStart = button(this, n.hiddenStart, QStringLiteral("开始获取"), twips(4560, 4200, 2175, 855));
-        connect(m_hiddenStart, &QPushButton::clicked, this, [this] {
-            startRun({pageRunKind(), {}, m_page, {}}, false);
-        });
+        connect(m_hiddenStart, &QPushButton::clicked, this, [this] { startPageRun(false); });
     }
     if (id == TabId::Libao)
         m_notice = place(new QLabel(kNotice, this), "Label2", twips(4560, 1200, 2175, 855));
     buildList();
     buildSearchPanel();
     buildPageControls();
+
+    connect(m_harvests, &HarvestController::statusText, this, &GiftTab::statusText);
+    connect(m_harvests, &HarvestController::logLine, this, &GiftTab::logLine);
+    connect(m_harvests, &HarvestController::progressRange, m_progress, [this](int minimum, int maximum) {
+        // A range the bar cannot show (one row gives 1 to 1) is left as it was.
+        if (minimum < maximum)
+            m_progress->setRange(minimum, maximum);
+    });
+    connect(m_harvests, &HarvestController::progressValue, m_progress, &QProgressBar::setValue);
+    connect(m_harvests, &HarvestController::ended, this, &GiftTab::runEnded);
 }
 
 GiftTab::~GiftTab() {
-    recordSeen();
     // The run writes into this tab's list: it must end before the list goes.
-    if (m_run)
-        m_run->cancel();
+    m_harvests->stop();
 }
 
 void GiftTab::buildList() {
@@ -176,10 +178,6 @@ void GiftTab::info(const QString &text, const QString &title) {
     m_context.desktop.information(window(), title, text);
 }
 
-bool GiftTab::isResolving() const {
-    return m_run && m_run->isListingSite() && m_run->isResolving();
-}
-
 bool GiftTab::eventFilter(QObject *watched, QEvent *event) {
     if (watched == m_list && event->type() == QEvent::KeyPress &&
         static_cast<QKeyEvent *>(event)->key() == Qt::Key_F6) {
@@ -201,25 +199,25 @@ bool GiftTab::eventFilter(QObject *watched, QEvent *event) {
 
 // --- Page controls and harvests -------------------------------------------------------------
 
-RunKind GiftTab::pageRunKind() const {
-    return m_id == TabId::Share ? RunKind::SharePage : RunKind::ListingPage;
+void GiftTab::startPageRun(bool lockTabControl) {
+    startRun({&harvestKind(m_id, false), m_page, {}}, lockTabControl);
 }
 
 void GiftTab::fetchChosenPage() {
     m_page = m_slider->value();
-    startRun({pageRunKind(), {}, m_page, {}}, false);
+    startPageRun(false);
 }
 
 void GiftTab::fetchNextPage() {
     m_next->setText(QStringLiteral("下一页"));
     m_page = qMin(m_page + 1, int(std::numeric_limits<qint16>::max()));
-    startRun({pageRunKind(), {}, m_page, {}}, true);
+    startPageRun(true);
 }
 
 void GiftTab::fetchPreviousPage() {
     if (m_page != 0) {
         --m_page;
-        startRun({pageRunKind(), {}, m_page, {}}, false);
+        startPageRun(false);
         return;
     }
     m_next->setText(QStringLiteral("直接获取"));
@@ -243,96 +241,26 @@ void GiftTab::search() {
     const QString keyword = m_keyword->text();
     if (!keywordAccepted(keyword))
         return;
-    const RunKind kind = m_id == TabId::Share ? RunKind::ShareSearch : RunKind::ListingSearch;
-    startRun({kind, {}, m_page, keyword}, false);
+    startRun({&harvestKind(m_id, true), m_page, keyword}, false);
 }
 
-void GiftTab::startRun(const RunRequest &page, bool lockTabControl) {
-    RunRequest request = page;
-    request.section = m_id == TabId::Tiquma ? listingsite::Section::Codes : listingsite::Section::Gifts;
-    if (HarvestRun *old = m_run) {
-        // The new run replaces the old one, which gives back what it had locked.
-        old->disconnect(this);
-        setControlsEnabled(runLocks(old->request().kind, m_id).enabledAtAnyEnd, true);
-        old->cancel();
-        m_run = nullptr;
-        recordSeen();
-    }
+void GiftTab::startRun(const RunRequest &request, bool lockTabControl) {
+    // A new run replaces the one going on, which gives back what it had locked.
+    if (const std::optional<RunRequest> old = m_harvests->current())
+        setControlsEnabled(runLocks(*old->kind).enabledAtAnyEnd, true);
     if (lockTabControl)
         m_context.tabControl->setEnabled(false);
-    setControlsEnabled(runLocks(request.kind, m_id).disabledAtStart, false);
-
-    auto *run = new HarvestRun(m_context.web, m_context.sites, *m_model, request);
-    run->setParallelism(m_context.parallelism);
-    connect(run, &HarvestRun::statusText, this, &GiftTab::statusText);
-    connect(run, &HarvestRun::logLine, this, &GiftTab::logLine);
-    connect(run, &HarvestRun::progressRange, m_progress, [this](int minimum, int maximum) {
-        // A range the bar cannot show (one row gives 1 to 1) is left as it was.
-        if (minimum < maximum)
-            m_progress->setRange(minimum, maximum);
-    });
-    connect(run, &HarvestRun::progressValue, m_progress, &QProgressBar::setValue);
-    connect(run, &HarvestRun::nothingFound, this,
-            [this] { info(QStringLiteral("抱歉!未找到相关资源!"), QStringLiteral("Corvane软件")); });
-    connect(run, &HarvestRun::rowResolved, this,
-            [this, request](const GiftEntry &row, bool markKnown) { resolved(request, row, markKnown); });
-    connect(run, &HarvestRun::finished, this,
-            [this, run](HarvestRun::End end) { runEnded(run, end == HarvestRun::End::Complete); });
-    m_run = run;
-    run->start();
+    setControlsEnabled(runLocks(*request.kind).disabledAtStart, false);
+    m_harvests->start(request);
 }
 
-void GiftTab::resolved(const RunRequest &request, const GiftEntry &row, bool markKnown) {
-    if (!m_context.ledger || row.code.isEmpty())
-        return;
-    const bool search = request.kind == RunKind::ListingSearch || request.kind == RunKind::ShareSearch;
-    const bool share = request.kind == RunKind::SharePage || request.kind == RunKind::ShareSearch;
-    // A gift page that could not be read leaves the code's validity unknown to the ledger.
-    m_seen.append({row.code, row.title, row.size, share ? u"share"_qs : u"listing"_qs, tabCaption(m_id),
-                   search ? request.keyword : QString::number(request.page),
-                   markKnown ? row.mark : QString()});
-    // Which of them were received before is asked for many rows at once.
-    m_toLookUp.append(row.id);
-    if (!m_lookUp.isActive())
-        m_lookUp.start();
-}
-
-void GiftTab::lookUpReceived() {
-    m_lookUp.stop();
-    QStringList codes;
-    QList<int> rows;
-    for (const quint64 id : std::as_const(m_toLookUp)) {
-        if (const int at = m_model->rowOf(id); at >= 0) {
-            rows.append(at);
-            codes.append(m_model->entry(at).code);
-        }
-    }
-    m_toLookUp.clear();
-    if (!m_context.ledger || codes.isEmpty())
-        return;
-    const QHash<QString, QDateTime> received = m_context.ledger->receivedAmong(codes);
-    for (qsizetype i = 0; i < rows.size(); ++i) {
-        if (received.contains(codes[i]))
-            m_model->setReceivedAt(rows[i], received.value(codes[i]));
-    }
-}
-
-void GiftTab::recordSeen() {
-    // One transaction for a run, also for one replaced or cut short by the window closing.
-    lookUpReceived();
-    if (m_context.ledger && !m_seen.isEmpty())
-        m_context.ledger->recordHarvest(m_seen);
-    m_seen.clear();
-}
-
-void GiftTab::runEnded(HarvestRun *run, bool complete) {
-    recordSeen();
-    const RunLocks locks = runLocks(run->request().kind, m_id);
+void GiftTab::runEnded(const RunRequest &request, HarvestRun::End end) {
+    if (end == HarvestRun::End::NothingFound)
+        info(QStringLiteral("抱歉!未找到相关资源!"), QStringLiteral("Corvane软件"));
+    const RunLocks locks = runLocks(*request.kind);
     setControlsEnabled(locks.enabledAtAnyEnd, true);
-    if (complete)
+    if (end == HarvestRun::End::Complete)
         setControlsEnabled(locks.enabledAtCompleteEnd, true);
-    if (m_run == run)
-        m_run = nullptr;
 }
 
 void GiftTab::setControlsEnabled(TabControls which, bool enabled) {
@@ -364,6 +292,7 @@ void GiftTab::hideSelectedRow() {
         info(QStringLiteral("请获取礼包后再进行隐藏"));
         return;
     }
+    m_harvests->forget(selectedEntry().id);
     m_model->removeRowAt(selectedRow());
     m_model->RenumberRows();
     Q_EMIT statusText(QStringLiteral("礼包已隐藏"));
@@ -390,14 +319,7 @@ void GiftTab::openSelected() {
         return;
     }
     m_context.desktop.openUrl(
-        QUrl(clouddisk::giftPageAddress(m_context.sites.cloudDisk, entry.code), QUrl::TolerantMode));
-}
-
-void GiftTab::markReceived(const QString &code, const QDateTime &when) {
-    for (int row = 0; row < m_model->rowCount(); ++row) {
-        if (!code.isEmpty() && m_model->entry(row).code == code)
-            m_model->setReceivedAt(row, when);
-    }
+        QUrl(clouddisk::giftPageAddress(m_context.harvests.sites.cloudDisk, entry.code), QUrl::TolerantMode));
 }
 
 void GiftTab::exportList() {

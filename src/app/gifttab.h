@@ -1,8 +1,8 @@
 #pragma once
 
+#include "app/harvestcontroller.h"
 #include "app/runlocks.h"
 #include "giftlist/giftentry.h"
-#include "web/sites.h"
 
 #include <QList>
 #include <QPointer>
@@ -11,33 +11,25 @@
 
 class Desktop;
 class GiftListModel;
-class HarvestRun;
-class Ledger;
-struct SeenCode;
 class QLabel;
 class QLineEdit;
 class QProgressBar;
 class QPushButton;
 class QSlider;
 class QTreeView;
-class WebClient;
 namespace controls {
 class ClickLabel;
 }
 
 // What a tab needs from the window.
 struct TabContext {
-    WebClient &web;
-    SiteAddresses sites;
+    HarvestContext harvests;
     Desktop &desktop;
     QWidget *tabControl; // SSTab1: the "直接获取" buttons lock it, runs give it back
-    int parallelism;
-    Ledger *ledger; // what was seen and received before; none in some tests
 };
 
 // One tab of the main window: its gift list, its page chooser and harvest buttons, its search
-// panel, its harvest run and the commands on its rows. A run started here writes only this
-// tab's list, whatever tab is current later.
+// panel and the commands on its rows. Its harvests are its HarvestController's.
 class GiftTab final : public QWidget {
     Q_OBJECT
     Q_DISABLE_COPY_MOVE(GiftTab)
@@ -51,10 +43,10 @@ public:
     QTreeView *view() const { return m_list; }
     int pageNumber() const { return m_page; }
     void setPageNumber(int page) { m_page = page; }
-    bool isHarvesting() const { return m_run != nullptr; }
-    HarvestRun *run() const { return m_run; }
+    HarvestController &harvests() const { return *m_harvests; }
+    bool isHarvesting() const { return m_harvests->isHarvesting(); }
     // A listing-site run of this tab is resolving gift codes.
-    bool isResolving() const;
+    bool isResolving() const { return m_harvests->isResolving(); }
 
     // The selected row; an empty entry when none is selected.
     GiftEntry selectedEntry() const;
@@ -64,8 +56,6 @@ public:
     void openSelected();
     void hideSelectedRow();
     void exportList();
-    // The code has just been received: its rows say so.
-    void markReceived(const QString &code, const QDateTime &when);
 
 Q_SIGNALS:
     void statusText(const QString &text);
@@ -92,22 +82,16 @@ private:
     void fetchPreviousPage();
     void search();
     bool keywordAccepted(const QString &keyword);
-    RunKind pageRunKind() const;
+    void startPageRun(bool lockTabControl);
     void startRun(const RunRequest &request, bool lockTabControl);
-    void runEnded(HarvestRun *run, bool complete);
-    void resolved(const RunRequest &request, const GiftEntry &row, bool markKnown);
-    void lookUpReceived();
-    void recordSeen();
+    void runEnded(const RunRequest &request, HarvestRun::End end);
     void setControlsEnabled(TabControls controls, bool enabled);
     int selectedRow() const;
 
     const TabId m_id;
     TabContext m_context;
     GiftListModel *m_model;
-    QPointer<HarvestRun> m_run;
-    QList<SeenCode> m_seen;    // the run's rows for the ledger, recorded at once when it ends
-    QList<quint64> m_toLookUp; // resolved rows not yet looked up in the ledger
-    QTimer m_lookUp;
+    HarvestController *m_harvests;
     int m_page;
 
     QTreeView *m_list = nullptr;

@@ -29,7 +29,7 @@ int main(int argc, char *argv[]) {
         ledger.open(); // after the window, whose log says so when the ledger cannot be used
         QObject::connect(
             &window, &MainWindow::programEnd, &app, [] { QCoreApplication::exit(0); }, Qt::QueuedConnection);
-        auto startup = window.start();
+        window.start();
         status = QApplication::exec();
     }
     // The window cancelled its jobs; each has ended and asked to be deleted.

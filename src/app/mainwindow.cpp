@@ -78,8 +78,14 @@ MainWindow::MainWindow(Services services, QWidget *parent)
 }
 
 MainWindow::~MainWindow() {
-    // Every job ends before what it writes into goes; the tabs end their own runs.
-    m_startScope.abort();
+    // Here, while every member is still there: the tabs' runs record what they resolved, and
+    // whatever the ledger says about it no longer reaches this window.
+    if (m_services.ledger)
+        m_services.ledger->disconnect(this);
+    for (GiftTab *tab : m_tabs)
+        tab->harvests().stop();
+    if (m_updateCheck)
+        m_updateCheck->cancel();
     if (m_receive)
         m_receive->cancel();
     delete m_signIn;
@@ -93,21 +99,19 @@ void MainWindow::buildTabs(QWidget *client) {
     m_tabBar->setObjectName(QStringLiteral("SSTab1Tabs"));
     m_tabBar->setExpanding(true);
     m_tabBar->setDrawBase(false);
-    const QString captions[kTabCount] = {QStringLiteral("资源①"), QStringLiteral("资源②"),
-                                         QStringLiteral("资源③")};
-    for (const QString &caption : captions)
-        m_tabBar->addTab(caption);
+    for (int i = 0; i < kTabCount; ++i)
+        m_tabBar->addTab(tabCaption(TabId(i)));
     m_tabBar->setGeometry(0, 0, m_tabControl->width(), 28);
     auto *frame = new QFrame(m_tabControl);
     frame->setFrameShape(QFrame::StyledPanel);
     frame->setGeometry(0, 27, m_tabControl->width(), m_tabControl->height() - 27);
-    const TabContext context{m_web,        m_services.sites,       m_desktop,
-                             m_tabControl, m_services.parallelism, m_services.ledger};
+    const TabContext context{
+        {m_web, m_services.sites, m_services.parallelism, m_services.ledger}, m_desktop, m_tabControl};
     for (int i = 0; i < kTabCount; ++i) {
         m_tabs[i] = new GiftTab(TabId(i), context, m_tabControl);
         m_tabs[i]->setGeometry(0, 0, m_tabControl->width(), m_tabControl->height());
         // A list has no label of its own: it is read as the tab it is on (captions never change).
-        m_tabs[i]->view()->setAccessibleName(captions[i]);
+        m_tabs[i]->view()->setAccessibleName(tabCaption(TabId(i)));
         m_tabs[i]->setVisible(i == 0);
         wireTab(m_tabs[i]);
     }
@@ -211,25 +215,28 @@ void MainWindow::buildMenus() {
     setFixedSize(kClientWidth, kClientHeight + menuBar()->sizeHint().height());
 }
 
-QCoro::Task<> MainWindow::start() {
+void MainWindow::start() {
     if (const QScreen *screen = QGuiApplication::primaryScreen())
         move(screen->availableGeometry().center() - rect().center());
     show();
+    auto *check = new UpdateCheck(m_web, m_services.sites.update);
+    connect(check, &UpdateCheck::finished, this, &MainWindow::updateChecked);
+    m_updateCheck = check;
+    check->start();
+}
 
-    const UpdateVerdict verdict = co_await checkForUpdate(m_web, m_services.sites.update, &m_startScope);
-    if (m_startScope.isAborted())
-        co_return; // the window is going
+void MainWindow::updateChecked(const UpdateVerdict &verdict) {
     switch (verdict.kind) {
     case UpdateVerdict::NoAnswer:
         m_desktop.message(this, Desktop::Icon::Warning, QStringLiteral("Corvane系列软件"),
                           QStringLiteral("检测更新失败!请您稍后再试"));
         Q_EMIT programEnd();
-        co_return;
+        return;
     case UpdateVerdict::Different:
         info(u"发现最新版本![" + verdict.latest + u"]\r\n \r\n确定后自动打开更新地址!");
         m_desktop.openUrl(QUrl(updatePageAddress(m_services.sites.forum)));
         Q_EMIT programEnd();
-        co_return;
+        return;
     case UpdateVerdict::Current:
         m_tabControl->setEnabled(true);
         setStatusText(QStringLiteral("欢迎使用Corvane系列软件"));
@@ -324,7 +331,7 @@ void MainWindow::startReceive(const std::function<void(ReceiveFlow &)> &start) {
                 recordAttempt(m_services.ledger, gift, outcome, marker);
                 if (outcome == ReceiveOutcome::Received) {
                     for (GiftTab *tab : m_tabs)
-                        tab->markReceived(gift.code, QDateTime::currentDateTimeUtc());
+                        tab->harvests().markReceived(gift.code, QDateTime::currentDateTimeUtc());
                 }
             });
     m_receive = flow;

@@ -3,7 +3,6 @@
 #include "app/gifttab.h"
 #include "harvest/harvestrun.h"
 #include "receive/receive.h"
-#include "web/requestscope.h"
 #include "web/sites.h"
 
 #include <QMainWindow>
@@ -12,8 +11,6 @@
 
 #include <array>
 #include <functional>
-
-#include <qcoro/qcorotask.h>
 
 class Desktop;
 class Ledger;
@@ -26,6 +23,8 @@ class QTimer;
 class ReceiveFlow;
 class SelectionBar;
 class SignInWindow;
+class UpdateCheck;
+struct UpdateVerdict;
 class WebClient;
 
 // What the main window needs from outside; tests pass their own desktop and clock.
@@ -46,10 +45,11 @@ class MainWindow final : public QMainWindow {
 
 public:
     explicit MainWindow(Services services, QWidget *parent = nullptr);
+    // Ends every job and lets go of the ledger before any member goes.
     ~MainWindow() override;
 
-    // Shows the window, runs the update check, then makes the harvests idle.
-    QCoro::Task<> start();
+    // Shows the window and starts the update check; start-up ends when it has answered.
+    void start();
 
     GiftTab *tab(TabId id) const { return m_tabs[int(id)]; }
     GiftTab *currentTab() const { return m_tabs[m_currentTab]; }
@@ -88,11 +88,12 @@ private:
     void wireTab(GiftTab *tab);
     void info(const QString &text, const QString &title = QStringLiteral("Corvane系列软件"));
     void startReceive(const std::function<void(ReceiveFlow &)> &start);
+    void updateChecked(const UpdateVerdict &verdict);
 
     Services m_services;
     Desktop &m_desktop;
     WebClient &m_web;
-    RequestScope m_startScope; // the update check's request
+    QPointer<UpdateCheck> m_updateCheck;
     std::array<GiftTab *, kTabCount> m_tabs{};
     QWidget *m_tabControl = nullptr;
     QTabBar *m_tabBar = nullptr;

@@ -1,12 +1,12 @@
 #include "app/runlocks.h"
 
-RunLocks runLocks(RunKind kind, TabId tab) {
+RunLocks runLocks(const HarvestKind &kind) {
     using enum TabControl;
-    switch (kind) {
+    switch (kind.run) {
     case RunKind::ListingPage:
         // The third tab's "上一页" opens the sign-in window; a complete run enables it.
         return {Search | Export, TabBar | Export | Search,
-                tab == TabId::Tiquma ? TabControls(PreviousPage) : TabControls()};
+                kind.tab == TabId::Tiquma ? TabControls(PreviousPage) : TabControls()};
     case RunKind::ListingSearch:
         return {Search | NextPage | PreviousPage | Export, Search | NextPage | PreviousPage | Export, TabBar};
     case RunKind::SharePage:

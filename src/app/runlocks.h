@@ -1,20 +1,8 @@
 #pragma once
 
-#include "harvest/harvestrun.h"
+#include "harvest/harvestkinds.h"
 
 #include <QFlags>
-#include <QString>
-
-// The three tabs: 资源① the listing site's gift pages, 资源② the share site, 资源③ the
-// listing site's code pages.
-enum class TabId { Libao, Share, Tiquma };
-inline constexpr int kTabCount = 3;
-
-inline QString tabCaption(TabId tab) {
-    static const QString captions[kTabCount] = {QStringLiteral("资源①"), QStringLiteral("资源②"),
-                                                QStringLiteral("资源③")};
-    return captions[int(tab)];
-}
 
 // The controls a run locks: buttons of its own tab, and the window's tab control.
 enum class TabControl {
@@ -34,4 +22,4 @@ struct RunLocks {
     TabControls enabledAtCompleteEnd;
 };
 
-RunLocks runLocks(RunKind kind, TabId tab);
+RunLocks runLocks(const HarvestKind &kind);

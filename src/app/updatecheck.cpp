@@ -1,7 +1,6 @@
 #include "app/updatecheck.h"
 
 #include "text/text.h"
-#include "web/requestscope.h"
 #include "web/webclient.h"
 
 UpdateVerdict readVersionFile(const Fetched &reply) {
@@ -13,12 +12,18 @@ UpdateVerdict readVersionFile(const Fetched &reply) {
     return {latest == kOwnVersion ? UpdateVerdict::Current : UpdateVerdict::Different, latest};
 }
 
-QCoro::Task<UpdateVerdict> checkForUpdate(WebClient &web, QString updateServer, RequestScope *scope) {
-    const Fetched reply =
-        co_await web.FetchPageText(updateServer + u"/version/main.txt", scope, WebClient::Size::Small);
-    co_return readVersionFile(reply);
-}
-
 QString updatePageAddress(const QString &forumSite) {
     return forumSite + u"/forum.php?mod=viewthread&tid=24848";
+}
+
+UpdateCheck::UpdateCheck(WebClient &web, QString updateServer)
+    : m_web(web)
+    , m_updateServer(std::move(updateServer)) {}
+
+QCoro::Task<> UpdateCheck::work() {
+    const Fetched reply =
+        co_await m_web.FetchPageText(m_updateServer + u"/version/main.txt", &scope(), WebClient::Size::Small);
+    if (isCancelled())
+        co_return;
+    finish(&UpdateCheck::finished, readVersionFile(reply));
 }

@@ -1,13 +1,11 @@
 #pragma once
 
 #include "version.h"
+#include "web/job.h"
 
 #include <QString>
 
-#include <qcoro/qcorotask.h>
-
 struct Fetched;
-class RequestScope;
 class WebClient;
 
 // The version file names the current version after "115:" and before "|". A reply that is not
@@ -20,5 +18,23 @@ struct UpdateVerdict {
 inline constexpr QStringView kOwnVersion = u"" GIFTVANE_VERSION_TAG;
 
 UpdateVerdict readVersionFile(const Fetched &reply);
-QCoro::Task<UpdateVerdict> checkForUpdate(WebClient &web, QString updateServer, RequestScope *scope);
 QString updatePageAddress(const QString &forumSite);
+
+// Asks the update server which version is current.
+class UpdateCheck final : public Job {
+    Q_OBJECT
+    Q_DISABLE_COPY_MOVE(UpdateCheck)
+
+public:
+    UpdateCheck(WebClient &web, QString updateServer);
+
+Q_SIGNALS:
+    void finished(const UpdateVerdict &verdict);
+
+protected:
+    QCoro::Task<> work() override;
+
+private:
+    WebClient &m_web;
+    const QString m_updateServer;
+};

@@ -7,68 +7,14 @@ namespace harvestcommand {
 
 namespace {
 
-struct Named {
-    QStringView name;
-    Harvest harvest;
-};
-constexpr Named kHarvests[] = {{u"libao", Harvest::Libao},
-                               {u"tiquma", Harvest::Tiquma},
-                               {u"share", Harvest::Share},
-                               {u"search", Harvest::Search},
-                               {u"share-search", Harvest::ShareSearch}};
-
 QString quoted(const QString &text) {
     return u'"' + text + u'"';
 }
 
 } // namespace
 
-QString nameOf(Harvest harvest) {
-    for (const Named &named : kHarvests) {
-        if (named.harvest == harvest)
-            return named.name.toString();
-    }
-    return {};
-}
-
-bool isSearch(Harvest harvest) {
-    return harvest == Harvest::Search || harvest == Harvest::ShareSearch;
-}
-
 RunRequest runRequest(const HarvestOrder &order, int page) {
-    using listingsite::Section;
-    switch (order.harvest) {
-    case Harvest::Libao:
-        return {RunKind::ListingPage, Section::Gifts, page, {}};
-    case Harvest::Tiquma:
-        return {RunKind::ListingPage, Section::Codes, page, {}};
-    case Harvest::Share:
-        return {RunKind::SharePage, Section::Gifts, page, {}};
-    case Harvest::Search:
-        return {RunKind::ListingSearch, Section::Gifts, 0, order.keyword};
-    case Harvest::ShareSearch:
-        return {RunKind::ShareSearch, Section::Gifts, 0, order.keyword};
-    }
-    return {};
-}
-
-QString ledgerSite(Harvest harvest) {
-    return harvest == Harvest::Share || harvest == Harvest::ShareSearch ? QStringLiteral("share")
-                                                                        : QStringLiteral("listing");
-}
-
-QString ledgerTab(Harvest harvest) {
-    switch (harvest) {
-    case Harvest::Libao:
-    case Harvest::Search:
-        return QStringLiteral("资源①");
-    case Harvest::Share:
-    case Harvest::ShareSearch:
-        return QStringLiteral("资源②");
-    case Harvest::Tiquma:
-        break;
-    }
-    return QStringLiteral("资源③");
+    return {order.harvest, order.harvest->isSearch() ? 0 : page, order.keyword};
 }
 
 QList<int> parsePages(const QString &text, QString *error) {
@@ -145,20 +91,18 @@ CommandLine parseCommandLine(const QStringList &arguments) {
         line.error = QStringLiteral("missing the harvest: libao, tiquma, share, search or share-search");
         return line;
     }
-    const auto named = std::find_if(std::begin(kHarvests), std::end(kHarvests),
-                                    [&](const Named &n) { return n.name == words[0]; });
-    if (named == std::end(kHarvests)) {
+    order.harvest = harvestKindNamed(words[0]);
+    if (!order.harvest) {
         line.error =
             u"unknown harvest " + quoted(words[0]) + u": use libao, tiquma, share, search or share-search";
         return line;
     }
-    order.harvest = named->harvest;
     if (words.size() > 2) {
         line.error = u"unexpected argument " + quoted(words[2]);
         return line;
     }
     const QString what = words.value(1);
-    if (isSearch(order.harvest)) {
+    if (order.harvest->isSearch()) {
         // As the window's search box: an empty keyword and a one-character one are refused.
         if (what.isEmpty())
             line.error = words[0] + u" needs a keyword";

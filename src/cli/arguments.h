@@ -6,14 +6,11 @@
 #include <QString>
 #include <QStringList>
 
-// The harvests the command offers, one per harvest of the window.
-enum class Harvest { Libao, Tiquma, Share, Search, ShareSearch };
-
 // What the command was asked to do.
 struct HarvestOrder {
-    Harvest harvest = Harvest::Libao;
-    QList<int> pages; // page harvests: in the order given, each once
-    QString keyword;  // searches
+    const HarvestKind *harvest = harvestKindNamed(u"libao"); // one the command offers
+    QList<int> pages;                                        // page harvests: in the order given, each once
+    QString keyword;                                         // searches
     bool json = false;
     bool header = false;
     bool ledger = true;
@@ -42,14 +39,8 @@ CommandLine parseCommandLine(const QStringList &arguments);
 // "N", "N-M" or a comma list of both; empty with the reason in `error` when not valid.
 QList<int> parsePages(const QString &text, QString *error);
 
-// The harvest's name on the command line ("libao", "share-search").
-QString nameOf(Harvest harvest);
-bool isSearch(Harvest harvest);
 // The run for one page (ignored for a search) of the order.
 RunRequest runRequest(const HarvestOrder &order, int page);
-// How the ledger names where a harvest's rows came from: its site and the window's tab.
-QString ledgerSite(Harvest harvest);
-QString ledgerTab(Harvest harvest);
 
 QString usage();
 

@@ -1,6 +1,6 @@
 #include "cli/harvestcommand.h"
 
-#include "ledger/ledger.h"
+#include "ledger/harvestrecord.h"
 
 #include <QTimer>
 
@@ -62,10 +62,8 @@ HarvestCommand::HarvestCommand(HarvestOrder order, SiteAddresses sites, bool pro
     : QObject(parent)
     , m_order(std::move(order))
     , m_sites(std::move(sites))
-    , m_progress(progressOnTerminal) {
-    m_source.harvest = m_order.harvest;
-    m_source.keyword = m_order.keyword;
-}
+    , m_progress(progressOnTerminal)
+    , m_request(runRequest(m_order, 0)) {}
 
 HarvestCommand::~HarvestCommand() {
     if (m_run)
@@ -80,7 +78,7 @@ void HarvestCommand::start() {
         outputFailed();
         return;
     }
-    m_total = isSearch(m_order.harvest) ? 1 : int(m_order.pages.size());
+    m_total = m_order.harvest->isSearch() ? 1 : int(m_order.pages.size());
     startNext();
 }
 
@@ -98,9 +96,9 @@ void HarvestCommand::interrupt() {
 }
 
 QString HarvestCommand::label() const {
-    if (isSearch(m_order.harvest))
+    if (m_order.harvest->isSearch())
         return u"搜索[" + m_order.keyword + u"]";
-    return u"第" + QString::number(m_source.page) + u"页";
+    return u"第" + QString::number(m_request.page) + u"页";
 }
 
 void HarvestCommand::startNext() {
@@ -108,17 +106,15 @@ void HarvestCommand::startNext() {
         return;
     if (m_step == m_total)
         return stop(m_status);
-    if (!isSearch(m_order.harvest))
-        m_source.page = m_order.pages[m_step];
+    m_request = runRequest(m_order, m_order.harvest->isSearch() ? 0 : m_order.pages[m_step]);
     m_done = m_rows = 0;
+    m_seen.clear();
 
-    auto *run = new HarvestRun(m_web, m_sites, m_list, runRequest(m_order, m_source.page));
+    auto *run = new HarvestRun(m_web, m_sites, m_request);
     run->setParallelism(m_order.requestsPerHost);
     // The window's status bar texts are what the progress line stands for; its log lines, and
     // a search that found nothing, are said on stderr whatever it is.
     connect(run, &HarvestRun::logLine, this, [this](const QString &line) { log(label() + u": " + line); });
-    connect(run, &HarvestRun::nothingFound, this,
-            [this] { log(label() + QStringLiteral(": 抱歉!未找到相关资源!")); });
     // Counted by rows printed: the run's own bar counts the listing, then the resolution.
     connect(run, &HarvestRun::progressRange, this, [this](int, int maximum) {
         m_rows = maximum;
@@ -134,27 +130,24 @@ void HarvestCommand::startNext() {
 void HarvestCommand::runEnded(HarvestRun::End end) {
     if (end == HarvestRun::End::Unreadable)
         m_status = Unreadable; // the remaining pages are harvested all the same
-    if (end == HarvestRun::End::Complete && m_ledger) {
-        const QString source = isSearch(m_order.harvest) ? m_order.keyword : QString::number(m_source.page);
-        m_ledger->recordHarvest(
-            seenCodesOf(m_list, ledgerSite(m_order.harvest), ledgerTab(m_order.harvest), source));
-    }
+    if (end == HarvestRun::End::NothingFound)
+        log(label() + QStringLiteral(": 抱歉!未找到相关资源!"));
+    if (end == HarvestRun::End::Complete && m_ledger)
+        m_ledger->recordHarvest(m_seen);
+    m_seen.clear();
     m_run = nullptr; // it deletes itself
     ++m_step;
-    // Not from inside the run's own signal: the next run clears the list it still points at.
     QTimer::singleShot(0, this, &HarvestCommand::startNext);
 }
 
-void HarvestCommand::printRow(const GiftEntry &row, bool markKnown) {
+void HarvestCommand::printRow(const HarvestedRow &row) {
     if (m_stopped || m_outputGone)
         return;
-    const QByteArray line = m_order.json ? jsonLine(row, markKnown, m_source) : tsvLine(row, m_source);
-    // The ledger keeps a mark only where the gift page was read; the printed row shows the
-    // mark as the window does, and says in JSON whether it is known.
-    if (!markKnown) {
-        if (const int at = m_list.rowOf(row.id); at >= 0)
-            m_list.setMark(at, {});
-    }
+    // The printed row shows the mark as the window does, and says in JSON whether it is known;
+    // the ledger keeps a mark only where the gift page was read.
+    const QByteArray line = m_order.json ? jsonLine(row, m_request) : tsvLine(row, m_request);
+    if (const std::optional<SeenCode> seen = seenCodeOf(row, m_request))
+        m_seen.append(*seen);
     ++m_done;
     showProgress();
     if (!m_progress.writeLine(stdout, line))

@@ -2,8 +2,8 @@
 
 #include "cli/arguments.h"
 #include "cli/rows.h"
-#include "giftlist/giftlistmodel.h"
 #include "harvest/harvestrun.h"
+#include "ledger/ledger.h"
 #include "web/sites.h"
 #include "web/webclient.h"
 
@@ -12,8 +12,6 @@
 
 #include <cstdio>
 #include <memory>
-
-class Ledger;
 
 // The progress line on a terminal: drawn over itself with \r, cleared before anything else
 // is written to the terminal and drawn again after it. Does nothing when stderr is no
@@ -60,7 +58,7 @@ private:
     void openLedger();
     void startNext();
     void runEnded(HarvestRun::End end);
-    void printRow(const GiftEntry &row, bool markKnown);
+    void printRow(const HarvestedRow &row);
     // stdout cannot be written (its reader went away): the command stops.
     void outputFailed();
     void log(const QString &line);
@@ -71,15 +69,15 @@ private:
     const HarvestOrder m_order;
     const SiteAddresses m_sites;
     WebClient m_web;
-    GiftListModel m_list;
     std::unique_ptr<Ledger> m_ledger;
     ProgressLine m_progress;
     QPointer<HarvestRun> m_run;
-    qsizetype m_step = 0; // which of the order's runs is in flight
-    harvestcommand::RowSource m_source;
-    int m_total = 0; // runs in the order
-    int m_done = 0;  // this run's rows printed
-    int m_rows = 0;  // of how many
+    qsizetype m_step = 0;   // which of the order's runs is in flight
+    RunRequest m_request;   // of the run in flight
+    QList<SeenCode> m_seen; // its rows for the ledger
+    int m_total = 0;        // runs in the order
+    int m_done = 0;         // this run's rows printed
+    int m_rows = 0;         // of how many
     Status m_status = Read;
     bool m_stopped = false;
     bool m_outputGone = false;

@@ -16,34 +16,32 @@ QString field(QString text) {
     return text;
 }
 
-QString sourceText(const RowSource &source) {
-    return isSearch(source.harvest) ? source.keyword : QString::number(source.page);
-}
-
 } // namespace
 
 QByteArray tsvHeader() {
     return QByteArrayLiteral("code\ttitle\tsize\tmark\tsite\tsource\tkey\n");
 }
 
-QByteArray tsvLine(const GiftEntry &row, const RowSource &source) {
-    QStringList fields{row.code,           row.title, row.size, row.mark, nameOf(source.harvest),
-                       sourceText(source), row.key};
+QByteArray tsvLine(const HarvestedRow &row, const RunRequest &request) {
+    QStringList fields{row.code,         row.title, row.size, row.mark, request.kind->command.toString(),
+                       request.source(), row.key};
     for (QString &text : fields)
         text = field(text);
     return fields.join(u'\t').toUtf8() + '\n';
 }
 
-QByteArray jsonLine(const GiftEntry &row, bool markKnown, const RowSource &source) {
-    QJsonObject object{
-        {QStringLiteral("code"), row.code},       {QStringLiteral("title"), row.title},
-        {QStringLiteral("size"), row.size},       {QStringLiteral("mark"), row.mark},
-        {QStringLiteral("markKnown"), markKnown}, {QStringLiteral("site"), nameOf(source.harvest)},
-        {QStringLiteral("key"), row.key}};
-    if (isSearch(source.harvest))
-        object.insert(QStringLiteral("keyword"), source.keyword);
+QByteArray jsonLine(const HarvestedRow &row, const RunRequest &request) {
+    QJsonObject object{{QStringLiteral("code"), row.code},
+                       {QStringLiteral("title"), row.title},
+                       {QStringLiteral("size"), row.size},
+                       {QStringLiteral("mark"), row.mark},
+                       {QStringLiteral("markKnown"), row.markKnown},
+                       {QStringLiteral("site"), request.kind->command.toString()},
+                       {QStringLiteral("key"), row.key}};
+    if (request.kind->isSearch())
+        object.insert(QStringLiteral("keyword"), request.keyword);
     else
-        object.insert(QStringLiteral("page"), source.page);
+        object.insert(QStringLiteral("page"), request.page);
     return QJsonDocument(object).toJson(QJsonDocument::Compact) + '\n';
 }
 

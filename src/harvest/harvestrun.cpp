@@ -1,6 +1,5 @@
 #include "harvest/harvestrun.h"
 
-#include "giftlist/giftlistmodel.h"
 #include "harvest/cutters.h"
 #include "web/clouddisk.h"
 #include "web/sharesite.h"
@@ -59,36 +58,16 @@ private:
     QList<Waiter> m_waiting;
 };
 
-HarvestRun::HarvestRun(WebClient &web, SiteAddresses sites, GiftListModel &list, RunRequest request)
+HarvestRun::HarvestRun(WebClient &web, SiteAddresses sites, RunRequest request)
     : m_web(web)
     , m_sites(std::move(sites))
-    , m_list(&list)
     , m_request(std::move(request)) {}
 
-HarvestRun::~HarvestRun() {
-    m_destroying = true;
-    cancel();
-}
+HarvestRun::~HarvestRun() = default;
 
-bool HarvestRun::isListingSite() const {
-    return m_request.kind == RunKind::ListingPage || m_request.kind == RunKind::ListingSearch;
-}
-
-void HarvestRun::start() {
-    m_task.emplace(run());
-}
-
-void HarvestRun::cancel() {
-    if (m_cancelled)
-        return;
-    m_cancelled = true;
-    m_resolving = false; // no signal: a cancelled run says nothing more
-    m_scope.abort();
-}
-
-void HarvestRun::end() {
-    if (!m_destroying)
-        deleteLater();
+void HarvestRun::forget(RowId row) {
+    if (row >= 0 && row < m_forgotten.size())
+        m_forgotten[row] = true;
 }
 
 void HarvestRun::setResolving(bool resolving) {
@@ -100,25 +79,26 @@ void HarvestRun::setResolving(bool resolving) {
 
 QCoro::Task<Fetched> HarvestRun::fetchPage() {
     const RunRequest &r = m_request;
-    switch (r.kind) {
+    const HarvestKind &kind = *r.kind;
+    switch (kind.run) {
     case RunKind::ListingPage:
         co_return co_await m_web.OpenUrlDecoded(
-            listingsite::listingPageAddress(m_sites.listing, r.section, r.page), &m_scope);
+            listingsite::listingPageAddress(m_sites.listing, kind.section, r.page), &scope());
     case RunKind::ListingSearch:
         co_return co_await m_web.OpenUrlDecoded(listingsite::searchAddress(m_sites.listing, r.keyword),
-                                                &m_scope);
+                                                &scope());
     case RunKind::SharePage:
         co_return co_await m_web.FetchPageText(sharesite::newResourcePageAddress(m_sites.share, r.page),
-                                               &m_scope);
+                                               &scope());
     case RunKind::ShareSearch:
-        co_return co_await m_web.FetchPageText(sharesite::searchAddress(m_sites.share, r.keyword), &m_scope);
+        co_return co_await m_web.FetchPageText(sharesite::searchAddress(m_sites.share, r.keyword), &scope());
     }
     co_return Fetched{};
 }
 
-QCoro::Task<> HarvestRun::run() {
+QCoro::Task<> HarvestRun::work() {
     const RunRequest &r = m_request;
-    switch (r.kind) {
+    switch (r.kind->run) {
     case RunKind::ListingPage:
     case RunKind::SharePage:
         Q_EMIT statusText(u"正在获取第" + QString::number(r.page) + u"页资源..");
@@ -130,46 +110,39 @@ QCoro::Task<> HarvestRun::run() {
         Q_EMIT statusText(u"正在搜索[ " + r.keyword + u"]资源..");
         break;
     }
-    m_list->clear();
 
-    End early = End::Empty;
-    const bool listed = co_await listingPhase(early);
-    if (m_cancelled)
-        co_return end();
-    if (!listed) {
-        Q_EMIT finished(early);
-        co_return end();
-    }
+    const End early = co_await listingPhase();
+    if (isCancelled())
+        co_return;
+    if (m_rows.isEmpty())
+        co_return finish(&HarvestRun::finished, early);
 
     Q_EMIT statusText(kResolvingText);
     co_await resolveRows();
-    if (m_cancelled)
-        co_return end();
+    if (isCancelled())
+        co_return;
     Q_EMIT statusText(kResolvedText);
     setResolving(false);
-    Q_EMIT finished(End::Complete);
-    end();
+    finish(&HarvestRun::finished, End::Complete);
 }
 
-QCoro::Task<bool> HarvestRun::listingPhase(End &early) {
+QCoro::Task<HarvestRun::End> HarvestRun::listingPhase() {
     const Fetched page = co_await fetchPage();
-    if (m_cancelled)
-        co_return false;
+    if (isCancelled())
+        co_return End::Empty;
     if (!page.ok()) {
         // A dead site must not look like a slow one.
-        early = End::Unreadable;
         Q_EMIT statusText(kUnreadableText);
         Q_EMIT logLine(kUnreadableText);
-        co_return false;
+        co_return End::Unreadable;
     }
-    if (m_request.kind == RunKind::ShareSearch && page.text.contains(sharesite::kNoResultText)) {
+    if (m_request.kind->run == RunKind::ShareSearch && page.text.contains(sharesite::kNoResultText)) {
         Q_EMIT statusText(QStringLiteral("抱歉!未找到相关资源!"));
-        Q_EMIT nothingFound();
-        co_return false;
+        co_return End::NothingFound;
     }
 
     cutters::ListedPage listed;
-    switch (m_request.kind) {
+    switch (m_request.kind->run) {
     case RunKind::ListingPage:
         listed = cutters::cutListingPage(page.text, m_sites.listing);
         break;
@@ -184,26 +157,34 @@ QCoro::Task<bool> HarvestRun::listingPhase(End &early) {
     if (listed.truncated)
         Q_EMIT logLine(kTooManyText);
 
-    const auto &rows = listed.rows;
-    if (!rows.isEmpty()) // a range of no rows would empty the bar
-        Q_EMIT progressRange(0, int(rows.size()));
+    const auto &resources = listed.rows;
+    if (!resources.isEmpty()) // a range of no rows would empty the bar
+        Q_EMIT progressRange(0, int(resources.size()));
     // The window gets a turn of its event loop at least every few milliseconds while rows are
-    // added, so it keeps answering; a turn per row would repaint the list per row, which is
+    // listed, so it keeps answering; a turn per row would repaint the list per row, which is
     // what takes a long page its time.
     QElapsedTimer sinceTurn;
-    for (qsizetype i = 0; i < rows.size(); ++i) {
+    QList<HarvestedRow> slice;
+    for (qsizetype i = 0; i < resources.size(); ++i) {
         if (i == 0 || sinceTurn.hasExpired(kRowsSliceMs)) {
-            if (!co_await m_scope.nextTurn())
-                co_return false;
+            if (!slice.isEmpty()) {
+                Q_EMIT rowsListed(slice);
+                slice.clear();
+            }
+            if (!co_await scope().nextTurn())
+                co_return End::Empty;
             sinceTurn.start();
         }
-        if (m_cancelled || !m_list)
-            co_return false;
+        const cutters::ListedResource &resource = resources[i];
+        m_rows.append({RowId(i), resource.title, resource.size, resource.key, {}, {}, false});
+        m_foreign.append(resource.foreign);
+        m_forgotten.append(false);
+        slice.append(m_rows.last());
         Q_EMIT progressValue(int(i + 1));
-        const int row = m_list->AppendGiftRow(rows[i].title, rows[i].size, rows[i].key);
-        m_plan.append({m_list->entry(row).id, rows[i].key, rows[i].foreign});
     }
-    co_return !m_plan.isEmpty();
+    if (!slice.isEmpty())
+        Q_EMIT rowsListed(slice);
+    co_return End::Empty;
 }
 
 QCoro::Task<> HarvestRun::resolveRows() {
@@ -212,97 +193,93 @@ QCoro::Task<> HarvestRun::resolveRows() {
     // One request at a time means one for all hosts together.
     if (m_parallelism > 1)
         m_otherHost = std::make_unique<HostSlots>(m_parallelism);
-    Q_EMIT progressRange(1, int(m_plan.size()));
-    if (isListingSite())
+    Q_EMIT progressRange(1, int(m_rows.size()));
+    const bool listingSite = m_request.kind->isListingSite();
+    if (listingSite)
         setResolving(true);
     std::vector<QCoro::Task<>> chains;
-    chains.reserve(m_plan.size());
-    for (qsizetype place = 0; place < m_plan.size(); ++place)
-        chains.push_back(isListingSite() ? resolveListingRow(place) : resolveShareRow(place));
+    chains.reserve(m_rows.size());
+    for (RowId row = 0; row < m_rows.size(); ++row)
+        chains.push_back(listingSite ? resolveListingRow(row) : resolveShareRow(row));
     for (auto &chain : chains)
         co_await chain;
 }
 
-int HarvestRun::rowOf(const Planned &row) const {
-    return m_cancelled || !m_list ? -1 : m_list->rowOf(row.id);
-}
-
-void HarvestRun::rowDone(const Planned &row, bool markKnown) {
-    if (m_cancelled)
+void HarvestRun::rowDone(RowId row) {
+    if (isCancelled())
         return;
     Q_EMIT progressValue(++m_finishedRows);
-    if (const int at = rowOf(row); at >= 0) {
-        const GiftEntry resolved = m_list->entry(at); // a copy: receivers may change the list
-        Q_EMIT rowResolved(resolved, markKnown);
-    }
+    if (isLive(row))
+        Q_EMIT rowResolved(m_rows[row]);
 }
 
-QCoro::Task<Fetched> HarvestRun::request(HostSlots &host, qsizetype place,
+QCoro::Task<Fetched> HarvestRun::request(HostSlots &host, RowId row,
                                          std::function<QCoro::Task<Fetched>()> make) {
-    if (!co_await host.take(m_scope))
+    if (!co_await host.take(scope()))
         co_return Fetched{};
-    // A row removed while it waited gives its slot to the next at once. (No co_await inside a
+    // A row forgotten while it waited gives its slot to the next at once. (No co_await inside a
     // conditional expression: GCC 12 mishandles the temporaries there.)
     Fetched fetched;
-    if (rowOf(m_plan[place]) >= 0)
+    if (isLive(row))
         fetched = co_await make();
-    if (!m_cancelled)
+    if (!isCancelled())
         host.give();
     co_return fetched;
 }
 
-QCoro::Task<> HarvestRun::resolveListingRow(qsizetype place) {
-    const Planned row = m_plan[place];
-    if (row.foreign || rowOf(row) < 0)
-        co_return rowDone(row, false);
+QCoro::Task<> HarvestRun::resolveListingRow(RowId row) {
+    if (m_foreign[row] || !isLive(row))
+        co_return rowDone(row);
     HostSlots &listing = *m_listingHost;
     HostSlots &cloud = m_otherHost ? *m_otherHost : listing;
     using Size = WebClient::Size;
 
     // Both listing-site pages of a row go on one slot, one after the other: a row that has its
     // detail page asks for its download page at once, and rows finish in list order.
-    if (!co_await listing.take(m_scope))
+    if (!co_await listing.take(scope()))
         co_return; // cancelled
+    const QString key = m_rows[row].key;
     Fetched detail, download;
     bool downloaded = false;
-    if (rowOf(row) >= 0)
-        detail = co_await m_web.OpenUrlText(listingsite::detailAddress(m_sites.listing, row.key), &m_scope,
+    if (isLive(row))
+        detail = co_await m_web.OpenUrlText(listingsite::detailAddress(m_sites.listing, key), &scope(),
                                             Size::Small);
     // A page harvest skips the download for an empty detail page; a search asks anyway.
-    if (rowOf(row) >= 0 && (!detail.text.isEmpty() || m_request.kind == RunKind::ListingSearch)) {
+    if (isLive(row) && (!detail.text.isEmpty() || m_request.kind->run == RunKind::ListingSearch)) {
         const QString query = cutters::cutDownloadQuery(detail.text);
         download = co_await m_web.OpenUrlDecoded(listingsite::downloadAddress(m_sites.listing, query),
-                                                 &m_scope, Size::Small);
+                                                 &scope(), Size::Small);
         downloaded = true;
     }
-    if (m_cancelled)
+    if (isCancelled())
         co_return;
     listing.give();
-    int at = rowOf(row);
-    if (at < 0)
-        co_return rowDone(row, false);
+    if (!isLive(row))
+        co_return rowDone(row);
     const QString code = downloaded ? cutters::cutGiftCode(download.text) : QString();
-    m_list->setCode(at, code);
+    m_rows[row].code = code;
+    Q_EMIT codeFound(row, code);
 
     const QString giftAddress = clouddisk::giftPageAddress(m_sites.cloudDisk, code);
-    const Fetched gift = co_await request(
-        cloud, place, [&] { return m_web.FetchPageText(giftAddress, &m_scope, Size::Small); });
-    at = rowOf(row);
-    if (at >= 0)
-        m_list->setMark(at, cutters::giftMark(gift.text)); // unreadable: "√", the cloud disk decides
-    rowDone(row, gift.ok());
+    const Fetched gift =
+        co_await request(cloud, row, [&] { return m_web.FetchPageText(giftAddress, &scope(), Size::Small); });
+    if (isCancelled())
+        co_return;
+    m_rows[row].mark = cutters::giftMark(gift.text); // unreadable: "√", the cloud disk decides
+    m_rows[row].markKnown = gift.ok();
+    rowDone(row);
 }
 
-QCoro::Task<> HarvestRun::resolveShareRow(qsizetype place) {
-    const Planned row = m_plan[place];
-    if (row.foreign || rowOf(row) < 0)
-        co_return rowDone(row, false);
+QCoro::Task<> HarvestRun::resolveShareRow(RowId row) {
+    if (m_foreign[row] || !isLive(row))
+        co_return rowDone(row);
     HostSlots &share = m_otherHost ? *m_otherHost : *m_listingHost;
-    const Fetched reply = co_await request(share, place, [&] {
-        return m_web.PostFormChunk(sharesite::findAddress(m_sites.share), sharesite::findBody(row.key),
-                                   &m_scope);
+    const QString key = m_rows[row].key;
+    const Fetched reply = co_await request(share, row, [&] {
+        return m_web.PostFormChunk(sharesite::findAddress(m_sites.share), sharesite::findBody(key), &scope());
     });
-    if (const int at = rowOf(row); at >= 0)
-        m_list->setCode(at, cutters::cutGiftCode(reply.text));
-    rowDone(row, false);
+    if (isCancelled())
+        co_return;
+    m_rows[row].code = cutters::cutGiftCode(reply.text);
+    rowDone(row);
 }

@@ -1,148 +1,21 @@
 #include "ledger/ledger.h"
 
-#include "giftlist/giftlistmodel.h"
+#include "ledger/checkpointer.h"
+#include "ledger/schema.h"
+#include "ledger/sql.h"
 
 #include <QAtomicInt>
 #include <QDir>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QLoggingCategory>
-#include <QSqlDatabase>
-#include <QSqlError>
-#include <QSqlQuery>
 #include <QStandardPaths>
-#include <QThread>
-
-#include <array>
 
 Q_LOGGING_CATEGORY(lcLedger, "giftvane.ledger", QtInfoMsg)
 
+using namespace ledgersql;
+
 namespace {
-
-// Qt binds a null QString as SQL NULL; the text columns hold '' instead.
-QString text(const QString &value) {
-    return value.isNull() ? QStringLiteral("") : value;
-}
-
-// Searches run over case-folded copies: SQLite's own case folding knows only ASCII.
-QString folded(const QString &value) {
-    return text(value).toCaseFolded();
-}
-
-QString reasonOf(const QSqlError &error) {
-    return error.databaseText().isEmpty() ? error.text() : error.databaseText();
-}
-
-// Runs one statement; empty on success, else why it failed.
-QString run(const QSqlDatabase &db, const QString &sql) {
-    QSqlQuery query(db);
-    return query.exec(sql) ? QString() : reasonOf(query.lastError());
-}
-
-// Runs a prepared statement with these values.
-QString run(QSqlQuery &query, const QVariantList &values) {
-    for (const QVariant &value : values)
-        query.addBindValue(value);
-    return query.exec() ? QString() : reasonOf(query.lastError());
-}
-
-// A write transaction taken at once (not on the first write), so that a busy file is met
-// within the busy timeout instead of failing half-way; rolled back unless committed.
-class WriteTransaction {
-public:
-    explicit WriteTransaction(const QSqlDatabase &db)
-        : m_db(db)
-        , m_failure(run(db, QStringLiteral("BEGIN IMMEDIATE")))
-        , m_open(m_failure.isEmpty()) {}
-    ~WriteTransaction() {
-        if (m_open)
-            run(m_db, QStringLiteral("ROLLBACK"));
-    }
-    Q_DISABLE_COPY_MOVE(WriteTransaction)
-
-    QString failure() const { return m_failure; }
-    QString commit() {
-        m_failure = run(m_db, QStringLiteral("COMMIT"));
-        m_open = !m_failure.isEmpty();
-        return m_failure;
-    }
-
-private:
-    QSqlDatabase m_db;
-    QString m_failure;
-    bool m_open;
-};
-
-// Version 1 kept codes and attempts only.
-QString createVersion1(const QSqlDatabase &db) {
-    for (const QString &sql :
-         {QStringLiteral("CREATE TABLE codes(code TEXT PRIMARY KEY NOT NULL,"
-                         " title TEXT NOT NULL DEFAULT '', size TEXT NOT NULL DEFAULT '',"
-                         " mark TEXT NOT NULL DEFAULT '', first_seen INTEGER NOT NULL,"
-                         " last_seen INTEGER NOT NULL)"),
-          QStringLiteral("CREATE TABLE receives(code TEXT NOT NULL, at INTEGER NOT NULL,"
-                         " kind INTEGER NOT NULL, marker TEXT NOT NULL DEFAULT '')")}) {
-        if (const QString failure = run(db, sql); !failure.isEmpty())
-            return failure;
-    }
-    return {};
-}
-
-// Version 2: where a code was seen, folded copies for the search, and the last attempt and
-// last success beside each code so that the window sorts and greys rows without a join.
-QString upgradeToVersion2(const QSqlDatabase &db) {
-    for (const char *sql : {
-             "ALTER TABLE codes ADD COLUMN site TEXT NOT NULL DEFAULT ''",
-             "ALTER TABLE codes ADD COLUMN tab TEXT NOT NULL DEFAULT ''",
-             "ALTER TABLE codes ADD COLUMN source TEXT NOT NULL DEFAULT ''",
-             "ALTER TABLE codes ADD COLUMN code_folded TEXT NOT NULL DEFAULT ''",
-             "ALTER TABLE codes ADD COLUMN title_folded TEXT NOT NULL DEFAULT ''",
-             "ALTER TABLE codes ADD COLUMN last_kind INTEGER",
-             "ALTER TABLE codes ADD COLUMN last_tried INTEGER",
-             "ALTER TABLE codes ADD COLUMN received_at INTEGER",
-             "CREATE INDEX codes_by_last_seen ON codes(last_seen)",
-             "CREATE INDEX receives_by_code ON receives(code, at)",
-             // Version 1 could record an attempt for a code it had not seen.
-             "INSERT OR IGNORE INTO codes(code, first_seen, last_seen)"
-             " SELECT code, min(at), max(at) FROM receives GROUP BY code",
-             "UPDATE codes SET"
-             " last_tried = (SELECT max(at) FROM receives r WHERE r.code = codes.code),"
-             " last_kind = (SELECT kind FROM receives r WHERE r.code = codes.code"
-             "  ORDER BY at DESC, rowid DESC LIMIT 1),"
-             " received_at = (SELECT max(at) FROM receives r WHERE r.code = codes.code AND kind = 1)",
-         }) {
-        if (const QString failure = run(db, QString::fromLatin1(sql)); !failure.isEmpty())
-            return failure;
-    }
-    QSqlQuery read(db);
-    read.setForwardOnly(true);
-    if (!read.exec(QStringLiteral("SELECT rowid, code, title FROM codes")))
-        return reasonOf(read.lastError());
-    QSqlQuery fold(db);
-    fold.prepare(QStringLiteral("UPDATE codes SET code_folded = ?, title_folded = ? WHERE rowid = ?"));
-    while (read.next()) {
-        if (const QString failure = run(
-                fold, {folded(read.value(1).toString()), folded(read.value(2).toString()), read.value(0)});
-            !failure.isEmpty())
-            return failure;
-    }
-    return read.lastError().isValid() ? reasonOf(read.lastError()) : QString();
-}
-
-// The file's schema version; a file from a newer program is refused, never written.
-QString readVersion(const QSqlDatabase &db, int &version) {
-    QSqlQuery query(db);
-    if (!query.exec(QStringLiteral("PRAGMA user_version")) || !query.next())
-        return reasonOf(query.lastError());
-    version = query.value(0).toInt();
-    if (version > Ledger::kSchemaVersion)
-        return u"written by a newer Giftvane (schema " + QString::number(version) + u")";
-    return {};
-}
-
-using Migration = QString (*)(const QSqlDatabase &);
-// migrations[n] takes a file from version n to n + 1.
-constexpr std::array<Migration, Ledger::kSchemaVersion> kMigrations{createVersion1, upgradeToVersion2};
 
 // The columns a row is read from, in LedgerRow's order.
 constexpr const char *kRowColumns = "code, title, size, site, tab, source, mark, first_seen, last_seen,"
@@ -193,71 +66,13 @@ QString sortColumn(LedgerField field) {
 
 QAtomicInt connectionCount;
 
-QSqlDatabase addConnection(const QString &path, const QString &name) {
-    QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), name);
-    db.setDatabaseName(path);
-    db.setConnectOptions(u"QSQLITE_BUSY_TIMEOUT=" + QString::number(Ledger::kBusyTimeoutMs));
-    return db;
-}
-
 } // namespace
 
-// Copies the write-ahead log back into the file on a thread of its own: a commit only appends
-// to the log, but a checkpoint writes and syncs megabytes, which the thread that records (the
-// window's) should not wait for.
-class LedgerCheckpointer {
-public:
-    LedgerCheckpointer(const QString &path, const QString &connection)
-        : m_context(new QObject) {
-        m_context->moveToThread(&m_thread);
-        // The connection belongs to the thread: made there, removed there.
-        QObject::connect(&m_thread, &QThread::finished, m_context, [connection] {
-            if (QSqlDatabase::contains(connection)) {
-                QSqlDatabase::database(connection, false).close();
-                QSqlDatabase::removeDatabase(connection);
-            }
-        });
-        QObject::connect(&m_thread, &QThread::finished, m_context, &QObject::deleteLater);
-        m_run = [path, connection] {
-            if (!QSqlDatabase::contains(connection))
-                addConnection(path, connection).open();
-            // PASSIVE never waits for a lock. One that fails leaves the log to the next one, or
-            // to the close of the file.
-            run(QSqlDatabase::database(connection, false), QStringLiteral("PRAGMA wal_checkpoint(PASSIVE)"));
-        };
-        m_thread.start();
-    }
-    ~LedgerCheckpointer() {
-        m_thread.quit();
-        m_thread.wait();
-    }
-    Q_DISABLE_COPY_MOVE(LedgerCheckpointer)
-
-    // Requests made while one waits are one.
-    void request() {
-        if (!m_waiting.testAndSetRelaxed(0, 1))
-            return;
-        QMetaObject::invokeMethod(m_context, [this] {
-            m_waiting.storeRelaxed(0);
-            m_run();
-        });
-    }
-
-private:
-    QThread m_thread;
-    QObject *m_context; // lives in m_thread; deleted there when it ends
-    std::function<void()> m_run;
-    QAtomicInt m_waiting;
-};
-
-QList<SeenCode> seenCodesOf(const GiftListModel &list, const QString &site, const QString &tab,
-                            const QString &source) {
-    QList<SeenCode> out;
-    for (const GiftEntry &entry : list.entries()) {
-        if (!entry.code.isEmpty())
-            out.append({entry.code, entry.title, entry.size, site, tab, source, entry.mark});
-    }
-    return out;
+QSqlDatabase ledgersql::addConnection(const QString &path, const QString &name, int busyTimeoutMs) {
+    QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), name);
+    db.setDatabaseName(path);
+    db.setConnectOptions(u"QSQLITE_BUSY_TIMEOUT=" + QString::number(busyTimeoutMs));
+    return db;
 }
 
 QString receiveKindText(ReceiveKind kind) {
@@ -300,22 +115,14 @@ QSqlDatabase Ledger::database() const {
     return QSqlDatabase::database(m_connection, false);
 }
 
-void Ledger::turnOff(const QString &reason) const {
+void Ledger::turnOff(const QString &reason) {
     if (m_gaveUp)
         return;
     m_gaveUp = true;
     m_on = false;
     m_whyOff = reason;
     qCDebug(lcLedger) << "off:" << m_path << reason;
-    Q_EMIT const_cast<Ledger *>(this)->turnedOff(reason);
-}
-
-void Ledger::written(int rows) {
-    m_unsynced += rows;
-    if (m_unsynced >= kCheckpointRows) {
-        m_unsynced = 0;
-        m_checkpointer->request();
-    }
+    Q_EMIT turnedOff(reason);
 }
 
 qint64 Ledger::now() const {
@@ -337,121 +144,12 @@ bool Ledger::open() {
 }
 
 QString Ledger::openFile() {
-    QSqlDatabase db = addConnection(m_path, m_connection);
+    QSqlDatabase db = addConnection(m_path, m_connection, kBusyTimeoutMs);
     if (!db.isValid())
         return QStringLiteral("the SQLite driver of Qt is missing");
     if (!db.open())
         return reasonOf(db.lastError());
-    // A file this program cannot read, or one from a newer program, is left as it is.
-    int version = 0;
-    if (const QString failure = readVersion(db, version); !failure.isEmpty())
-        return failure;
-    // WAL lets one program read while another writes. In WAL, NORMAL loses no commit when a
-    // program is killed; a power cut may lose the last ones, but never corrupts the file.
-    // Checkpoints are the checkpointer's; this connection checkpoints only if the log grows
-    // far beyond what that one lets it. A log that grew is cut back when it starts over.
-    for (const char *pragma : {"PRAGMA journal_mode=WAL", "PRAGMA synchronous=NORMAL",
-                               "PRAGMA wal_autocheckpoint=20000", "PRAGMA journal_size_limit=8388608"}) {
-        if (const QString failure = run(db, QString::fromLatin1(pragma)); !failure.isEmpty())
-            return failure;
-    }
-    // The version again, inside the write transaction: two programs never upgrade the same
-    // file at once.
-    WriteTransaction transaction(db);
-    if (!transaction.failure().isEmpty())
-        return transaction.failure();
-    if (const QString failure = readVersion(db, version); !failure.isEmpty())
-        return failure;
-    if (version == kSchemaVersion)
-        return transaction.commit();
-    for (int step = version; step < kSchemaVersion; ++step) {
-        if (const QString failure = kMigrations[step](db); !failure.isEmpty())
-            return failure;
-    }
-    if (const QString failure = run(db, u"PRAGMA user_version=" + QString::number(kSchemaVersion));
-        !failure.isEmpty())
-        return failure;
-    qCDebug(lcLedger) << "schema" << version << "->" << kSchemaVersion << m_path;
-    return transaction.commit();
-}
-
-void Ledger::recordHarvest(const QList<SeenCode> &rows) {
-    if (!m_on)
-        return;
-    if (const QString failure = writeHarvest(rows); !failure.isEmpty())
-        return turnOff(failure);
-    written(int(rows.size()));
-    Q_EMIT changed();
-}
-
-QString Ledger::writeHarvest(const QList<SeenCode> &rows) {
-    const QSqlDatabase db = database();
-    WriteTransaction transaction(db);
-    if (!transaction.failure().isEmpty())
-        return transaction.failure();
-    // A field seen empty (a block without a title, a gift page that could not be read) keeps
-    // what an earlier harvest knew.
-    QString keep;
-    for (const char *column : {"title", "size", "site", "tab", "source", "mark"})
-        keep += QStringLiteral("%1 = CASE WHEN excluded.%1 = '' THEN %1 ELSE excluded.%1 END, ")
-                    .arg(QLatin1StringView(column));
-    QSqlQuery upsert(db);
-    upsert.prepare(
-        u"INSERT INTO codes(code, title, size, site, tab, source, mark, first_seen, last_seen,"
-        u" code_folded, title_folded) VALUES(?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)"
-        u" ON CONFLICT(code) DO UPDATE SET " +
-        keep +
-        u"title_folded = CASE WHEN excluded.title = '' THEN title_folded ELSE excluded.title_folded END,"
-        u" last_seen = excluded.last_seen");
-    const qint64 seen = now();
-    for (const SeenCode &row : rows) {
-        if (row.code.isEmpty())
-            continue;
-        if (const QString failure = run(upsert, {row.code, text(row.title), text(row.size), text(row.site),
-                                                 text(row.tab), text(row.source), text(row.mark), seen, seen,
-                                                 folded(row.code), folded(row.title)});
-            !failure.isEmpty())
-            return failure;
-    }
-    return transaction.commit();
-}
-
-void Ledger::recordReceive(const QString &code, const QString &title, ReceiveKind kind,
-                           const QString &marker) {
-    if (!m_on || code.isEmpty())
-        return;
-    if (const QString failure = writeReceive(code, title, kind, marker); !failure.isEmpty())
-        return turnOff(failure);
-    written(1);
-    Q_EMIT changed();
-}
-
-QString Ledger::writeReceive(const QString &code, const QString &title, ReceiveKind kind,
-                             const QString &marker) {
-    const QSqlDatabase db = database();
-    WriteTransaction transaction(db);
-    if (!transaction.failure().isEmpty())
-        return transaction.failure();
-    const qint64 at = now();
-    QSqlQuery upsert(db);
-    upsert.prepare(QStringLiteral(
-        "INSERT INTO codes(code, title, first_seen, last_seen, code_folded, title_folded, last_kind,"
-        " last_tried, received_at) VALUES(?, ?, ?, ?, ?, ?, ?, ?, ?) ON CONFLICT(code) DO UPDATE SET"
-        " title = CASE WHEN title = '' THEN excluded.title ELSE title END,"
-        " title_folded = CASE WHEN title = '' THEN excluded.title_folded ELSE title_folded END,"
-        " last_kind = excluded.last_kind, last_tried = excluded.last_tried,"
-        " received_at = coalesce(excluded.received_at, received_at)"));
-    const QVariant receivedAt =
-        kind == ReceiveKind::Received ? QVariant(at) : QVariant(QMetaType::fromType<qint64>());
-    if (const QString failure =
-            run(upsert, {code, text(title), at, at, folded(code), folded(title), int(kind), at, receivedAt});
-        !failure.isEmpty())
-        return failure;
-    QSqlQuery attempt(db);
-    attempt.prepare(QStringLiteral("INSERT INTO receives(code, at, kind, marker) VALUES(?, ?, ?, ?)"));
-    if (const QString failure = run(attempt, {code, at, int(kind), text(marker)}); !failure.isEmpty())
-        return failure;
-    return transaction.commit();
+    return ledgerschema::prepare(db);
 }
 
 bool Ledger::select(const QString &sql, const QVariantList &values,
@@ -475,7 +173,8 @@ bool Ledger::select(const QString &sql, const QVariantList &values,
     }
     if (failure.isEmpty())
         return true;
-    turnOff(failure);
+    // A read that fails (a busy file, say) reads as nothing; the next one may succeed.
+    qCDebug(lcLedger) << "read failed:" << m_path << failure;
     return false;
 }
 

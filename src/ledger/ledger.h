@@ -1,5 +1,7 @@
 #pragma once
 
+#include "ledger/schema.h"
+
 #include <QDateTime>
 #include <QHash>
 #include <QList>
@@ -12,7 +14,6 @@
 #include <memory>
 #include <optional>
 
-class GiftListModel;
 class LedgerCheckpointer;
 class QSqlDatabase;
 class QSqlQuery;
@@ -25,10 +26,6 @@ struct SeenCode {
     QString source; // the page number or the keyword, as text
     QString mark;   // "√", "×" or empty
 };
-
-// The rows of a harvested list as the ledger takes them; rows without a code are left out.
-QList<SeenCode> seenCodesOf(const GiftListModel &list, const QString &site, const QString &tab,
-                            const QString &source);
 
 // How one receive attempt ended. The numbers are stored in the file: never renumber them.
 enum class ReceiveKind { Received = 1, NotSignedIn = 2, MembersOnly = 3, UnderReview = 4, Failed = 5 };
@@ -61,9 +58,10 @@ struct LedgerView {
 };
 
 // Every gift code seen and every receive attempt, kept across runs in one SQLite file. The
-// ledger never stops the program: when its file cannot be used it turns itself off, says why
-// once, and from then on every call does nothing and reads as empty. Used on the thread that
-// made it.
+// ledger never stops the program: when its file cannot be written it turns itself off, says why
+// once, and from then on every call does nothing and reads as empty; a read that fails reads as
+// empty. Used on the thread that made it. The schema is in schema.cpp, the write path in
+// writes.cpp, the reads in ledger.cpp.
 class Ledger final : public QObject {
     Q_OBJECT
     Q_DISABLE_COPY_MOVE(Ledger)
@@ -74,7 +72,7 @@ public:
     };
     using Clock = std::function<QDateTime()>;
 
-    static constexpr int kSchemaVersion = 2;
+    static constexpr int kSchemaVersion = ledgerschema::kVersion;
     // Another program writing the same file holds it for a few milliseconds at a time; a lock
     // held longer than this is not worth stalling the window for.
     static constexpr int kBusyTimeoutMs = 200;
@@ -127,17 +125,16 @@ private:
                 const std::function<void(const QSqlQuery &)> &take) const;
 
     QSqlDatabase database() const;
-    // Reads are const to their callers, but a read that fails turns the ledger off as well.
-    void turnOff(const QString &reason) const;
+    void turnOff(const QString &reason);
     qint64 now() const;
     void written(int rows);
 
     QString m_path;
     QString m_connection; // one per ledger: several may be open in one process
     Clock m_clock;
-    mutable bool m_on = false;
-    mutable bool m_gaveUp = false;
-    mutable QString m_whyOff;
+    bool m_on = false;
+    bool m_gaveUp = false;
+    QString m_whyOff;
     std::unique_ptr<LedgerCheckpointer> m_checkpointer;
     int m_unsynced = 0;
 };

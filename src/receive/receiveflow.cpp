@@ -61,32 +61,28 @@ ReceiveFlow::ReceiveFlow(ReceiveContext context, QWidget *window)
     , m_window(window) {}
 
 ReceiveFlow::~ReceiveFlow() {
-    m_destroying = true;
-    cancel();
+    delete m_dialog.data();
 }
 
 void ReceiveFlow::receiveOne(const GiftEntry &selected) {
-    m_task.emplace(single(selected));
+    m_batch = false;
+    m_rows = {selected};
+    start();
 }
 
 void ReceiveFlow::receiveBatch(const QList<GiftEntry> &rows) {
-    m_task.emplace(batch(rows));
+    m_batch = true;
+    m_rows = rows;
+    start();
 }
 
-void ReceiveFlow::cancel() {
-    if (m_cancelled)
-        return;
-    m_cancelled = true;
-    m_scope.abort();
+QCoro::Task<> ReceiveFlow::work() {
+    if (m_batch)
+        co_await batch(m_rows);
+    else
+        co_await single(m_rows.first());
     delete m_dialog.data();
-}
-
-void ReceiveFlow::end() {
-    delete m_dialog.data();
-    if (!m_cancelled)
-        Q_EMIT finished();
-    if (!m_destroying)
-        deleteLater();
+    finish(&ReceiveFlow::finished);
 }
 
 void ReceiveFlow::info(const QString &text) {
@@ -105,28 +101,28 @@ void ReceiveFlow::openDialog(const QString &text, int rows, bool stoppable) {
 }
 
 QCoro::Task<QString> ReceiveFlow::post(const QString &code) {
-    co_return co_await PostGiftCode(m_context.web, m_context.cloudDisk, code, &m_scope);
+    co_return co_await PostGiftCode(m_context.web, m_context.cloudDisk, code, &scope());
 }
 
-QCoro::Task<> ReceiveFlow::single(GiftEntry gift) {
+QCoro::Task<> ReceiveFlow::single(const GiftEntry &gift) {
     using namespace receivetexts;
     if (gift.code.isEmpty()) {
         info(QStringLiteral("请获取礼包后再进行接收"));
-        co_return end();
+        co_return;
     }
     if (gift.mark.contains(clouddisk::kVoidMark)) {
         info(kFailed.toString());
-        co_return end();
+        co_return;
     }
 
     openDialog(QStringLiteral("正在接收礼包.."), 0, false);
     const QString reply = co_await post(gift.code);
-    if (m_cancelled)
-        co_return end();
+    if (isCancelled())
+        co_return;
     delete m_dialog.data();
 
     const ReceiveOutcome outcome = ClassifyReceiveReply(reply, clouddisk::kReceivedMarker);
-    Q_EMIT attempted(gift, outcome, MarkerOf(outcome, clouddisk::kReceivedMarker));
+    Q_EMIT attempted(gift, outcome, markerOf(outcome, clouddisk::kReceivedMarker));
     switch (outcome) {
     case ReceiveOutcome::NotSignedIn:
         info(kNotSignedIn.toString());
@@ -146,18 +142,17 @@ QCoro::Task<> ReceiveFlow::single(GiftEntry gift) {
         info(kFailed.toString());
         break;
     }
-    end();
 }
 
 QCoro::Task<> ReceiveFlow::batch(QList<GiftEntry> rows) {
     using namespace receivetexts;
     if (rows.isEmpty()) {
         info(QStringLiteral("请先获取礼包"));
-        co_return end();
+        co_return;
     }
     rows.removeIf([](const GiftEntry &row) { return !row.checked; });
     if (rows.isEmpty())
-        co_return end();
+        co_return;
 
     openDialog(QStringLiteral("正在批量接收礼包.."), int(rows.size()), true);
     QSet<QString> receivedNow; // a code ticked twice is posted once
@@ -170,12 +165,12 @@ QCoro::Task<> ReceiveFlow::batch(QList<GiftEntry> rows) {
             continue;
         }
         const QString reply = co_await post(row.code);
-        if (m_cancelled)
-            co_return end();
+        if (isCancelled())
+            co_return;
         m_dialog->setRowsDone(int(i + 1));
 
         const ReceiveOutcome outcome = ClassifyReceiveReply(reply, clouddisk::kBatchReceivedMarker);
-        Q_EMIT attempted(row, outcome, MarkerOf(outcome, clouddisk::kBatchReceivedMarker));
+        Q_EMIT attempted(row, outcome, markerOf(outcome, clouddisk::kBatchReceivedMarker));
         const QString name = u"[" + row.title + u"]";
         if (outcome == ReceiveOutcome::NotSignedIn) {
             Q_EMIT statusText(kNotSignedIn.toString());
@@ -202,11 +197,10 @@ QCoro::Task<> ReceiveFlow::batch(QList<GiftEntry> rows) {
             m_context.desktop.message(m_window, Desktop::Icon::None, QStringLiteral("Giftvane"),
                                       longReply ? reply.left(kBoxTextLimit) : reply,
                                       longReply ? reply.left(kBoxDetailsLimit) : QString());
-            if (m_cancelled)
-                co_return end();
+            if (isCancelled())
+                co_return;
             Q_EMIT statusText(name + kFailed);
             Q_EMIT logLine(u"[失败]" + name);
         }
     }
-    end();
 }

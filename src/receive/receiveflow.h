@@ -3,7 +3,7 @@
 #include "desktop/desktop.h"
 #include "giftlist/giftentry.h"
 #include "receive/receive.h"
-#include "web/requestscope.h"
+#include "web/job.h"
 
 #include <QList>
 #include <QObject>
@@ -28,10 +28,8 @@ struct ReceiveContext {
 // of the window from starting; it stays until that post has been answered and handled. A
 // batch's dialog offers "停止", which ends the batch after the row in flight.
 //
-// A job: the owner connects its signals, starts it once, may cancel it (it then shows and
-// sends nothing more) and never deletes it while it runs; it deletes itself once it has
-// ended.
-class ReceiveFlow final : public QObject {
+// A job (see Job): cancelled, it shows and sends nothing more.
+class ReceiveFlow final : public Job {
     Q_OBJECT
     Q_DISABLE_COPY_MOVE(ReceiveFlow)
 
@@ -40,12 +38,11 @@ public:
     ReceiveFlow(ReceiveContext context, QWidget *window);
     ~ReceiveFlow() override;
 
-    // Receives the selected row (an empty entry when none is selected).
+    // Starts receiving the selected row (an empty entry when none is selected).
     void receiveOne(const GiftEntry &selected);
-    // Receives the ticked rows of a list, in list order; the rows are taken as they are now.
-    // A row whose code was received before is passed over: nothing is posted for it.
+    // Starts receiving the ticked rows of a list, in list order; the rows are taken as they are
+    // now. A row whose code was received before is passed over: nothing is posted for it.
     void receiveBatch(const QList<GiftEntry> &rows);
-    void cancel();
 
     // A long failure reply shows its beginning in the box and more in the box's details.
     static constexpr qsizetype kBoxTextLimit = 1000;
@@ -59,21 +56,21 @@ Q_SIGNALS:
     // The flow has ended by itself (not after cancel()).
     void finished();
 
+protected:
+    QCoro::Task<> work() override;
+
 private:
-    QCoro::Task<> single(GiftEntry gift);
+    QCoro::Task<> single(const GiftEntry &gift);
     QCoro::Task<> batch(QList<GiftEntry> rows);
     // Posts one code with the dialog up; empty text when the post failed or was cancelled.
     QCoro::Task<QString> post(const QString &code);
     void openDialog(const QString &text, int rows, bool stoppable);
     void info(const QString &text);
-    void end();
 
     ReceiveContext m_context;
     QPointer<QWidget> m_window;
     QPointer<ReceiveDialog> m_dialog;
-    RequestScope m_scope;
-    std::optional<QCoro::Task<>> m_task;
+    bool m_batch = false;
+    QList<GiftEntry> m_rows; // the selected row, or the list's rows
     bool m_stopRequested = false;
-    bool m_cancelled = false;
-    bool m_destroying = false;
 };

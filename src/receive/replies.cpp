@@ -15,7 +15,7 @@ ReceiveOutcome ClassifyReceiveReply(QStringView reply, QStringView successMarker
     return ReceiveOutcome::Failed;
 }
 
-QString MarkerOf(ReceiveOutcome outcome, QStringView successMarker) {
+QString markerOf(ReceiveOutcome outcome, QStringView successMarker) {
     using namespace clouddisk;
     switch (outcome) {
     case ReceiveOutcome::NotSignedIn:

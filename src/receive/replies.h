@@ -9,7 +9,7 @@ enum class ReceiveOutcome { NotSignedIn, Received, MembersOnly, UnderReview, Fai
 // Reads a receive reply by ordered substring tests; the first that occurs decides.
 ReceiveOutcome ClassifyReceiveReply(QStringView reply, QStringView successMarker);
 // The marker whose test decided the outcome; empty for a failure, which none decides.
-QString MarkerOf(ReceiveOutcome outcome, QStringView successMarker);
+QString markerOf(ReceiveOutcome outcome, QStringView successMarker);
 
 // What the user is told about one outcome.
 namespace receivetexts {

@@ -1,0 +1,125 @@
+#include "ledger/schema.h"
+
+#include "ledger/sql.h"
+
+#include <QSqlDatabase>
+
+#include <QLoggingCategory>
+
+#include <array>
+
+Q_DECLARE_LOGGING_CATEGORY(lcLedger)
+
+using namespace ledgersql;
+
+namespace ledgerschema {
+
+namespace {
+
+// Version 1 kept codes and attempts only.
+QString createVersion1(const QSqlDatabase &db) {
+    for (const QString &sql :
+         {QStringLiteral("CREATE TABLE codes(code TEXT PRIMARY KEY NOT NULL,"
+                         " title TEXT NOT NULL DEFAULT '', size TEXT NOT NULL DEFAULT '',"
+                         " mark TEXT NOT NULL DEFAULT '', first_seen INTEGER NOT NULL,"
+                         " last_seen INTEGER NOT NULL)"),
+          QStringLiteral("CREATE TABLE receives(code TEXT NOT NULL, at INTEGER NOT NULL,"
+                         " kind INTEGER NOT NULL, marker TEXT NOT NULL DEFAULT '')")}) {
+        if (const QString failure = run(db, sql); !failure.isEmpty())
+            return failure;
+    }
+    return {};
+}
+
+// Version 2: where a code was seen, folded copies for the search, and the last attempt and
+// last success beside each code so that the window sorts and greys rows without a join.
+QString upgradeToVersion2(const QSqlDatabase &db) {
+    for (const char *sql : {
+             "ALTER TABLE codes ADD COLUMN site TEXT NOT NULL DEFAULT ''",
+             "ALTER TABLE codes ADD COLUMN tab TEXT NOT NULL DEFAULT ''",
+             "ALTER TABLE codes ADD COLUMN source TEXT NOT NULL DEFAULT ''",
+             "ALTER TABLE codes ADD COLUMN code_folded TEXT NOT NULL DEFAULT ''",
+             "ALTER TABLE codes ADD COLUMN title_folded TEXT NOT NULL DEFAULT ''",
+             "ALTER TABLE codes ADD COLUMN last_kind INTEGER",
+             "ALTER TABLE codes ADD COLUMN last_tried INTEGER",
+             "ALTER TABLE codes ADD COLUMN received_at INTEGER",
+             "CREATE INDEX codes_by_last_seen ON codes(last_seen)",
+             "CREATE INDEX receives_by_code ON receives(code, at)",
+             // Version 1 could record an attempt for a code it had not seen.
+             "INSERT OR IGNORE INTO codes(code, first_seen, last_seen)"
+             " SELECT code, min(at), max(at) FROM receives GROUP BY code",
+             "UPDATE codes SET"
+             " last_tried = (SELECT max(at) FROM receives r WHERE r.code = codes.code),"
+             " last_kind = (SELECT kind FROM receives r WHERE r.code = codes.code"
+             "  ORDER BY at DESC, rowid DESC LIMIT 1),"
+             " received_at = (SELECT max(at) FROM receives r WHERE r.code = codes.code AND kind = 1)",
+         }) {
+        if (const QString failure = run(db, QString::fromLatin1(sql)); !failure.isEmpty())
+            return failure;
+    }
+    QSqlQuery read(db);
+    read.setForwardOnly(true);
+    if (!read.exec(QStringLiteral("SELECT rowid, code, title FROM codes")))
+        return reasonOf(read.lastError());
+    QSqlQuery fold(db);
+    fold.prepare(QStringLiteral("UPDATE codes SET code_folded = ?, title_folded = ? WHERE rowid = ?"));
+    while (read.next()) {
+        if (const QString failure = run(
+                fold, {folded(read.value(1).toString()), folded(read.value(2).toString()), read.value(0)});
+            !failure.isEmpty())
+            return failure;
+    }
+    return read.lastError().isValid() ? reasonOf(read.lastError()) : QString();
+}
+
+// The file's schema version; a file from a newer program is refused, never written.
+QString readVersion(const QSqlDatabase &db, int &version) {
+    QSqlQuery query(db);
+    if (!query.exec(QStringLiteral("PRAGMA user_version")) || !query.next())
+        return reasonOf(query.lastError());
+    version = query.value(0).toInt();
+    if (version > kVersion)
+        return u"written by a newer Giftvane (schema " + QString::number(version) + u")";
+    return {};
+}
+
+using Migration = QString (*)(const QSqlDatabase &);
+// kMigrations[n] takes a file from version n to n + 1.
+constexpr std::array<Migration, kVersion> kMigrations{createVersion1, upgradeToVersion2};
+
+} // namespace
+
+QString prepare(const QSqlDatabase &db) {
+    // A file this program cannot read, or one from a newer program, is left as it is.
+    int version = 0;
+    if (const QString failure = readVersion(db, version); !failure.isEmpty())
+        return failure;
+    // WAL lets one program read while another writes. In WAL, NORMAL loses no commit when a
+    // program is killed; a power cut may lose the last ones, but never corrupts the file.
+    // Checkpoints are the checkpointer's; this connection checkpoints only if the log grows
+    // far beyond what that one lets it. A log that grew is cut back when it starts over.
+    for (const char *pragma : {"PRAGMA journal_mode=WAL", "PRAGMA synchronous=NORMAL",
+                               "PRAGMA wal_autocheckpoint=20000", "PRAGMA journal_size_limit=8388608"}) {
+        if (const QString failure = run(db, QString::fromLatin1(pragma)); !failure.isEmpty())
+            return failure;
+    }
+    // The version again, inside the write transaction.
+    WriteTransaction transaction(db);
+    if (!transaction.failure().isEmpty())
+        return transaction.failure();
+    if (const QString failure = readVersion(db, version); !failure.isEmpty())
+        return failure;
+    if (version == kVersion)
+        return transaction.commit();
+    for (int step = version; step < kVersion; ++step) {
+        if (const QString failure = kMigrations[step](db); !failure.isEmpty())
+            return failure;
+    }
+    if (const QString failure = run(db, u"PRAGMA user_version=" + QString::number(kVersion));
+        !failure.isEmpty())
+        return failure;
+    qCDebug(lcLedger) << "schema" << version << "->" << kVersion << db.databaseName();
+    return transaction.commit();
+}
+
+} // namespace ledgerschema
