@@ -151,7 +151,7 @@ private Q_SLOTS:
             return Response{200, "text/html", {}, {}};
         });
         h.sites.setFault(QStringLiteral("^/lb/"), Fault::Reset); // the cloud disk is unreachable
-        h.web.setTimeouts(600, 600);
+        h.web.setTimeouts(scaled(600), scaled(600));
         h.start(listingPage(1));
         QVERIFY(h.finish());
         for (int j = 0; j < 20; ++j) {
@@ -246,7 +246,7 @@ private Q_SLOTS:
         const RunRequest requests[] = {listingPage(1), named(u"share-search", 0, u"原神"_qs)};
         for (const RunRequest &request : requests) {
             Harvest h;
-            h.web.setTimeouts(500, 500);
+            h.web.setTimeouts(scaled(500), scaled(500));
             h.sites.setFault(QStringLiteral("^/(libao/index_|index\\.html)"), static_cast<Fault>(fault));
             h.start(request);
             QVERIFY(h.finish());

@@ -61,7 +61,6 @@ void settle(QWidget *window) {
     window->show();
     QVERIFY(QTest::qWaitForWindowExposed(window));
     window->repaint();
-    QTest::qWait(50);
 }
 
 } // namespace
