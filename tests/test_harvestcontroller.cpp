@@ -46,7 +46,8 @@ struct Tab {
     }
     int marked() const {
         const QList<GiftEntry> &rows = list.entries();
-        return int(std::count_if(rows.begin(), rows.end(), [](const GiftEntry &row) { return !row.mark.isEmpty(); }));
+        return int(std::count_if(rows.begin(), rows.end(),
+                                 [](const GiftEntry &row) { return !row.mark.isEmpty(); }));
     }
 };
 

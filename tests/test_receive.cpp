@@ -42,7 +42,6 @@ private Q_SLOTS:
         f.doubleClick(1, 0);
         QCOMPARE(f.desktop.texts(), QStringList{u"请先等待礼包码获取完毕"_qs});
         QVERIFY(!f.window->isReceiving()); // no flow, so nothing can be posted
-
     }
 
     void doubleClickOnBlankSpace() {

@@ -71,7 +71,8 @@ private Q_SLOTS:
         f.click("Command8");
         QVERIFY(runUntil([&] {
             const QList<GiftEntry> &rows = f.list(0).entries();
-            return std::any_of(rows.begin(), rows.end(), [](const GiftEntry &row) { return !row.mark.isEmpty(); });
+            return std::any_of(rows.begin(), rows.end(),
+                               [](const GiftEntry &row) { return !row.mark.isEmpty(); });
         }));
         {
             QSqlDatabase other = QSqlDatabase::addDatabase(u"QSQLITE"_qs, u"other"_qs);

@@ -71,7 +71,8 @@ bool fieldsBeforeInfo(const Blocks &blocks, const QStringList &links, const QLis
         const QStringView anchor = tag < 0 ? QStringView() : page.sliced(tag, at - tag);
         // The link runs to the attribute's closing quote, whatever it holds before it.
         const qsizetype attribute = anchor.indexOf(u"href=\"");
-        const QString href = attribute < 0 ? QString() : TextBefore(anchor.sliced(attribute + 6), kQuote).toString();
+        const QString href =
+            attribute < 0 ? QString() : TextBefore(anchor.sliced(attribute + 6), kQuote).toString();
         qsizetype nearest = -1;
         for (auto it = blockOf.constFind(href); !href.isEmpty() && it != blockOf.cend() && it.key() == href;
              ++it) {
