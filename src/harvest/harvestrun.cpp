@@ -14,6 +14,7 @@ const QString kResolvingText = QStringLiteral("资源获取完毕,正在获取�
 const QString kResolvedText = QStringLiteral("礼包码获取完毕..");
 const QString kUnreadableText = QStringLiteral("页面获取失败,请稍后再试");
 const QString kTooManyText = QStringLiteral("本页资源过多,只取前1000个");
+const QString kNothingFoundText = QStringLiteral("抱歉!未找到相关资源!");
 
 } // namespace
 
@@ -137,7 +138,7 @@ QCoro::Task<HarvestRun::End> HarvestRun::listingPhase() {
         co_return End::Unreadable;
     }
     if (m_request.kind->run == RunKind::ShareSearch && page.text.contains(sharesite::kNoResultText)) {
-        Q_EMIT statusText(QStringLiteral("抱歉!未找到相关资源!"));
+        Q_EMIT statusText(kNothingFoundText);
         co_return End::NothingFound;
     }
 
@@ -156,6 +157,10 @@ QCoro::Task<HarvestRun::End> HarvestRun::listingPhase() {
     }
     if (listed.truncated)
         Q_EMIT logLine(kTooManyText);
+    // A listing-site search without hits says so, as the share site's does, rather than seeming
+    // to search on.
+    if (m_request.kind->run == RunKind::ListingSearch && listed.rows.isEmpty())
+        Q_EMIT statusText(kNothingFoundText);
 
     const auto &resources = listed.rows;
     if (!resources.isEmpty()) // a range of no rows would empty the bar
