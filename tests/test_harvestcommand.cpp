@@ -218,7 +218,17 @@ private Q_SLOTS:
 
     // --- formats ------------------------------------------------------------------------------
 
-    void rowIsOneLineWhateverItsTitle() {
+    void rowIsOneLineThatCannotDriveTheTerminal_data() {
+        QTest::addColumn<bool>("json");
+        QTest::newRow("tsv") << false;
+        QTest::newRow("json") << true;
+    }
+    void rowIsOneLineThatCannotDriveTheTerminal() {
+        // A title with line breaks, escape and OSC sequences, NUL, VT, FF, NEL, a C1 CSI, DEL
+        // and the Unicode line and paragraph separators.
+        QFETCH(bool, json);
+        const QString hostile = u"坏\t标题\n第二行\r完\x1b[31m红\x1b]0;pwn\x07"_qs + QChar(0) +
+                                u"\v\f\u0085\u009b2J\x7f\u2028\u2029\"\\尾"_qs;
         Command c;
         const auto block = [](int id, const QString &title) -> QString {
             const QString link = u"/libao/" + QString::number(id) + u".html";
@@ -226,21 +236,38 @@ private Q_SLOTS:
                    u"</a></h2><p><small>文件大小：</small>1.5 GB</p><span class=\"info\"><a href=\"" + link +
                    u"\">详情</a></span></li>\n";
         };
-        const QByteArray page = (u"<html><body><ul>" + block(100100, u"坏\t标题\n第二行\r完"_qs) +
-                                 block(100101, u"好标题"_qs) + u"</ul></body></html>")
+        const QByteArray page = (u"<html><body><ul>" + block(100100, hostile) + block(100101, u"好标题"_qs) +
+                                 u"</ul></body></html>")
                                     .toUtf8();
         c.sites.setHandler(Site::Listing, "/libao/index_1.html", [page](const sandbox::Request &) {
             return sandbox::Response{200, "text/html; charset=utf-8", page, {}};
         });
-        QCOMPARE(c.run({u"--header"_qs, u"libao"_qs, u"1"_qs}), 0);
+        QStringList arguments{u"libao"_qs, u"1"_qs};
+        arguments.prepend(json ? u"--json"_qs : u"--header"_qs);
+        QCOMPARE(c.run(arguments), 0);
+        // Nothing a terminal acts on reaches it: no C0 but the line ends and the TSV's tabs, no
+        // DEL, no C1, no U+2028 or U+2029.
+        static const QRegularExpression control(
+            QStringLiteral("[\\x00-\\x08\\x0b-\\x1f\\x7f-\\x9f\\x{2028}\\x{2029}]"));
+        QVERIFY2(!QString::fromUtf8(c.out).contains(control), c.out.constData());
+        QVERIFY(!json || !c.out.contains('\t'));
         QStringList lines = c.lines();
-        QCOMPARE(lines.size(), 3);
-        QCOMPARE(lines.takeFirst(), u"code\ttitle\tsize\tmark\tsite\tsource\tkey"_qs);
-        lines.sort();
+        QCOMPARE(lines.size(), json ? 2 : 3);
         const QString code = c.sites.codeFor(100100);
-        QCOMPARE(lines.filter(code), QStringList{code + u"\t坏 标题 第二行 完\t1.5\t" + expectedMark(code) +
-                                                 u"\tlibao\t1\t/libao/100100.html"});
-        QCOMPARE(lines.filter(c.sites.codeFor(100101)).size(), 1);
+        if (!json) {
+            QCOMPARE(lines.takeFirst(), u"code\ttitle\tsize\tmark\tsite\tsource\tkey"_qs);
+            QString shown = hostile;
+            shown.replace(control, u" "_qs).replace(u'\t', u' ').replace(u'\n', u' ');
+            QCOMPARE(lines.filter(code), QStringList{code + u'\t' + shown + u"\t1.5\t" + expectedMark(code) +
+                                                     u"\tlibao\t1\t/libao/100100.html"});
+            return;
+        }
+        // JSON escapes them all: the title reads back as it was.
+        const QString line = lines.filter(code).value(0);
+        QJsonParseError error;
+        const QJsonObject row = QJsonDocument::fromJson(line.toUtf8(), &error).object();
+        QCOMPARE(error.error, QJsonParseError::NoError);
+        QCOMPARE(row.value(u"title").toString(), hostile);
     }
 
     void rowsWithoutACodeArePrinted() {
