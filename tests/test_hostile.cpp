@@ -158,7 +158,7 @@ private Q_SLOTS:
         QCOMPARE(details->toPlainText().size(), SystemDesktop::kDetailsLimit);
     }
 
-    void aReceiveAnsweredByAnotherHostIsAFailure() {
+    void aReceiveAnsweredByAnotherHostIsNoAnswer() {
         Fixture f;
         const QByteArray elsewhere = f.sites->address(Site::Share).toUtf8() + "/taken";
         f.sites->setHandler(Site::CloudDisk, "/", [elsewhere](const Request &request) {
@@ -173,7 +173,7 @@ private Q_SLOTS:
         f.select(0, 0);
         f.window->receiveSelected();
         QVERIFY(runUntil([&] { return !f.window->isReceiving(); }));
-        QCOMPARE(f.desktop.texts(), QStringList{u"接收失败!该礼包码被查封或已失效!"_qs});
+        QCOMPARE(f.desktop.texts(), QStringList{u"接收失败!无法连接115网盘,请稍后再试"_qs});
         QVERIFY(f.sites->requests(Site::Share).isEmpty()); // the code never reached that host
     }
 };

@@ -110,7 +110,7 @@ private Q_SLOTS:
         QVERIFY(!f.tab(0).isHarvesting());
         QCOMPARE(f.window->receiving(), flow.data());
         QVERIFY(runUntil([&] { return !f.window->isReceiving(); }));
-        QCOMPARE(f.desktop.texts(), QStringList{u"接收失败!该礼包码被查封或已失效!"_qs});
+        QCOMPARE(f.desktop.texts(), QStringList{u"接收失败!无法连接115网盘,请稍后再试"_qs});
     }
 
     void oneReceiveAtATime() {

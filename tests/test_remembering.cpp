@@ -32,16 +32,18 @@ private Q_SLOTS:
         Fixture f;
         f.ledger = std::make_unique<Ledger>(path);
         QVERIFY(f.ledger->open());
-        const QString before = f.sites->codeFor(100101);
-        f.ledger->recordReceive(before, u"昨天"_qs, ReceiveKind::Received, u"成功"_qs);
+        // Row 1 was received before, by the single receive's marker; row 2 by a batch's looser
+        // "成功", which may have been a failure's text: both look received, row 2 is offered again.
+        f.ledger->recordReceive(f.sites->codeFor(100101), u"昨天"_qs, ReceiveKind::Received, u"成功接收"_qs);
+        f.ledger->recordReceive(f.sites->codeFor(100102), u"昨天"_qs, ReceiveKind::Received, u"成功"_qs);
         QVERIFY(f.open());
         f.click("Command8");
         QVERIFY(f.waitIdle(0));
         const GiftListModel &list = f.list(0);
         for (int row = 0; row < 3; ++row) {
             const QModelIndex at = list.index(row, GiftListModel::TitleColumn);
-            QCOMPARE(at.data(Qt::ToolTipRole).toString().contains(u"接收过"), row == 1);
-            QCOMPARE(at.data(Qt::ForegroundRole).isValid(), row == 1);
+            QCOMPARE(at.data(Qt::ToolTipRole).toString().contains(u"接收过"), row > 0);
+            QCOMPARE(at.data(Qt::ForegroundRole).isValid(), row > 0);
         }
         // The harvest is remembered as one run's rows.
         QCOMPARE(f.ledger->counts().pending + f.ledger->counts().voided + f.ledger->counts().received, 20);
@@ -55,8 +57,8 @@ private Q_SLOTS:
         QVERIFY(f.window->log()
                     ->findItems(u"[已接收过][" + list.entry(1).title + u"]", Qt::MatchEndsWith)
                     .size() == 1);
-        for (const int id : {100100, 100102})
-            QCOMPARE(f.ledger->attempts(f.sites->codeFor(id)).size(), 1);
+        QCOMPARE(f.ledger->attempts(f.sites->codeFor(100100)).size(), 1);
+        QCOMPARE(f.ledger->attempts(f.sites->codeFor(100102)).size(), 2);
     }
 
     void closingWithALedgerThatFailsReachesNothingGone() {

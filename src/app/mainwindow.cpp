@@ -11,6 +11,7 @@
 #include "receive/receiveflow.h"
 #include "receive/signinwindow.h"
 #include "version.h"
+#include "web/clouddisk.h"
 
 #include <QAction>
 #include <QCloseEvent>
@@ -329,6 +330,8 @@ void MainWindow::startReceive(const std::function<void(ReceiveFlow &)> &start) {
     connect(flow, &ReceiveFlow::attempted, this,
             [this](const GiftEntry &gift, ReceiveOutcome outcome, const QString &marker) {
                 recordAttempt(m_services.ledger, gift, outcome, marker);
+                if (outcome == ReceiveOutcome::Received && marker == clouddisk::kReceivedMarker)
+                    m_provenReceives.insert(gift.code, QDateTime::currentDateTimeUtc());
                 if (outcome == ReceiveOutcome::Received) {
                     for (GiftTab *tab : m_tabs)
                         tab->harvests().markReceived(gift.code, QDateTime::currentDateTimeUtc());
@@ -345,6 +348,7 @@ void MainWindow::receiveSelected() {
 
 void MainWindow::receiveChecked() {
     // The ledger knows best which codes were received, on this run or an earlier one.
-    const QList<GiftEntry> rows = withReceivedTimes(m_services.ledger, currentTab()->list().entries());
+    const QList<GiftEntry> rows =
+        withProvenReceives(m_services.ledger, m_provenReceives, currentTab()->list().entries());
     startReceive([rows](ReceiveFlow &flow) { flow.receiveBatch(rows); });
 }

@@ -5,6 +5,8 @@
 #include "receive/receive.h"
 #include "web/sites.h"
 
+#include <QDateTime>
+#include <QHash>
 #include <QMainWindow>
 #include <QPointer>
 #include <QTime>
@@ -105,6 +107,7 @@ private:
     QPointer<SignInWindow> m_signIn;
     QPointer<ReceiveFlow> m_receive;
     QPointer<LedgerWindow> m_ledgerWindow;
+    QHash<QString, QDateTime> m_provenReceives; // codes received in this run, by "成功接收"
     int m_currentTab = 0;
     bool m_startupDone = false;
 };

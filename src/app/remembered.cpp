@@ -14,6 +14,8 @@ ReceiveKind kindOf(ReceiveOutcome outcome) {
         return ReceiveKind::MembersOnly;
     case ReceiveOutcome::UnderReview:
         return ReceiveKind::UnderReview;
+    case ReceiveOutcome::NoAnswer:
+        return ReceiveKind::NoAnswer;
     case ReceiveOutcome::Failed:
         break;
     }
@@ -22,15 +24,14 @@ ReceiveKind kindOf(ReceiveOutcome outcome) {
 
 } // namespace
 
-QList<GiftEntry> withReceivedTimes(const Ledger *ledger, QList<GiftEntry> rows) {
-    if (!ledger)
-        return rows;
+QList<GiftEntry> withProvenReceives(const Ledger *ledger, const QHash<QString, QDateTime> &proven,
+                                    QList<GiftEntry> rows) {
     QStringList codes;
     for (const GiftEntry &row : rows)
         codes.append(row.code);
-    const QHash<QString, QDateTime> received = ledger->receivedAmong(codes);
+    const QHash<QString, QDateTime> known = ledger ? ledger->confirmedAmong(codes) : QHash<QString, QDateTime>();
     for (GiftEntry &row : rows)
-        row.receivedAt = received.value(row.code, row.receivedAt);
+        row.receivedAt = known.value(row.code, proven.value(row.code));
     return rows;
 }
 

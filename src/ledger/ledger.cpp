@@ -3,6 +3,7 @@
 #include "ledger/checkpointer.h"
 #include "ledger/schema.h"
 #include "ledger/sql.h"
+#include "web/clouddisk.h"
 
 #include <QAtomicInt>
 #include <QDir>
@@ -85,6 +86,8 @@ QString receiveKindText(ReceiveKind kind) {
         return QStringLiteral("仅限VIP");
     case ReceiveKind::UnderReview:
         return QStringLiteral("审核中");
+    case ReceiveKind::NoAnswer:
+        return QStringLiteral("无应答");
     case ReceiveKind::Failed:
         break;
     }
@@ -188,6 +191,20 @@ QHash<QString, QDateTime> Ledger::receivedAmong(const QStringList &codes) const 
     if (!select(QStringLiteral("SELECT code, received_at FROM codes WHERE received_at IS NOT NULL"
                                " AND code IN (SELECT value FROM json_each(?))"),
                 {array},
+                [&](const QSqlQuery &row) { out.insert(row.value(0).toString(), timeOf(row.value(1))); }))
+        return {};
+    return out;
+}
+
+QHash<QString, QDateTime> Ledger::confirmedAmong(const QStringList &codes) const {
+    QHash<QString, QDateTime> out;
+    if (codes.isEmpty())
+        return out;
+    const QString array =
+        QString::fromUtf8(QJsonDocument(QJsonArray::fromStringList(codes)).toJson(QJsonDocument::Compact));
+    if (!select(QStringLiteral("SELECT code, max(at) FROM receives WHERE kind = ? AND marker = ?"
+                               " AND code IN (SELECT value FROM json_each(?)) GROUP BY code"),
+                {int(ReceiveKind::Received), clouddisk::kReceivedMarker.toString(), array},
                 [&](const QSqlQuery &row) { out.insert(row.value(0).toString(), timeOf(row.value(1))); }))
         return {};
     return out;

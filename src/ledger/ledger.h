@@ -28,7 +28,8 @@ struct SeenCode {
 };
 
 // How one receive attempt ended. The numbers are stored in the file: never renumber them.
-enum class ReceiveKind { Received = 1, NotSignedIn = 2, MembersOnly = 3, UnderReview = 4, Failed = 5 };
+// NoAnswer: the post got no reply to read, which says nothing about the code.
+enum class ReceiveKind { Received = 1, NotSignedIn = 2, MembersOnly = 3, UnderReview = 4, Failed = 5, NoAnswer = 6 };
 
 // The outcome as the ledger window names it.
 QString receiveKindText(ReceiveKind kind);
@@ -103,6 +104,9 @@ public:
 
     // When each of the codes that has been received was last received.
     QHash<QString, QDateTime> receivedAmong(const QStringList &codes) const;
+    // The same, counting only receives that the single receive's own marker decided ("成功接收"):
+    // a batch's looser "成功" may have been a failure's text, so such a code is offered again.
+    QHash<QString, QDateTime> confirmedAmong(const QStringList &codes) const;
     Counts counts() const;
     // Rows from offset on, at most limit of them (all when limit < 0).
     QList<LedgerRow> rows(const LedgerView &view, int offset = 0, int limit = -1) const;

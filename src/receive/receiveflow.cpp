@@ -100,7 +100,7 @@ void ReceiveFlow::openDialog(const QString &text, int rows, bool stoppable) {
     m_dialog->show();
 }
 
-QCoro::Task<QString> ReceiveFlow::post(const QString &code) {
+QCoro::Task<Fetched> ReceiveFlow::post(const QString &code) {
     co_return co_await PostGiftCode(m_context.web, m_context.cloudDisk, code, &scope());
 }
 
@@ -116,12 +116,12 @@ QCoro::Task<> ReceiveFlow::single(const GiftEntry &gift) {
     }
 
     openDialog(QStringLiteral("正在接收礼包.."), 0, false);
-    const QString reply = co_await post(gift.code);
+    const Fetched reply = co_await post(gift.code);
     if (isCancelled())
         co_return;
     delete m_dialog.data();
 
-    const ReceiveOutcome outcome = ClassifyReceiveReply(reply, clouddisk::kReceivedMarker);
+    const ReceiveOutcome outcome = readReceiveReply(reply.text, reply.ok(), clouddisk::kReceivedMarker);
     Q_EMIT attempted(gift, outcome, markerOf(outcome, clouddisk::kReceivedMarker));
     switch (outcome) {
     case ReceiveOutcome::NotSignedIn:
@@ -141,6 +141,9 @@ QCoro::Task<> ReceiveFlow::single(const GiftEntry &gift) {
     case ReceiveOutcome::Failed:
         info(kFailed.toString());
         break;
+    case ReceiveOutcome::NoAnswer:
+        info(kNoAnswer.toString());
+        break;
     }
 }
 
@@ -158,19 +161,29 @@ QCoro::Task<> ReceiveFlow::batch(QList<GiftEntry> rows) {
     QSet<QString> receivedNow; // a code ticked twice is posted once
     for (qsizetype i = 0; i < rows.size() && !m_stopRequested; ++i) {
         const GiftEntry &row = rows[i];
-        if (row.receivedAt.isValid() || (!row.code.isEmpty() && receivedNow.contains(row.code))) {
-            // Posting a code received before only fails again.
-            Q_EMIT logLine(u"[已接收过][" + row.title + u"]");
+        // Posting a code received before only fails again; posting no code asks for nothing.
+        const QString passedOver = row.code.isEmpty() ? u"[无礼包码]"_qs
+                                   : row.receivedAt.isValid() || receivedNow.contains(row.code) ? u"[已接收过]"_qs
+                                                                                                 : QString();
+        if (!passedOver.isEmpty()) {
+            Q_EMIT logLine(passedOver + u"[" + row.title + u"]");
             m_dialog->setRowsDone(int(i + 1));
             continue;
         }
-        const QString reply = co_await post(row.code);
+        const Fetched posted = co_await post(row.code);
         if (isCancelled())
             co_return;
         m_dialog->setRowsDone(int(i + 1));
+        const QString &reply = posted.text;
 
-        const ReceiveOutcome outcome = ClassifyReceiveReply(reply, clouddisk::kBatchReceivedMarker);
-        Q_EMIT attempted(row, outcome, markerOf(outcome, clouddisk::kBatchReceivedMarker));
+        const ReceiveOutcome outcome =
+            readReceiveReply(reply, posted.ok(), clouddisk::kBatchReceivedMarker);
+        // Only the single receive's marker proves a receive: a looser "成功" may be a failure's
+        // text, and its code is offered again.
+        const bool proven = outcome == ReceiveOutcome::Received && reply.contains(clouddisk::kReceivedMarker);
+        Q_EMIT attempted(row, outcome,
+                         proven ? clouddisk::kReceivedMarker.toString()
+                                : markerOf(outcome, clouddisk::kBatchReceivedMarker));
         const QString name = u"[" + row.title + u"]";
         if (outcome == ReceiveOutcome::NotSignedIn) {
             Q_EMIT statusText(kNotSignedIn.toString());
@@ -184,7 +197,8 @@ QCoro::Task<> ReceiveFlow::batch(QList<GiftEntry> rows) {
             break;
         }
         if (outcome == ReceiveOutcome::Received) {
-            receivedNow.insert(row.code);
+            if (proven)
+                receivedNow.insert(row.code);
             Q_EMIT statusText(name + kReceivedStatus);
             Q_EMIT logLine(u"[成功]" + name);
         } else if (outcome == ReceiveOutcome::UnderReview) {
@@ -192,15 +206,18 @@ QCoro::Task<> ReceiveFlow::batch(QList<GiftEntry> rows) {
             Q_EMIT logLine(u"[需审核]" + name);
         } else {
             // The reply itself, before the row's status and log line; a long one shows its
-            // beginning, and more of it in the details, so the box fits on the screen.
-            const bool longReply = reply.size() > kBoxTextLimit;
+            // beginning, and more of it in the details, so the box fits on the screen. No reply
+            // at all says so, rather than showing an empty box.
+            const bool answered = outcome == ReceiveOutcome::Failed;
+            const QString shown = answered ? reply : kNoAnswer.toString();
+            const bool longReply = shown.size() > kBoxTextLimit;
             m_context.desktop.message(m_window, Desktop::Icon::None, QStringLiteral("Giftvane"),
-                                      longReply ? reply.left(kBoxTextLimit) : reply,
-                                      longReply ? reply.left(kBoxDetailsLimit) : QString());
+                                      longReply ? shown.left(kBoxTextLimit) : shown,
+                                      longReply ? shown.left(kBoxDetailsLimit) : QString());
             if (isCancelled())
                 co_return;
-            Q_EMIT statusText(name + kFailed);
-            Q_EMIT logLine(u"[失败]" + name);
+            Q_EMIT statusText(name + (answered ? kFailed : kNoAnswer));
+            Q_EMIT logLine(answered ? QString(u"[失败]" + name) : QString(name + kNoAnswer));
         }
     }
 }

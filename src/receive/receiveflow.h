@@ -51,7 +51,8 @@ public:
 Q_SIGNALS:
     void statusText(const QString &text);
     void logLine(const QString &message);
-    // One post was answered (or failed) and read; the marker that decided it.
+    // One post was answered (or failed) and read; the marker that decided it ("成功接收" where
+    // the reply holds it, also in a batch).
     void attempted(const GiftEntry &gift, ReceiveOutcome outcome, const QString &marker);
     // The flow has ended by itself (not after cancel()).
     void finished();
@@ -63,7 +64,7 @@ private:
     QCoro::Task<> single(const GiftEntry &gift);
     QCoro::Task<> batch(QList<GiftEntry> rows);
     // Posts one code with the dialog up; empty text when the post failed or was cancelled.
-    QCoro::Task<QString> post(const QString &code);
+    QCoro::Task<Fetched> post(const QString &code);
     void openDialog(const QString &text, int rows, bool stoppable);
     void info(const QString &text);
 

@@ -15,6 +15,11 @@ ReceiveOutcome ClassifyReceiveReply(QStringView reply, QStringView successMarker
     return ReceiveOutcome::Failed;
 }
 
+ReceiveOutcome readReceiveReply(QStringView reply, bool replyOk, QStringView successMarker) {
+    const ReceiveOutcome outcome = ClassifyReceiveReply(reply, successMarker);
+    return outcome == ReceiveOutcome::Failed && !replyOk ? ReceiveOutcome::NoAnswer : outcome;
+}
+
 QString markerOf(ReceiveOutcome outcome, QStringView successMarker) {
     using namespace clouddisk;
     switch (outcome) {
@@ -27,6 +32,7 @@ QString markerOf(ReceiveOutcome outcome, QStringView successMarker) {
     case ReceiveOutcome::UnderReview:
         return kUnderReviewMarker.toString();
     case ReceiveOutcome::Failed:
+    case ReceiveOutcome::NoAnswer:
         break;
     }
     return {};
