@@ -43,7 +43,7 @@ char16_t *put(char16_t *out, char32_t codePoint) {
     return out;
 }
 
-// Copies a run of ASCII eight bytes at a time, up to the first byte that is not.
+// Copies a run of ASCII eight bytes at a time, up to the first block of eight that is not.
 void copyAscii(const uchar *&in, const uchar *end, char16_t *&out) {
     while (end - in >= 8) {
         quint64 eight;
@@ -463,16 +463,17 @@ char16_t *TextDecoder::utf8(const uchar *in, const uchar *end, char16_t *out) {
     while (in < end) {
         if (needed == 0) {
             copyAscii(in, end, out);
+            // Whole three-byte sequences whose lead sets no bounds of its own, as most CJK text is.
+            while (end - in >= 3 && (uchar(in[0] - 0xE1) <= 0x0B || uchar(in[0] - 0xEE) <= 1) &&
+                   (in[1] & 0xC0) == 0x80 && (in[2] & 0xC0) == 0x80) {
+                *out++ = char16_t((in[0] & 0x0F) << 12 | (in[1] & 0x3F) << 6 | (in[2] & 0x3F));
+                in += 3;
+            }
             if (in == end)
                 break;
             const uchar byte = *in++;
             if (byte < 0x80) {
                 *out++ = byte;
-            } else if (((byte >= 0xE1 && byte <= 0xEC) || byte >= 0xEE) && byte <= 0xEF && end - in >= 2 &&
-                       (in[0] & 0xC0) == 0x80 && (in[1] & 0xC0) == 0x80) {
-                // A whole three-byte sequence with no bounds of its own, as most CJK text is.
-                *out++ = char16_t((byte & 0x0F) << 12 | (in[0] & 0x3F) << 6 | (in[1] & 0x3F));
-                in += 2;
             } else if (byte >= 0xC2 && byte <= 0xDF) {
                 needed = 1;
                 codePoint = byte & 0x1F;
@@ -556,14 +557,20 @@ char16_t *TextDecoder::gb18030(const uchar *in, const uchar *end, char16_t *out)
             if (in == end)
                 break;
             const uchar byte = *in++;
-            if (byte < 0x80)
+            if (byte < 0x80) {
                 *out++ = byte;
-            else if (byte == 0x80)
+            } else if (byte > 0x80 && byte < 0xFF && in < end && in[0] >= 0x40 && in[0] != 0x7F &&
+                       in[0] != 0xFF) {
+                // A whole two-byte code at once, as most of a GBK page is.
+                *out++ = tables::kGb18030[(byte - 0x81) * 190 + in[0] - (in[0] < 0x7F ? 0x40 : 0x41)];
+                ++in;
+            } else if (byte == 0x80) {
                 *out++ = 0x20AC;
-            else if (byte < 0xFF)
+            } else if (byte < 0xFF) {
                 first = byte;
-            else
+            } else {
                 *out++ = kReplacement;
+            }
             continue;
         }
         const uchar byte = *in;
