@@ -1,14 +1,16 @@
-// libFuzzer target for what reads outside bytes: decoding (sniffed and by declared charset),
-// percent-encoding, piece cutting, the page cutters and the receive-reply reader. No crash, no
-// hang, and the properties every caller relies on.
+// libFuzzer target for what reads outside bytes: decoding (the choice of a reply's encoding,
+// the decoders, whole and in slices), percent-encoding, piece cutting, the page cutters and the
+// receive-reply reader. No crash, no hang, and the properties every caller relies on.
 #include "harvest/cutters.h"
 #include "receive/replies.h"
+#include "text/encoding.h"
 #include "text/text.h"
 #include "web/listingsite.h"
 #include "web/sites.h"
 
 #include <QByteArray>
 #include <QString>
+#include <QStringDecoder>
 
 #include <cstdint>
 #include <cstdio>
@@ -72,6 +74,37 @@ void blocksComeBack(const QString &input, QByteArrayView drops, bool titlesFirst
     }
 }
 
+// The bytes decoded in slices whose sizes the input picks (1 to 17 bytes, some across a
+// byte-order mark or a character); they must give what decoding at once gives.
+QString decodedInSlices(text::TextDecoder decoder, QByteArrayView body, QByteArrayView sizes) {
+    QString out;
+    qsizetype at = 0;
+    for (qsizetype k = 0; at < body.size(); ++k) {
+        const qsizetype size = 1 + (sizes.isEmpty() ? 0 : uchar(sizes[k % sizes.size()]) % 17);
+        out += decoder.decode(body.sliced(at, qMin(size, body.size() - at)));
+        at += size;
+    }
+    return out + decoder.finish();
+}
+
+// The decoders written here: valid UTF-16 out whatever comes in, never more than one unit per
+// byte beyond the first, and the same text whole or in slices. Valid UTF-8 reads as Qt reads it.
+void decodersHold(QByteArrayView body, QByteArrayView sizes) {
+    for (const char *encoding : {"UTF-8", "GBK", "gb18030", "Big5", "UTF-16LE", "UTF-16BE", "windows-1252",
+                                 "x-user-defined", "replacement"}) {
+        const QString whole = text::decode(body, encoding);
+        check(whole.isValidUtf16());
+        check(whole.size() <= body.size() + 1);
+        check(decodedInSlices(text::TextDecoder(encoding), body, sizes) == whole);
+    }
+    if (body.isValidUtf8()) {
+        QStringDecoder qt(QStringConverter::Utf8, QStringConverter::Flag::ConvertInitialBom);
+        check(text::decode(body, "UTF-8") == qt.decode(body));
+    } else {
+        check(text::decode(body, "UTF-8").contains(QChar(0xFFFD)));
+    }
+}
+
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size) {
@@ -81,8 +114,19 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     const bool utf8 = text::LooksLikeUtf8(bytes);
     if (size < 3)
         check(!utf8);
-    const QString sniffed = text::DecodeSniffed(bytes);
-    check(sniffed == (utf8 ? text::DecodeUtf8Bytes(bytes) : text::DecodeGbk(bytes)));
+    decodersHold(bytes, bytes.first(qMin<qsizetype>(bytes.size(), 5)));
+
+    // A reply with no Content-Type: its byte-order mark, a <meta>, or the sniff.
+    const text::ReplyEncoding undeclared = text::replyEncoding(bytes, {}, text::Fallback::Sniffed);
+    check(text::canDecode(undeclared.encoding));
+    check(undeclared.bomLength == 0 || text::bomEncoding(bytes) == undeclared.encoding);
+    const QByteArray meta = text::prescanEncoding(bytes.first(qMin<qsizetype>(bytes.size(), 1024)));
+    check(meta.isEmpty() || text::encodingForLabel(meta) == meta);
+    if (undeclared.bomLength == 0 && !text::canDecode(meta))
+        check(undeclared.encoding == (utf8 ? "UTF-8" : "GBK"));
+    const QString sniffed = text::decodeReply(bytes, {}, text::Fallback::Sniffed);
+    check(decodedInSlices(text::replyDecoder(bytes, {}, text::Fallback::Sniffed), bytes,
+                          bytes.last(qMin<qsizetype>(bytes.size(), 3))) == sniffed);
 
     // Declared charsets: the label is the input's first line, the body the rest.
     const qsizetype lineEnd = bytes.indexOf('\n');
@@ -92,27 +136,24 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     const QByteArray charset = text::CharsetOf(contentType);
     check(!charset.contains(';'));
     const QByteArrayView body = lineEnd < 0 ? QByteArrayView() : bytes.sliced(lineEnd + 1);
-    const QString declared = text::DecodeCharset(body, charset);
-    if (charset.trimmed().toLower() == "gb2312")
-        check(declared == text::DecodeGbk(body));
-    // Decoding in slices gives what decoding at once gives (for broken UTF-8 it may differ in
-    // how many replacement characters stand for the broken bytes, so that is left out).
-    QStringDecoder sliced = text::CharsetDecoder(charset);
-    QString pieces;
-    const qsizetype slice = 1 + data[0] % 9;
-    for (qsizetype at = 0; at < body.size(); at += slice)
-        pieces += sliced.decode(body.sliced(at, qMin(slice, body.size() - at)));
-    const bool brokenUtf8 =
-        QString::fromLatin1(sliced.name()).compare(u"UTF-8", Qt::CaseInsensitive) == 0 && !body.isValidUtf8();
-    if (!brokenUtf8)
-        check(pieces == text::CharsetDecoder(charset).decode(body));
+    const QByteArray named = text::encodingForLabel(charset);
+    check(named.isEmpty() || text::encodingForLabel(named) == named);
+    const text::ReplyEncoding declared = text::replyEncoding(body, contentType, text::Fallback::Gbk);
+    if (declared.bomLength == 0 && text::canDecode(named))
+        check(declared.encoding == named); // a declaration wins over everything but a mark
+    const QString decodedBody = text::decodeReply(body, contentType, text::Fallback::Gbk);
+    if (declared.bomLength == 0 && charset.trimmed().toLower() == "gb2312")
+        check(decodedBody == text::DecodeGbk(body));
+    // Streaming in slices gives what decoding at once gives, whatever the encoding.
+    check(decodedInSlices(text::replyDecoder(body, contentType, text::Fallback::Gbk), body, label) ==
+          decodedBody);
 
     // Percent-encoding leaves only unreserved ASCII and escapes, and decodes back.
     const QString encoded = text::PercentEncodeUtf8(sniffed);
     for (const QChar ch : encoded)
         check(ch.isLetterOrNumber() || QStringView(u"-._~%").contains(ch));
     if (sniffed.isValidUtf16())
-        check(text::Utf8Decoder().decode(QByteArray::fromPercentEncoding(encoded.toLatin1())) == sniffed);
+        check(text::DecodeUtf8Bytes(QByteArray::fromPercentEncoding(encoded.toLatin1())) == sniffed);
 
     // Cutting: the first byte picks a marker length; pieces agree with a plain split.
     if (sniffed.size() < 2)

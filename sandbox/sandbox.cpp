@@ -32,6 +32,11 @@ QByteArray gbk(const QString &text) {
     return encoder.encode(text);
 }
 
+// A page in GBK that says so in its <meta>, as real GBK pages do.
+QByteArray gbkPage(const QString &text) {
+    return gbk(QString(text).replace(u"charset=\"utf-8\""_qs, u"charset=\"gbk\""_qs));
+}
+
 Response html(const QString &text, QByteArray contentType = "text/html; charset=utf-8") {
     return {200, std::move(contentType), text.toUtf8(), {}};
 }
@@ -317,7 +322,7 @@ QByteArray Sandbox::listingPage(bool codes, int pageNumber) const {
     case 1:
         return "\xEF\xBB\xBF" + text.toUtf8();
     default:
-        return gbk(QString(text).replace(u"charset=\"utf-8\""_qs, u"charset=\"gbk\""_qs));
+        return gbkPage(text);
     }
 }
 
@@ -337,7 +342,7 @@ Response Sandbox::listingSite(const Request &request) const {
                              u"</h1>\n<div class=\"intro\">资源简介：本资源由网友分享。</div>\n"
                              u"<ul class=\"downurl\"><li><a href=\"/plus/download.php?open=0&aid=" +
                              QString::number(id) + u"&cid=3\">下载地址①</a></li></ul>";
-        return {200, "text/html", gbk(page(titleFor(id), body)), {}};
+        return {200, "text/html", gbkPage(page(titleFor(id), body)), {}};
     }
     const QUrlQuery query(QString::fromUtf8(request.query()));
     if (path == u"/plus/download.php") {

@@ -1,9 +1,11 @@
 #include "harvest/cutters.h"
+#include "text/encoding.h"
 #include "text/text.h"
 #include "warnings.h"
 #include "web/clouddisk.h"
 #include "web/listingsite.h"
 
+#include <QFile>
 #include <QTest>
 
 using namespace text;
@@ -13,6 +15,46 @@ namespace {
 const QString kInfo = QStringLiteral("<span class=\"info\">");
 const QString kTitle = QStringLiteral("class=\"title\" target=\"_blank\">");
 const QString kSize = QStringLiteral("<small>文件大小：</small>");
+
+// Pointer and code point of every line of one of the WHATWG index files in the repository.
+QList<QPair<quint32, char32_t>> readIndex(const char *name) {
+    QList<QPair<quint32, char32_t>> index;
+    QFile file(QStringLiteral(GIFTVANE_WHATWG_DATA "/") + QLatin1String(name));
+    if (!file.open(QIODevice::ReadOnly))
+        return index;
+    for (const QByteArray &line : file.readAll().split('\n')) {
+        const QList<QByteArray> fields = line.trimmed().split('\t');
+        if (fields.size() >= 2 && !line.startsWith('#'))
+            index.append({fields[0].trimmed().toUInt(), fields[1].toUInt(nullptr, 16)});
+    }
+    return index;
+}
+
+QString codePoint(char32_t value) {
+    return QString::fromUcs4(&value, 1);
+}
+
+QByteArray bytes(std::initializer_list<int> values) {
+    QByteArray out;
+    for (const int value : values)
+        out.append(char(value));
+    return out;
+}
+
+// A gb18030 four-byte sequence by its pointer.
+QByteArray fourBytes(quint32 pointer) {
+    return bytes({int(pointer / 12600 + 0x81), int(pointer / 1260 % 10 + 0x30),
+                  int(pointer / 10 % 126 + 0x81), int(pointer % 10 + 0x30)});
+}
+
+// Decoded a byte at a time: the decoder must carry every unfinished sequence over.
+QString decodedByteByByte(const QByteArray &input, const QByteArray &encoding) {
+    TextDecoder decoder(encoding);
+    QString out;
+    for (const char byte : input)
+        out += decoder.decode(QByteArrayView(&byte, 1));
+    return out + decoder.finish();
+}
 
 } // namespace
 
@@ -46,9 +88,8 @@ private Q_SLOTS:
 
     void decoding() {
         QCOMPARE(DecodeUtf8Bytes({}), QString());
+        QCOMPARE(DecodeUtf8Bytes("\xEF\xBB\xBF\xE7\xA4\xBC"), u"\uFEFF礼"_qs);
         QCOMPARE(DecodeGbk(QByteArray("\xC0\xF1\xB0\xFC")), u"礼包"_qs);
-        QCOMPARE(DecodeSniffed(QByteArray("\xC0\xF1\xB0\xFC\xC2\xEB")), u"礼包码"_qs);
-        QCOMPARE(DecodeSniffed(u"礼包码"_qs.toUtf8()), u"礼包码"_qs);
         QCOMPARE(EncodeGbk(u"礼包"_qs), QByteArray("\xC0\xF1\xB0\xFC"));
         QCOMPARE(CharsetOf("text/html; charset=\"GBK\""), QByteArray("GBK"));
         QCOMPARE(CharsetOf("text/html;Charset=utf-8; x=y"), QByteArray("utf-8"));
@@ -56,11 +97,276 @@ private Q_SLOTS:
         QCOMPARE(CharsetOf("text/html; xcharset=gbk"), QByteArray());
         QCOMPARE(CharsetOf("text/html;charset=gbk;charset=utf-8"), QByteArray("gbk"));
         QCOMPARE(CharsetOf("text/html; CHARSET = 'utf-8' "), QByteArray("utf-8"));
-        QCOMPARE(DecodeCharset(QByteArray("\xC0\xF1"), "gbk"), u"礼"_qs);
-        QCOMPARE(DecodeCharset(u"礼"_qs.toUtf8(), "no-such-set"), u"礼"_qs);
-        // Labels as browsers read them: gb2312 is GBK ("喆" is not in GB2312).
-        for (const char *label : {"gb2312", "GB2312", " gbk ", "x-gbk", "csgb2312", "chinese", "iso-ir-58"})
-            QCOMPARE(DecodeCharset(EncodeGbk(u"王喆的资源"_qs), label), u"王喆的资源"_qs);
+    }
+
+    // Both two-byte indexes pointer by pointer, the ends of every four-byte range, and the
+    // ill-formed sequences, against the WHATWG files themselves.
+    void decodesAsTheIndexSays_data() {
+        QTest::addColumn<QByteArray>("encoding");
+        QTest::addColumn<QByteArray>("input");
+        QTest::addColumn<QString>("expected");
+        const QList<QPair<quint32, char32_t>> gb18030 = readIndex("index-gb18030.txt");
+        QCOMPARE(gb18030.size(), 126 * 190);
+        for (const auto &[pointer, code] : gb18030) {
+            const int lead = int(pointer / 190 + 0x81), trail = int(pointer % 190);
+            const int second = trail + (trail < 0x3F ? 0x40 : 0x41);
+            QTest::addRow("gb18030 %02X%02X", lead, second)
+                << QByteArray("gb18030") << bytes({lead, second}) << codePoint(code);
+        }
+        const QList<QPair<quint32, char32_t>> ranges = readIndex("index-gb18030-ranges.txt");
+        QVERIFY(ranges.size() > 200);
+        for (qsizetype i = 0; i < ranges.size(); ++i) {
+            const auto [start, code] = ranges[i];
+            // A range runs to the next one's start, the basic plane's to U+FFFF (pointer 39419).
+            quint32 end = i + 1 < ranges.size() ? ranges[i + 1].first - 1 : 1237575;
+            if (start <= 39419)
+                end = qMin(end, 39419u);
+            for (const quint32 pointer : {start, end}) {
+                if (pointer == 7457 || (pointer == end && end == start))
+                    continue; // 7457 below
+                QTest::addRow("gb18030 pointer %u", pointer)
+                    << QByteArray("gb18030") << fourBytes(pointer) << codePoint(code + (pointer - start));
+            }
+        }
+        // Where the four-byte area has nothing, and the one pointer the ranges do not give.
+        const QString replacement(QChar(0xFFFD));
+        for (const quint32 pointer : {39420u, 188999u, 1237576u, 1587599u})
+            QTest::addRow("gb18030 pointer %u", pointer)
+                << QByteArray("gb18030") << fourBytes(pointer) << replacement;
+        QTest::newRow("gb18030 pointer 7457") << QByteArray("gb18030") << fourBytes(7457) << u"\uE7C7"_qs;
+        const struct {
+            const char *name;
+            QByteArray input;
+            QString expected;
+        } illFormed[] = {
+            {"euro", "\x80", u"€"_qs},
+            {"FF", "\xFF", replacement},
+            {"lead at the end", "\x81", replacement},
+            {"lead, ASCII", "\x81 ", u"\uFFFD "_qs},
+            {"lead, 7F", "\x81\x7F", u"\uFFFD\x7F"_qs},
+            {"lead, FF", "\x81\xFF", replacement},
+            {"lead, digit at the end", "\x81\x30", replacement},
+            {"three of four at the end", "\x81\x30\x81", replacement},
+            {"lead, digit, ASCII", "\x81\x30 ", u"\uFFFD0 "_qs},
+            {"lead, digit, FF", "\x81\x30\xFF", u"\uFFFD0\uFFFD"_qs},
+            {"three of four, then a trail", "\x81\x30\x81\x41", u"\uFFFD0丄"_qs},
+            {"three of four, then ASCII", "\x81\x30\x81 ", u"\uFFFD0\uFFFD "_qs},
+            {"four-byte then ASCII",
+             "\x81\x30\x81\x30"
+             "a",
+             u"\u0080a"_qs},
+        };
+        for (const auto &row : illFormed)
+            QTest::addRow("gb18030 %s", row.name) << QByteArray("gb18030") << row.input << row.expected;
+
+        const QList<QPair<quint32, char32_t>> big5 = readIndex("index-big5.txt");
+        QVERIFY(big5.size() > 18000);
+        QHash<quint32, char32_t> big5Codes;
+        for (const auto &[pointer, code] : big5)
+            big5Codes.insert(pointer, code);
+        // Four pointers stand for two code points each; a pointer with none gives U+FFFD and an
+        // ASCII trail byte is read again.
+        const QHash<quint32, QString> pairs = {{1133, u"\u00CA\u0304"_qs},
+                                               {1135, u"\u00CA\u030C"_qs},
+                                               {1164, u"\u00EA\u0304"_qs},
+                                               {1166, u"\u00EA\u030C"_qs}};
+        for (quint32 pointer = 0; pointer < 126 * 157; ++pointer) {
+            const int lead = int(pointer / 157 + 0x81), trail = int(pointer % 157);
+            const int second = trail + (trail < 0x3F ? 0x40 : 0x62);
+            const QString expected = pairs.contains(pointer)       ? pairs[pointer]
+                                     : big5Codes.contains(pointer) ? codePoint(big5Codes[pointer])
+                                     : second < 0x80               ? replacement + QChar(second)
+                                                                   : replacement;
+            QTest::addRow("Big5 %02X%02X", lead, second)
+                << QByteArray("Big5") << bytes({lead, second}) << expected;
+        }
+        QTest::newRow("Big5 lead, FF") << QByteArray("Big5") << bytes({0xA4, 0xFF}) << replacement;
+        QTest::newRow("Big5 lead at the end") << QByteArray("Big5") << bytes({'a', 0xA4}) << u"a\uFFFD"_qs;
+        QTest::newRow("Big5 80") << QByteArray("Big5") << bytes({0x80, 'a'}) << u"\uFFFDa"_qs;
+    }
+    void decodesAsTheIndexSays() {
+        QFETCH(QByteArray, encoding);
+        QFETCH(QByteArray, input);
+        QFETCH(QString, expected);
+        QCOMPARE(decode(input, encoding), expected);
+        QCOMPARE(decodedByteByByte(input, encoding), expected);
+        if (encoding == "gb18030") // gbk is the same decoder
+            QCOMPARE(decode(input, "GBK"), expected);
+    }
+
+    void decodesAsTheStandardSays_data() {
+        QTest::addColumn<QByteArray>("encoding");
+        QTest::addColumn<QByteArray>("input");
+        QTest::addColumn<QString>("expected");
+        const QString bad(QChar(0xFFFD));
+        // Each maximal ill-formed subpart of UTF-8 is one U+FFFD.
+        QTest::newRow("utf-8 whole") << QByteArray("UTF-8") << u"a礼é😀"_qs.toUtf8() << u"a礼é😀"_qs;
+        QTest::newRow("utf-8 cut emoji") << QByteArray("UTF-8") << QByteArray("\xF0\x9F\x98") << bad;
+        QTest::newRow("utf-8 cut emoji, then a") << QByteArray("UTF-8")
+                                                 << QByteArray("\xF0\x9F\x98"
+                                                               "a")
+                                                 << bad + u"a";
+        QTest::newRow("utf-8 cut CJK") << QByteArray("UTF-8") << QByteArray("\xE7\xA4<") << bad + u"<";
+        QTest::newRow("utf-8 overlong")
+            << QByteArray("UTF-8") << QByteArray("\xE0\x80\xAF") << bad + bad + bad;
+        QTest::newRow("utf-8 surrogate")
+            << QByteArray("UTF-8") << QByteArray("\xED\xA0\x80") << bad + bad + bad;
+        QTest::newRow("utf-8 past U+10FFFF")
+            << QByteArray("UTF-8") << QByteArray("\xF4\x90\x80\x80") << bad + bad + bad + bad;
+        QTest::newRow("utf-8 C0") << QByteArray("UTF-8") << QByteArray("\xC0\xAF") << bad + bad;
+        QTest::newRow("utf-8 stray") << QByteArray("UTF-8")
+                                     << QByteArray("a\xFF\xBF"
+                                                   "b")
+                                     << u"a"_qs + bad + bad + u"b";
+        QTest::newRow("utf-16le") << QByteArray("UTF-16LE") << QByteArray("<\0=\xD8\0\xDE", 6) << u"<😀"_qs;
+        QTest::newRow("utf-16be") << QByteArray("UTF-16BE") << QByteArray("\0<\xD8=\xDE\0", 6) << u"<😀"_qs;
+        QTest::newRow("utf-16le lone lead") << QByteArray("UTF-16LE")
+                                            << QByteArray("=\xD8"
+                                                          "a\0",
+                                                          4)
+                                            << bad + u"a";
+        QTest::newRow("utf-16le lone trail") << QByteArray("UTF-16LE")
+                                             << QByteArray("\0\xDE"
+                                                           "a\0",
+                                                           4)
+                                             << bad + u"a";
+        QTest::newRow("utf-16le odd byte")
+            << QByteArray("UTF-16LE") << QByteArray("a\0b", 3) << u"a"_qs + bad;
+        // The Latin-1 labels read as windows-1252: quotes and dashes, not C1 controls.
+        QTest::newRow("windows-1252") << QByteArray("windows-1252")
+                                      << QByteArray("\x93q\x94 \x96 \x80\x81\xE9") << u"“q” – €\u0081é"_qs;
+        QTest::newRow("x-user-defined")
+            << QByteArray("x-user-defined") << QByteArray("a\x80\xFF") << u"a\uF780\uF7FF"_qs;
+        QTest::newRow("replacement") << QByteArray("replacement") << QByteArray("abc") << bad;
+        QTest::newRow("replacement, empty") << QByteArray("replacement") << QByteArray() << QString();
+        // The others through ICU.
+        QTest::newRow("windows-1251") << QByteArray("windows-1251") << QByteArray("\xC0\xE1") << u"Аб"_qs;
+        QTest::newRow("Shift_JIS") << QByteArray("Shift_JIS") << QByteArray("\x82\xA0") << u"あ"_qs;
+        QTest::newRow("EUC-KR") << QByteArray("EUC-KR") << QByteArray("\xB0\xA1") << u"가"_qs;
+    }
+    void decodesAsTheStandardSays() {
+        QFETCH(QByteArray, encoding);
+        QFETCH(QByteArray, input);
+        QFETCH(QString, expected);
+        QVERIFY(canDecode(encoding));
+        QCOMPARE(decode(input, encoding), expected);
+        QCOMPARE(decodedByteByByte(input, encoding), expected);
+    }
+
+    void labels_data() {
+        QTest::addColumn<QByteArray>("label");
+        QTest::addColumn<QByteArray>("encoding");
+        for (const char *gbk : {"gbk", "gb2312", "x-gbk", "chinese", "csgb2312", "csiso58gb231280", "gb_2312",
+                                "gb_2312-80", "iso-ir-58", " GB2312 ", "\tGbK\n"})
+            QTest::addRow("'%s'", gbk) << QByteArray(gbk) << QByteArray("GBK");
+        QTest::newRow("gb18030") << QByteArray("GB18030") << QByteArray("gb18030");
+        for (const char *latin1 : {"iso-8859-1", "latin1", "ascii", "us-ascii", "l1", "windows-1252"})
+            QTest::addRow("'%s'", latin1) << QByteArray(latin1) << QByteArray("windows-1252");
+        QTest::newRow("utf8") << QByteArray("utf8") << QByteArray("UTF-8");
+        QTest::newRow("unicode-1-1-utf-8") << QByteArray("Unicode-1-1-UTF-8") << QByteArray("UTF-8");
+        QTest::newRow("utf-16") << QByteArray("utf-16") << QByteArray("UTF-16LE");
+        QTest::newRow("big5-hkscs") << QByteArray("big5-hkscs") << QByteArray("Big5");
+        QTest::newRow("iso-2022-kr") << QByteArray("iso-2022-kr") << QByteArray("replacement");
+        QTest::newRow("sjis") << QByteArray("sjis") << QByteArray("Shift_JIS");
+        // Labels that name nothing: not in the list, or only near it.
+        for (const char *unknown : {"", " ", "cp936", "gb-2312", "utf-8 x", "utf-7", "x-user-undefined",
+                                    "\xA0utf-8", "gbk;", "\"gbk\""})
+            QTest::addRow("'%s'", unknown) << QByteArray(unknown) << QByteArray();
+        QTest::newRow("NUL inside") << QByteArray("utf-8\0x", 7) << QByteArray();
+        QTest::newRow("Kelvin sign") << QByteArray("\xE2\x84\xAAoi8-r") << QByteArray();
+    }
+    void labels() {
+        QFETCH(QByteArray, label);
+        QFETCH(QByteArray, encoding);
+        QCOMPARE(encodingForLabel(label), encoding);
+    }
+
+    void prescan_data() {
+        QTest::addColumn<QByteArray>("input");
+        QTest::addColumn<QByteArray>("encoding");
+        QTest::newRow("charset") << QByteArray("<head><meta charset=\"gb2312\">") << QByteArray("GBK");
+        QTest::newRow("unquoted, slash") << QByteArray("<meta/charset=big5 />") << QByteArray("Big5");
+        QTest::newRow("a slash ends no unquoted value") << QByteArray("<meta charset=big5/>") << QByteArray();
+        QTest::newRow("http-equiv") << QByteArray("<META HTTP-EQUIV=\"Content-Type\" CONTENT=\"text/html; "
+                                                  "charset=gb2312\">")
+                                    << QByteArray("GBK");
+        QTest::newRow("content first") << QByteArray("<meta content='text/html;charset = \"big5\"' "
+                                                     "http-equiv=content-type>")
+                                       << QByteArray("Big5");
+        QTest::newRow("content without http-equiv")
+            << QByteArray("<meta content=\"text/html; charset=gbk\">") << QByteArray();
+        QTest::newRow("charset wins over content") << QByteArray("<meta charset=big5 content=\"charset=gbk\" "
+                                                                 "http-equiv=content-type>")
+                                                   << QByteArray("Big5");
+        QTest::newRow("first of a repeated attribute")
+            << QByteArray("<meta charset=gbk charset=big5>") << QByteArray("GBK");
+        QTest::newRow("in a comment")
+            << QByteArray("<!-- <meta charset=big5> --><meta charset=gbk>") << QByteArray("GBK");
+        QTest::newRow("shortest comment") << QByteArray("<!--><meta charset=gbk>") << QByteArray("GBK");
+        QTest::newRow("in another tag's attribute")
+            << QByteArray("<div title='<meta charset=big5>'><meta charset=gbk>") << QByteArray("GBK");
+        QTest::newRow("after an end tag and a doctype")
+            << QByteArray("<!DOCTYPE html></p><meta charset=gbk>") << QByteArray("GBK");
+        QTest::newRow("unknown, then known")
+            << QByteArray("<meta charset=nonesuch><meta charset=gbk>") << QByteArray("GBK");
+        QTest::newRow("utf-16 is utf-8") << QByteArray("<meta charset=utf-16be>") << QByteArray("UTF-8");
+        QTest::newRow("x-user-defined")
+            << QByteArray("<meta charset=x-user-defined>") << QByteArray("windows-1252");
+        QTest::newRow("no blank after meta") << QByteArray("<metacharset=gbk>") << QByteArray();
+        QTest::newRow("cut off") << QByteArray("<meta charset=\"gbk") << QByteArray();
+        QTest::newRow("text, not a tag") << QByteArray("<p>charset=gbk</p>") << QByteArray();
+        QTest::newRow("xml declaration")
+            << QByteArray("<?xml version=\"1.0\" encoding='GB18030'?><html>") << QByteArray("gb18030");
+        QTest::newRow("utf-16le xml declaration")
+            << QByteArray("<\0?\0x\0m\0l\0", 10) << QByteArray("UTF-16LE");
+    }
+    void prescan() {
+        QFETCH(QByteArray, input);
+        QFETCH(QByteArray, encoding);
+        QCOMPARE(prescanEncoding(input), encoding);
+    }
+
+    void replyEncodingChoice_data() {
+        QTest::addColumn<QByteArray>("contentType");
+        QTest::addColumn<QByteArray>("body");
+        QTest::addColumn<bool>("gbkFallback");
+        QTest::addColumn<QByteArray>("encoding");
+        QTest::addColumn<QString>("text");
+        const QByteArray gbk("\xCD\xF5\xB4\xB4"); // 王创
+        const QByteArray utf8 = u"王创"_qs.toUtf8();
+        QTest::newRow("mark over header") << QByteArray("text/html; charset=gbk") << "\xEF\xBB\xBF" + utf8
+                                          << false << QByteArray("UTF-8") << u"王创"_qs;
+        QTest::newRow("utf-16 mark") << QByteArray("text/html") << QByteArray("\xFF\xFEx\0", 4) << true
+                                     << QByteArray("UTF-16LE") << u"x"_qs;
+        QTest::newRow("header over meta")
+            << QByteArray("text/html; charset=gbk") << "<meta charset=utf-8>" + gbk << false
+            << QByteArray("GBK") << u"<meta charset=utf-8>王创"_qs;
+        QTest::newRow("declared over sniff") << QByteArray("text/html; charset=utf-8") << utf8 + "\xFF"
+                                             << false << QByteArray("UTF-8") << u"王创\uFFFD"_qs;
+        QTest::newRow("declared over gbk")
+            << QByteArray("text/html; charset=utf-8") << utf8 << true << QByteArray("UTF-8") << u"王创"_qs;
+        QTest::newRow("unknown label, meta")
+            << QByteArray("text/html; charset=cp936") << "<meta charset=gbk>" + gbk << false
+            << QByteArray("GBK") << u"<meta charset=gbk>王创"_qs;
+        QTest::newRow("undecodable label, sniffed") << QByteArray("text/html; charset=iso-8859-16") << utf8
+                                                    << false << QByteArray("UTF-8") << u"王创"_qs;
+        QTest::newRow("sniffed gbk") << QByteArray() << gbk << false << QByteArray("GBK") << u"王创"_qs;
+        QTest::newRow("sniffed utf-8") << QByteArray() << utf8 << false << QByteArray("UTF-8") << u"王创"_qs;
+        QTest::newRow("gbk fallback")
+            << QByteArray("text/html") << gbk << true << QByteArray("GBK") << u"王创"_qs;
+        QTest::newRow("meta past 1024 bytes")
+            << QByteArray() << QByteArray(1024, ' ') + "<meta charset=big5>" << true << QByteArray("GBK")
+            << QString(1024, u' ') + u"<meta charset=big5>";
+    }
+    void replyEncodingChoice() {
+        QFETCH(QByteArray, contentType);
+        QFETCH(QByteArray, body);
+        QFETCH(bool, gbkFallback);
+        QFETCH(QByteArray, encoding);
+        QFETCH(QString, text);
+        const Fallback fallback = gbkFallback ? Fallback::Gbk : Fallback::Sniffed;
+        QCOMPARE(replyEncoding(body, contentType, fallback).encoding, encoding);
+        QCOMPARE(decodeReply(body, contentType, fallback), text);
     }
 
     void percentEncode_data() {

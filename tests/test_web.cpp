@@ -129,6 +129,53 @@ private Q_SLOTS:
         QCOMPARE(wait(m_web->FetchPageText(url(Site::Share, "/big-utf8"))).text, expected);
     }
 
+    // A page that says it is UTF-8 stays UTF-8 for one bad byte: that byte is one U+FFFD and
+    // every title around it reads as it stands.
+    void declaredUtf8KeepsEveryOtherTitle() {
+        QStringList titles;
+        QByteArray body = "<html><body><ul>";
+        for (int i = 0; i < 20; ++i) {
+            titles.append(m_sites->titleFor(100200 + i));
+            body += "<li><a class=\"title\" target=\"_blank\">" + titles.last().toUtf8() + "</a></li>";
+            if (i == 10)
+                body += "<li>\xE7\xA4</li>"; // a character cut short
+        }
+        serve(Site::Listing, "/libao/index_1.html", page("text/html; charset=utf-8", body));
+        const QString text = wait(m_web->OpenUrlDecoded(url(Site::Listing, "/libao/index_1.html"))).text;
+        for (const QString &title : titles)
+            QVERIFY2(text.contains(title), qPrintable(title));
+        QCOMPARE(text.count(QChar(0xFFFD)), 1);
+    }
+
+    // Pages that name their encoding only in a <meta>, where the bytes alone would mislead.
+    void metaOnlyDeclarationIsHonoured_data() {
+        QTest::addColumn<bool>("listing");
+        QTest::addColumn<QByteArray>("body");
+        QTest::addColumn<QString>("title");
+        QStringEncoder gbk("GBK");
+        // UTF-8 with a bad byte would be sniffed as GBK; these GBK bytes would pass for UTF-8.
+        const QByteArray broken = u"<p>礼包码</p>"_qs.toUtf8() + "\xFF";
+        const QByteArray lookalike = gbk.encode(u"<h3>原水之源</h3>"_qs);
+        QTest::newRow("listing, charset") << true << "<meta charset=\"utf-8\">" + broken << u"礼包码"_qs;
+        QTest::newRow("listing, http-equiv")
+            << true << "<meta http-equiv=\"Content-Type\" content=\"text/html; charset=gb2312\">" + lookalike
+            << u"原水之源"_qs;
+        QTest::newRow("share, charset") << false << "<META CHARSET=UTF-8>" + broken << u"礼包码"_qs;
+        QTest::newRow("share, http-equiv")
+            << false << "<meta http-equiv='content-type' content='text/html;charset=gbk'>" + lookalike
+            << u"原水之源"_qs;
+    }
+    void metaOnlyDeclarationIsHonoured() {
+        QFETCH(bool, listing);
+        QFETCH(QByteArray, body);
+        QFETCH(QString, title);
+        const Site site = listing ? Site::Listing : Site::Share;
+        serve(site, "/page", page("text/html", body));
+        const Fetched fetched = listing ? wait(m_web->OpenUrlDecoded(url(site, "/page")))
+                                        : wait(m_web->FetchPageText(url(site, "/page")));
+        QVERIFY2(fetched.text.contains(title), qPrintable(fetched.text));
+    }
+
     void chunkReadsOnlyTheFirstBytes() {
         serve(Site::Share, "/api/find.aspx",
               page("text/html", QByteArray(9995, 'a') + "gift_code=late&" + QByteArray(5000, 'b')));

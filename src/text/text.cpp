@@ -1,7 +1,8 @@
 #include "text/text.h"
 
+#include "text/encoding.h"
+
 #include <QRegularExpression>
-#include <QStringDecoder>
 #include <QStringEncoder>
 #include <QUrl>
 
@@ -44,46 +45,12 @@ bool LooksLikeUtf8(QByteArrayView bytes) {
     return ascii < n;
 }
 
-QStringDecoder Utf8Decoder() {
-    // A leading byte-order mark stays as U+FEFF, as the system converter keeps it.
-    return QStringDecoder(QStringConverter::Utf8, QStringConverter::Flag::ConvertInitialBom);
-}
-
-QStringDecoder GbkDecoder() {
-    QStringDecoder decoder("GBK");
-    return decoder.isValid() ? std::move(decoder) : QStringDecoder(QStringConverter::Latin1);
-}
-
-QStringDecoder SniffedDecoder(QByteArrayView bytes) {
-    return LooksLikeUtf8(bytes) ? Utf8Decoder() : GbkDecoder();
-}
-
-QStringDecoder CharsetDecoder(QByteArrayView label) {
-    const QByteArray name = label.trimmed().toByteArray().toLower();
-    // Real sites declare gb2312 and use GBK characters: browsers read all these as GBK.
-    static constexpr const char *kGbkLabels[] = {"gb2312",     "gbk",     "x-gbk",      "cp936",
-                                                 "gb_2312-80", "chinese", "csgb2312",   "csiso58gb231280",
-                                                 "iso-ir-58",  "ms936",   "windows-936"};
-    for (const char *gbk : kGbkLabels) {
-        if (name == gbk)
-            return GbkDecoder();
-    }
-    if (!name.isEmpty() && name != "utf-8" && name != "utf8") {
-        QStringDecoder named(name.constData());
-        if (named.isValid())
-            return named;
-    }
-    return QStringDecoder(QStringConverter::Utf8);
-}
-
 QString DecodeUtf8Bytes(QByteArrayView bytes) {
-    if (bytes.isEmpty())
-        return {};
-    return Utf8Decoder().decode(bytes);
+    return decode(bytes, "UTF-8");
 }
 
 QString DecodeGbk(QByteArrayView bytes) {
-    return GbkDecoder().decode(bytes);
+    return decode(bytes, "GBK");
 }
 
 QByteArray EncodeGbk(QStringView text) {
@@ -91,14 +58,6 @@ QByteArray EncodeGbk(QStringView text) {
     if (!encoder.isValid())
         return text.toUtf8();
     return encoder.encode(text);
-}
-
-QString DecodeSniffed(QByteArrayView bytes) {
-    return SniffedDecoder(bytes).decode(bytes);
-}
-
-QString DecodeCharset(QByteArrayView bytes, QByteArrayView charset) {
-    return CharsetDecoder(charset).decode(bytes);
 }
 
 QByteArray CharsetOf(QByteArrayView contentType) {

@@ -3,7 +3,6 @@
 #include <QByteArray>
 #include <QList>
 #include <QString>
-#include <QStringDecoder>
 #include <QStringView>
 
 #include <limits>
@@ -16,26 +15,15 @@ namespace text {
 // to four bytes with at least one multi-byte sequence among them (an emoji is UTF-8 too).
 bool LooksLikeUtf8(QByteArrayView bytes);
 
-// Decoders for whole or sliced bodies: UTF-8 keeping a leading byte-order mark as U+FEFF, the
-// GBK code page, the one the bytes look like, and the one a declared charset label names.
-QStringDecoder Utf8Decoder();
-QStringDecoder GbkDecoder();
-QStringDecoder SniffedDecoder(QByteArrayView bytes);
-// Labels map as browsers map them: gb2312 and its aliases are GBK; unknown or empty is UTF-8.
-QStringDecoder CharsetDecoder(QByteArrayView label);
-
-// UTF-8 to text; empty when the conversion yields nothing.
+// UTF-8 to text, each ill-formed sequence as one U+FFFD and a leading byte-order mark kept as
+// U+FEFF; empty when there are no bytes. Replies are decoded as text/encoding.h says.
 QString DecodeUtf8Bytes(QByteArrayView bytes);
 
-// Bytes in the GBK code page (the program's ANSI code page) to text.
+// Bytes in GBK (the program's ANSI code page) to text, as browsers read GBK: the gb18030
+// decoder, four-byte sequences included.
 QString DecodeGbk(QByteArrayView bytes);
+// Text to GBK bytes, for what the program writes in its ANSI code page.
 QByteArray EncodeGbk(QStringView text);
-
-// UTF-8 when the bytes look like it, GBK otherwise.
-QString DecodeSniffed(QByteArrayView bytes);
-
-// Decodes with the named character set (see CharsetDecoder).
-QString DecodeCharset(QByteArrayView bytes, QByteArrayView charset);
 
 // The charset= parameter of a Content-Type value, empty when absent.
 QByteArray CharsetOf(QByteArrayView contentType);

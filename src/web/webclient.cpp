@@ -157,9 +157,9 @@ QCoro::Task<WebClient::Reply> WebClient::send(Exchange exchange, RequestScope &o
     co_return Reply{}; // too many redirects
 }
 
-QCoro::Task<QString> WebClient::decode(QByteArray body, QStringDecoder decoder, RequestScope &operation) {
+QCoro::Task<QString> WebClient::decode(QByteArray body, text::TextDecoder decoder, RequestScope &operation) {
     if (body.size() <= kDecodeSlice)
-        co_return decoder.decode(body);
+        co_return decoder.decode(body) + decoder.finish();
     // A large body in slices, so the window keeps answering meanwhile; the decoder carries a
     // character cut at a slice's end over to the next.
     QString text;
@@ -168,7 +168,7 @@ QCoro::Task<QString> WebClient::decode(QByteArray body, QStringDecoder decoder, 
         if (!co_await operation.nextTurn())
             co_return QString();
     }
-    co_return text;
+    co_return text + decoder.finish();
 }
 
 QCoro::Task<Fetched> WebClient::fetch(Exchange exchange, Decoding decoding, RequestScope *scope) {
@@ -177,10 +177,9 @@ QCoro::Task<Fetched> WebClient::fetch(Exchange exchange, Decoding decoding, Requ
     Reply reply = co_await send(std::move(exchange), operation);
     if (reply.failed || operation.isAborted())
         co_return Fetched{};
-    QStringDecoder decoder = decoding == Decoding::Gbk ? text::GbkDecoder()
-                             : decoding == Decoding::Sniffed
-                                 ? text::SniffedDecoder(reply.body)
-                                 : text::CharsetDecoder(text::CharsetOf(reply.contentType));
+    text::TextDecoder decoder =
+        text::replyDecoder(reply.body, reply.contentType,
+                           decoding == Decoding::Gbk ? text::Fallback::Gbk : text::Fallback::Sniffed);
     QString text = co_await decode(std::move(reply.body), std::move(decoder), operation);
     if (operation.isAborted())
         co_return Fetched{};
@@ -190,7 +189,7 @@ QCoro::Task<Fetched> WebClient::fetch(Exchange exchange, Decoding decoding, Requ
 QCoro::Task<Fetched> WebClient::FetchPageText(QString url, RequestScope *scope, Size size) {
     // Built outside the co_await: GCC 12 miscompiles braced lists inside it.
     Exchange exchange{"GET", url, {{"If-Modified-Since", "0"}}, {}, cap(size)};
-    co_return co_await fetch(std::move(exchange), Decoding::Declared, scope);
+    co_return co_await fetch(std::move(exchange), Decoding::Sniffed, scope);
 }
 
 QCoro::Task<Fetched> WebClient::OpenUrlText(QString url, RequestScope *scope, Size size) {
@@ -211,5 +210,5 @@ QCoro::Task<Fetched> WebClient::PostFormChunk(QString url, QString body, Request
 
 QCoro::Task<Fetched> WebClient::PostFormSync(QString url, QString body, RequestScope *scope) {
     Exchange exchange{"POST", url, {{"Content-Type", kFormContentType}}, body.toUtf8(), m_pageCap};
-    co_return co_await fetch(std::move(exchange), Decoding::Declared, scope);
+    co_return co_await fetch(std::move(exchange), Decoding::Sniffed, scope);
 }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "text/encoding.h"
 #include "web/redirects.h"
 #include "web/requestscope.h"
 
@@ -9,7 +10,6 @@
 #include <QObject>
 #include <QPair>
 #include <QString>
-#include <QStringDecoder>
 
 #include <qcoro/qcorotask.h>
 
@@ -34,6 +34,10 @@ struct Fetched {
 // another host becomes a new request carrying only that host's cookies and none of our
 // headers; at most 20 hops, never from HTTPS down to HTTP, and a form post is never sent on
 // to another host. Large bodies are decoded in slices between turns of the event loop.
+//
+// Every reply is decoded as browsers decode it (text/encoding.h): in the encoding its
+// byte-order mark, its Content-Type charset or a <meta> in its first 1024 bytes names; a reply
+// that names none is read as GBK by OpenUrlText and PostFormChunk and sniffed by the others.
 class WebClient final : public QObject {
     Q_OBJECT
     Q_DISABLE_COPY_MOVE(WebClient)
@@ -58,15 +62,16 @@ public:
     void setTimeouts(int deadlineMs, int idleMs);
     void setCaps(qint64 pageBytes, qint64 smallBytes);
 
-    // GET with "If-Modified-Since: 0"; decoded by the declared charset (UTF-8 when none).
+    // GET with "If-Modified-Since: 0".
     QCoro::Task<Fetched> FetchPageText(QString url, RequestScope *scope = nullptr, Size size = Size::Page);
-    // GET decoded as GBK.
+    // GET; GBK unless the reply names its encoding.
     QCoro::Task<Fetched> OpenUrlText(QString url, RequestScope *scope = nullptr, Size size = Size::Page);
-    // GET decoded as UTF-8 or GBK, chosen by looking at the bytes.
+    // GET.
     QCoro::Task<Fetched> OpenUrlDecoded(QString url, RequestScope *scope = nullptr, Size size = Size::Page);
-    // Form POST; only the first 10000 bytes of the reply are read, decoded as GBK.
+    // Form POST; only the first 10000 bytes of the reply are read, GBK unless it names its
+    // encoding.
     QCoro::Task<Fetched> PostFormChunk(QString url, QString body, RequestScope *scope = nullptr);
-    // Form POST; the whole reply, decoded by the declared charset.
+    // Form POST; the whole reply.
     QCoro::Task<Fetched> PostFormSync(QString url, QString body, RequestScope *scope = nullptr);
 
 private:
@@ -85,13 +90,15 @@ private:
         QByteArray body;
         QByteArray contentType;
     };
-    enum class Decoding { Declared, Gbk, Sniffed };
+    // How a reply that names no encoding is read (one that names one is read in it): as GBK,
+    // or sniffed (UTF-8 when the bytes look like it, else GBK).
+    enum class Decoding { Gbk, Sniffed };
 
     // One operation: the exchange, then its body decoded.
     QCoro::Task<Fetched> fetch(Exchange exchange, Decoding decoding, RequestScope *scope);
     // The one place where requests are made: caps, deadline and the redirect rules.
     QCoro::Task<Reply> send(Exchange exchange, RequestScope &operation);
-    QCoro::Task<QString> decode(QByteArray body, QStringDecoder decoder, RequestScope &operation);
+    QCoro::Task<QString> decode(QByteArray body, text::TextDecoder decoder, RequestScope &operation);
     qint64 cap(Size size) const { return size == Size::Page ? m_pageCap : m_smallCap; }
 
     RequestScope m_closing; // aborted when the client goes
