@@ -133,7 +133,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     const QByteArrayView label =
         lineEnd < 0 ? bytes.first(qMin<qsizetype>(bytes.size(), 24)) : bytes.first(lineEnd);
     const QByteArray contentType = QByteArray("text/html; charset=") + label.toByteArray();
-    const QByteArray charset = text::CharsetOf(contentType);
+    const QByteArray charset = text::charsetOf(contentType);
     check(!charset.contains(';'));
     const QByteArrayView body = lineEnd < 0 ? QByteArrayView() : bytes.sliced(lineEnd + 1);
     const QByteArray named = text::encodingForLabel(charset);
@@ -143,7 +143,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
         check(declared.encoding == named); // a declaration wins over everything but a mark
     const QString decodedBody = text::decodeReply(body, contentType, text::Fallback::Gbk);
     if (declared.bomLength == 0 && charset.trimmed().toLower() == "gb2312")
-        check(decodedBody == text::DecodeGbk(body));
+        check(decodedBody == text::decodeGbk(body));
     // Streaming in slices gives what decoding at once gives, whatever the encoding.
     check(decodedInSlices(text::replyDecoder(body, contentType, text::Fallback::Gbk), body, label) ==
           decodedBody);
@@ -175,7 +175,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     // The page cutters on arbitrary pages: bounded, fields cut where they must end.
     const cutters::ListedPage listing = cutters::cutListingPage(sniffed, kSite);
     check(listing.rows.size() <= cutters::kMaxRows);
-    check(listing.rows.size() == qMin(text::CountOf(sniffed, listingsite::kInfoMarker), cutters::kMaxRows));
+    check(listing.rows.size() == qMin(text::countOf(sniffed, listingsite::kInfoMarker), cutters::kMaxRows));
     for (const cutters::ListedResource &row : listing.rows) {
         check(!row.title.contains(QLatin1Char('<')) && !row.size.contains(QLatin1Char(' ')));
         check(!row.key.contains(QLatin1Char('"')));
@@ -183,9 +183,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
         check(row.key.isEmpty() || !resolveOnSite(kSite, row.key).isEmpty());
     }
     const cutters::ListedPage search = cutters::cutSearchPage(sniffed, kSite);
-    check(search.rows.size() == qMin(text::CountOf(sniffed, listingsite::kHeadingMarker), cutters::kMaxRows));
+    check(search.rows.size() == qMin(text::countOf(sniffed, listingsite::kHeadingMarker), cutters::kMaxRows));
     const cutters::ListedPage share = cutters::cutSharePage(sniffed, QStringLiteral("http://share.test"));
-    check(share.rows.size() == qMin(text::CountOf(sniffed, u"<em>"), cutters::kMaxRows));
+    check(share.rows.size() == qMin(text::countOf(sniffed, u"<em>"), cutters::kMaxRows));
     blocksComeBack(sniffed, bytes.first(qMin<qsizetype>(bytes.size(), 7)), data[0] & 1);
 
     const QString code = cutters::cutGiftCode(sniffed);

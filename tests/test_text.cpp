@@ -89,14 +89,14 @@ private Q_SLOTS:
     void decoding() {
         QCOMPARE(DecodeUtf8Bytes({}), QString());
         QCOMPARE(DecodeUtf8Bytes("\xEF\xBB\xBF\xE7\xA4\xBC"), u"\uFEFF礼"_qs);
-        QCOMPARE(DecodeGbk(QByteArray("\xC0\xF1\xB0\xFC")), u"礼包"_qs);
-        QCOMPARE(EncodeGbk(u"礼包"_qs), QByteArray("\xC0\xF1\xB0\xFC"));
-        QCOMPARE(CharsetOf("text/html; charset=\"GBK\""), QByteArray("GBK"));
-        QCOMPARE(CharsetOf("text/html;Charset=utf-8; x=y"), QByteArray("utf-8"));
-        QCOMPARE(CharsetOf("text/html"), QByteArray());
-        QCOMPARE(CharsetOf("text/html; xcharset=gbk"), QByteArray());
-        QCOMPARE(CharsetOf("text/html;charset=gbk;charset=utf-8"), QByteArray("gbk"));
-        QCOMPARE(CharsetOf("text/html; CHARSET = 'utf-8' "), QByteArray("utf-8"));
+        QCOMPARE(decodeGbk(QByteArray("\xC0\xF1\xB0\xFC")), u"礼包"_qs);
+        QCOMPARE(encodeGbk(u"礼包"_qs), QByteArray("\xC0\xF1\xB0\xFC"));
+        QCOMPARE(charsetOf("text/html; charset=\"GBK\""), QByteArray("GBK"));
+        QCOMPARE(charsetOf("text/html;Charset=utf-8; x=y"), QByteArray("utf-8"));
+        QCOMPARE(charsetOf("text/html"), QByteArray());
+        QCOMPARE(charsetOf("text/html; xcharset=gbk"), QByteArray());
+        QCOMPARE(charsetOf("text/html;charset=gbk;charset=utf-8"), QByteArray("gbk"));
+        QCOMPARE(charsetOf("text/html; CHARSET = 'utf-8' "), QByteArray("utf-8"));
     }
 
     // Both two-byte indexes pointer by pointer, the ends of every four-byte range, and the
@@ -407,7 +407,7 @@ private Q_SLOTS:
         QCOMPARE(PieceAt(u"x<h3><h3>y", u"<h3>", 1), u"");
         QCOMPARE(TextBefore(u"V1.6.5|x", u"|"), u"V1.6.5");
         QVERIFY(TextBefore(u"V1.6.5", u"|").isEmpty());
-        QCOMPARE(CountOf(u"aaaa", u"aa"), 2);
+        QCOMPARE(countOf(u"aaaa", u"aa"), 2);
         const MarkerSplit split(u"a|b||c", u"|");
         QCOMPARE(split.markerCount(), 3);
         QCOMPARE(split.piece(0), u"a");

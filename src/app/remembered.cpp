@@ -29,7 +29,8 @@ QList<GiftEntry> withProvenReceives(const Ledger *ledger, const QHash<QString, Q
     QStringList codes;
     for (const GiftEntry &row : rows)
         codes.append(row.code);
-    const QHash<QString, QDateTime> known = ledger ? ledger->confirmedAmong(codes) : QHash<QString, QDateTime>();
+    const QHash<QString, QDateTime> known =
+        ledger ? ledger->confirmedAmong(codes) : QHash<QString, QDateTime>();
     for (GiftEntry &row : rows)
         row.receivedAt = known.value(row.code, proven.value(row.code));
     return rows;

@@ -13,7 +13,7 @@ QByteArray exportBlock(const GiftListModel &list) {
     for (int row = list.rowCount() - 1; row >= 0; --row)
         block += list.entry(row).code + u"\r\n";
     block += u"\r\n";
-    return text::EncodeGbk(block);
+    return text::encodeGbk(block);
 }
 
 QString appendToFile(const QString &path, const QByteArray &block) {

@@ -28,7 +28,7 @@ struct Blocks {
     Blocks(QStringView text, QStringView marker, qsizetype maxRows)
         : page(text)
         , markerLength(marker.size())
-        , starts(text::MarkerPositions(text, marker, maxRows + 1))
+        , starts(text::markerPositions(text, marker, maxRows + 1))
         , count(qMin(starts.size(), maxRows)) {}
 
     bool truncated() const { return starts.size() > count; }
@@ -190,7 +190,7 @@ ListedPage cutSearchPage(QStringView page, const QString &listingSite, qsizetype
 
 ListedPage cutSharePage(QStringView page, const QString &shareSite, qsizetype maxRows) {
     using namespace sharesite;
-    const qsizetype marks = text::CountOf(page, kCountMarker, maxRows + 1);
+    const qsizetype marks = text::countOf(page, kCountMarker, maxRows + 1);
     const qsizetype count = qMin(marks, maxRows);
     const text::MarkerSplit cells(page, kCellMarker, count);
     const QString prefix = fileLinkPrefix(shareSite);

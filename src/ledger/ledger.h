@@ -29,7 +29,14 @@ struct SeenCode {
 
 // How one receive attempt ended. The numbers are stored in the file: never renumber them.
 // NoAnswer: the post got no reply to read, which says nothing about the code.
-enum class ReceiveKind { Received = 1, NotSignedIn = 2, MembersOnly = 3, UnderReview = 4, Failed = 5, NoAnswer = 6 };
+enum class ReceiveKind {
+    Received = 1,
+    NotSignedIn = 2,
+    MembersOnly = 3,
+    UnderReview = 4,
+    Failed = 5,
+    NoAnswer = 6
+};
 
 // The outcome as the ledger window names it.
 QString receiveKindText(ReceiveKind kind);

@@ -163,8 +163,9 @@ QCoro::Task<> ReceiveFlow::batch(QList<GiftEntry> rows) {
         const GiftEntry &row = rows[i];
         // Posting a code received before only fails again; posting no code asks for nothing.
         const QString passedOver = row.code.isEmpty() ? u"[无礼包码]"_qs
-                                   : row.receivedAt.isValid() || receivedNow.contains(row.code) ? u"[已接收过]"_qs
-                                                                                                 : QString();
+                                   : row.receivedAt.isValid() || receivedNow.contains(row.code)
+                                       ? u"[已接收过]"_qs
+                                       : QString();
         if (!passedOver.isEmpty()) {
             Q_EMIT logLine(passedOver + u"[" + row.title + u"]");
             m_dialog->setRowsDone(int(i + 1));
@@ -176,8 +177,7 @@ QCoro::Task<> ReceiveFlow::batch(QList<GiftEntry> rows) {
         m_dialog->setRowsDone(int(i + 1));
         const QString &reply = posted.text;
 
-        const ReceiveOutcome outcome =
-            readReceiveReply(reply, posted.ok(), clouddisk::kBatchReceivedMarker);
+        const ReceiveOutcome outcome = readReceiveReply(reply, posted.ok(), clouddisk::kBatchReceivedMarker);
         // Only the single receive's marker proves a receive: a looser "成功" may be a failure's
         // text, and its code is offered again.
         const bool proven = outcome == ReceiveOutcome::Received && reply.contains(clouddisk::kReceivedMarker);

@@ -714,7 +714,7 @@ ReplyEncoding replyEncoding(QByteArrayView body, QByteArrayView contentType, Fal
     qsizetype bomLength = 0;
     if (QByteArray marked = bomEncoding(body, &bomLength); !marked.isEmpty())
         return {marked, bomLength};
-    if (QByteArray declared = encodingForLabel(CharsetOf(contentType)); canDecode(declared))
+    if (QByteArray declared = encodingForLabel(charsetOf(contentType)); canDecode(declared))
         return {declared, 0};
     if (QByteArray declared = prescanEncoding(body.first(qMin<qsizetype>(body.size(), 1024)));
         canDecode(declared))

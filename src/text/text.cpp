@@ -49,18 +49,18 @@ QString DecodeUtf8Bytes(QByteArrayView bytes) {
     return decode(bytes, "UTF-8");
 }
 
-QString DecodeGbk(QByteArrayView bytes) {
+QString decodeGbk(QByteArrayView bytes) {
     return decode(bytes, "GBK");
 }
 
-QByteArray EncodeGbk(QStringView text) {
+QByteArray encodeGbk(QStringView text) {
     QStringEncoder encoder("GBK");
     if (!encoder.isValid())
         return text.toUtf8();
     return encoder.encode(text);
 }
 
-QByteArray CharsetOf(QByteArrayView contentType) {
+QByteArray charsetOf(QByteArrayView contentType) {
     // The parameters after the media type, by name: "xcharset=" or a quoted ";charset=" inside
     // another parameter's value is no charset.
     const QList<QByteArray> parts = contentType.toByteArray().split(';');
@@ -109,7 +109,7 @@ QStringView TextBefore(QStringView text, QStringView marker) {
     return at < 0 ? QStringView() : text.first(at);
 }
 
-qsizetype CountOf(QStringView text, QStringView marker, qsizetype limit) {
+qsizetype countOf(QStringView text, QStringView marker, qsizetype limit) {
     if (marker.isEmpty())
         return 0;
     qsizetype count = 0;
@@ -119,7 +119,7 @@ qsizetype CountOf(QStringView text, QStringView marker, qsizetype limit) {
     return count;
 }
 
-QList<qsizetype> MarkerPositions(QStringView text, QStringView marker, qsizetype limit) {
+QList<qsizetype> markerPositions(QStringView text, QStringView marker, qsizetype limit) {
     QList<qsizetype> positions;
     if (marker.isEmpty())
         return positions;
@@ -132,7 +132,7 @@ QList<qsizetype> MarkerPositions(QStringView text, QStringView marker, qsizetype
 MarkerSplit::MarkerSplit(QStringView text, QStringView marker, qsizetype limit)
     : m_text(text)
     , m_markerLength(marker.size())
-    , m_positions(MarkerPositions(text, marker, limit)) {
+    , m_positions(markerPositions(text, marker, limit)) {
     m_end = text.size();
     if (!m_positions.isEmpty()) {
         const qsizetype next = text.indexOf(marker, m_positions.last() + m_markerLength);

@@ -21,12 +21,12 @@ QString DecodeUtf8Bytes(QByteArrayView bytes);
 
 // Bytes in GBK (the program's ANSI code page) to text, as browsers read GBK: the gb18030
 // decoder, four-byte sequences included.
-QString DecodeGbk(QByteArrayView bytes);
+QString decodeGbk(QByteArrayView bytes);
 // Text to GBK bytes, for what the program writes in its ANSI code page.
-QByteArray EncodeGbk(QStringView text);
+QByteArray encodeGbk(QStringView text);
 
 // The charset= parameter of a Content-Type value, empty when absent.
-QByteArray CharsetOf(QByteArrayView contentType);
+QByteArray charsetOf(QByteArrayView contentType);
 
 // Percent-encodes the text as UTF-8, all but the unreserved ASCII characters (letters, digits,
 // "-._~"), so that it can stand as one query value, form value or path segment: "#", "&",
@@ -45,11 +45,11 @@ QStringView TextBefore(QStringView text, QStringView marker);
 
 // Number of non-overlapping occurrences of the marker, scanning left to right; stops counting
 // at the limit.
-qsizetype CountOf(QStringView text, QStringView marker,
+qsizetype countOf(QStringView text, QStringView marker,
                   qsizetype limit = std::numeric_limits<qsizetype>::max());
 
 // Where the marker occurs (non-overlapping, left to right), at most `limit` times.
-QList<qsizetype> MarkerPositions(QStringView text, QStringView marker,
+QList<qsizetype> markerPositions(QStringView text, QStringView marker,
                                  qsizetype limit = std::numeric_limits<qsizetype>::max());
 
 // All occurrences of one marker found in one pass, so that piece i of many rows is cut in

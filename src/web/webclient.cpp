@@ -203,7 +203,7 @@ QCoro::Task<Fetched> WebClient::OpenUrlDecoded(QString url, RequestScope *scope,
 }
 
 QCoro::Task<Fetched> WebClient::PostFormChunk(QString url, QString body, RequestScope *scope) {
-    Exchange exchange{"POST",      url, {{"Content-Type", kFormContentType}}, text::EncodeGbk(body),
+    Exchange exchange{"POST",      url, {{"Content-Type", kFormContentType}}, text::encodeGbk(body),
                       kChunkBytes, true};
     co_return co_await fetch(std::move(exchange), Decoding::Gbk, scope);
 }
