@@ -83,7 +83,8 @@ void HarvestCommand::start() {
 }
 
 void HarvestCommand::openLedger() {
-    m_ledger = std::make_unique<Ledger>(Ledger::defaultPath());
+    // Without a window to keep answering, a busy file is worth waiting for a while.
+    m_ledger = std::make_unique<Ledger>(Ledger::defaultPath(), nullptr, kLedgerBusyTimeoutMs);
     // Said once, whether the file cannot be opened now or fails later; the harvest goes on.
     connect(m_ledger.get(), &Ledger::turnedOff, this, [this](const QString &reason) {
         log(u"giftvane-harvest: 接收记录已关闭, the ledger is off and records nothing: " + reason);
@@ -187,5 +188,10 @@ void HarvestCommand::stop(Status status) {
         m_run->cancel();
     m_run = nullptr;
     m_progress.clear();
+    // What another program kept from the file is tried once more before the command ends.
+    if (m_ledger && !m_ledger->flush() && m_ledger->waiting() > 0)
+        log(u"giftvane-harvest: 接收记录文件被占用, " + QString::number(m_ledger->waiting()) +
+            u" 页未记录, the ledger was busy and " + QString::number(m_ledger->waiting()) +
+            u" pages were not recorded: " + m_ledger->path());
     Q_EMIT finished(status);
 }

@@ -41,6 +41,8 @@ class HarvestCommand final : public QObject {
 
 public:
     enum Status { Read = 0, Unreadable = 1, BadArguments = 2, Interrupted = 130, OutputGone = 141 };
+    // How long a write waits for a ledger that another program holds, before it is kept for later.
+    static constexpr int kLedgerBusyTimeoutMs = 5000;
 
     HarvestCommand(HarvestOrder order, SiteAddresses sites, bool progressOnTerminal,
                    QObject *parent = nullptr);

@@ -94,13 +94,22 @@ QString receiveKindText(ReceiveKind kind) {
     return QStringLiteral("失败");
 }
 
-Ledger::Ledger(const QString &path, QObject *parent)
+Ledger::Ledger(const QString &path, QObject *parent, int busyTimeoutMs)
     : QObject(parent)
     , m_path(path)
     , m_connection(u"giftvane-ledger-" + QString::number(connectionCount.fetchAndAddRelaxed(1)))
-    , m_whyOff(QStringLiteral("not opened")) {}
+    , m_busyTimeoutMs(busyTimeoutMs)
+    , m_whyOff(QStringLiteral("not opened")) {
+    m_retry.setSingleShot(true);
+    connect(&m_retry, &QTimer::timeout, this, [this] {
+        if (m_on || open())
+            flush();
+    });
+}
 
 Ledger::~Ledger() {
+    if (!m_waiting.isEmpty() && (m_on || open()) && !flush())
+        qCDebug(lcLedger) << m_waiting.size() << "records not written to" << m_path;
     m_checkpointer.reset();
     if (QSqlDatabase::contains(m_connection)) {
         database().close();
@@ -123,9 +132,11 @@ void Ledger::turnOff(const QString &reason) {
         return;
     m_gaveUp = true;
     m_on = false;
-    m_whyOff = reason;
-    qCDebug(lcLedger) << "off:" << m_path << reason;
-    Q_EMIT turnedOff(reason);
+    m_retry.stop();
+    m_waiting.clear();
+    m_whyOff = reason + u"（" + QDir::toNativeSeparators(m_path) + u"）";
+    qCDebug(lcLedger) << "off:" << m_whyOff;
+    Q_EMIT turnedOff(m_whyOff);
 }
 
 qint64 Ledger::now() const {
@@ -135,23 +146,34 @@ qint64 Ledger::now() const {
 bool Ledger::open() {
     if (m_on || m_gaveUp)
         return m_on;
-    const QString failure = openFile();
-    if (!failure.isEmpty()) {
-        turnOff(failure);
+    const SqlResult result = openFile();
+    if (result.transient) {
+        // Another program holds the file: recording waits until it can be had.
+        qCDebug(lcLedger) << "busy at open, trying again later:" << m_path << result.failure;
+        retryLater();
+        return false;
+    }
+    if (!result.ok()) {
+        turnOff(result.failure);
         return false;
     }
     m_on = true;
     m_whyOff.clear();
     m_checkpointer = std::make_unique<LedgerCheckpointer>(m_path, m_connection + u"-checkpoint");
+    if (!m_waiting.isEmpty())
+        QTimer::singleShot(0, this, &Ledger::flush);
     return true;
 }
 
-QString Ledger::openFile() {
-    QSqlDatabase db = addConnection(m_path, m_connection, kBusyTimeoutMs);
+SqlResult Ledger::openFile() {
+    // A connection made by an attempt that found the file busy is used again.
+    QSqlDatabase db = QSqlDatabase::contains(m_connection)
+                          ? database()
+                          : addConnection(m_path, m_connection, m_busyTimeoutMs);
     if (!db.isValid())
-        return QStringLiteral("the SQLite driver of Qt is missing");
-    if (!db.open())
-        return reasonOf(db.lastError());
+        return {QStringLiteral("the SQLite driver of Qt is missing")};
+    if (!db.isOpen() && !db.open())
+        return resultOf(db.lastError());
     return ledgerschema::prepare(db);
 }
 

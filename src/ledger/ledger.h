@@ -1,13 +1,12 @@
 #pragma once
 
-#include "ledger/schema.h"
-
 #include <QDateTime>
 #include <QHash>
 #include <QList>
 #include <QObject>
 #include <QString>
 #include <QStringList>
+#include <QTimer>
 #include <QVariant>
 
 #include <functional>
@@ -15,6 +14,9 @@
 #include <optional>
 
 class LedgerCheckpointer;
+namespace ledgersql {
+struct SqlResult;
+}
 class QSqlDatabase;
 class QSqlQuery;
 
@@ -66,10 +68,13 @@ struct LedgerView {
 };
 
 // Every gift code seen and every receive attempt, kept across runs in one SQLite file. The
-// ledger never stops the program: when its file cannot be written it turns itself off, says why
-// once, and from then on every call does nothing and reads as empty; a read that fails reads as
-// empty. Used on the thread that made it. The schema is in schema.cpp, the write path in
-// writes.cpp, the reads in ledger.cpp.
+// ledger never stops the program. A file that another program holds (or a full disk) is waited
+// for: what is to be recorded waits in memory and is written, in order and with its own time,
+// as soon as the file can be had again, tried again and again at growing intervals. Only a file
+// that cannot be used at all (corrupt, read-only, written by a newer program) turns the ledger
+// off: it says why once, and from then on every call does nothing and reads as empty. A read
+// that fails reads as empty. Used on the thread that made it. The schema is in schema.cpp, the
+// write path in writes.cpp, the reads in ledger.cpp.
 class Ledger final : public QObject {
     Q_OBJECT
     Q_DISABLE_COPY_MOVE(Ledger)
@@ -80,24 +85,33 @@ public:
     };
     using Clock = std::function<QDateTime()>;
 
-    static constexpr int kSchemaVersion = ledgerschema::kVersion;
+    static constexpr int kSchemaVersion = 2;
     // Another program writing the same file holds it for a few milliseconds at a time; a lock
-    // held longer than this is not worth stalling the window for.
+    // held longer than this is not worth stalling the window for: what waits is tried again.
     static constexpr int kBusyTimeoutMs = 200;
+    // The first wait before a write is tried again, doubled each time up to the longest.
+    static constexpr int kFirstRetryMs = 1000;
+    static constexpr int kLongestRetryMs = 30000;
 
     // Rows recorded between two checkpoints, about a thousand pages of log.
     static constexpr int kCheckpointRows = 500;
 
-    explicit Ledger(const QString &path, QObject *parent = nullptr);
+    // A program without a window may wait longer for a busy file (busyTimeoutMs).
+    explicit Ledger(const QString &path, QObject *parent = nullptr, int busyTimeoutMs = kBusyTimeoutMs);
+    // Tries once more to write what waits.
     ~Ledger() override;
 
     // ledger.sqlite in the user's data folder, which is created when missing.
     static QString defaultPath();
 
-    // Opens the file, creating or upgrading its tables; emits turnedOff() when it cannot.
-    // Until opened the ledger is off, without a signal.
+    // Opens the file, creating or upgrading its tables; true when it is in use now. A busy
+    // file is tried again later (recording waits meanwhile); one that cannot be used turns the
+    // ledger off with turnedOff(). Until opened the ledger is off, without a signal.
     bool open();
     bool isOn() const { return m_on; }
+    // Turned off for good: the file cannot be used.
+    bool isOff() const { return m_gaveUp; }
+    // Why it is off, naming the file.
     QString whyOff() const { return m_whyOff; }
     QString path() const { return m_path; }
     // The time stamped on what is recorded; the system clock unless replaced.
@@ -108,6 +122,10 @@ public:
     void recordHarvest(const QList<SeenCode> &rows);
     // One transaction per attempt; a code not seen before is added with its title.
     void recordReceive(const QString &code, const QString &title, ReceiveKind kind, const QString &marker);
+    // Writes what waits for the file now, if the file can be had; true when nothing waits.
+    bool flush();
+    // Records waiting for the file: harvests and receives.
+    int waiting() const { return int(m_waiting.size()); }
 
     // When each of the codes that has been received was last received.
     QHash<QString, QDateTime> receivedAmong(const QStringList &codes) const;
@@ -127,10 +145,20 @@ Q_SIGNALS:
     void changed();
 
 private:
-    // Each returns why it failed, or empty; their statements have ended when they return.
-    QString openFile();
-    QString writeHarvest(const QList<SeenCode> &rows);
-    QString writeReceive(const QString &code, const QString &title, ReceiveKind kind, const QString &marker);
+    // One write waiting for the file, with the time it happened.
+    struct Write {
+        qint64 at;
+        QList<SeenCode> harvest; // a harvest, or else one receive attempt:
+        QString code, title, marker;
+        ReceiveKind kind = ReceiveKind::Failed;
+    };
+    // Each tells how it went; their statements have ended when they return.
+    ledgersql::SqlResult openFile();
+    ledgersql::SqlResult write(const Write &write);
+    ledgersql::SqlResult writeHarvest(const QList<SeenCode> &rows, qint64 seen);
+    ledgersql::SqlResult writeReceive(const Write &attempt);
+    void enqueue(Write write);
+    void retryLater();
     // Runs a read and hands each row to take; false when it failed.
     bool select(const QString &sql, const QVariantList &values,
                 const std::function<void(const QSqlQuery &)> &take) const;
@@ -142,10 +170,14 @@ private:
 
     QString m_path;
     QString m_connection; // one per ledger: several may be open in one process
+    int m_busyTimeoutMs;
     Clock m_clock;
     bool m_on = false;
     bool m_gaveUp = false;
     QString m_whyOff;
     std::unique_ptr<LedgerCheckpointer> m_checkpointer;
     int m_unsynced = 0;
+    QList<Write> m_waiting; // for the file, oldest first
+    QTimer m_retry;
+    int m_retryMs = kFirstRetryMs;
 };

@@ -1,5 +1,6 @@
 #include "ledger/schema.h"
 
+#include "ledger/ledger.h"
 #include "ledger/sql.h"
 
 #include <QSqlDatabase>
@@ -10,6 +11,8 @@
 
 Q_DECLARE_LOGGING_CATEGORY(lcLedger)
 
+static_assert(ledgerschema::kVersion == Ledger::kSchemaVersion);
+
 using namespace ledgersql;
 
 namespace ledgerschema {
@@ -17,7 +20,7 @@ namespace ledgerschema {
 namespace {
 
 // Version 1 kept codes and attempts only.
-QString createVersion1(const QSqlDatabase &db) {
+SqlResult createVersion1(const QSqlDatabase &db) {
     for (const QString &sql :
          {QStringLiteral("CREATE TABLE codes(code TEXT PRIMARY KEY NOT NULL,"
                          " title TEXT NOT NULL DEFAULT '', size TEXT NOT NULL DEFAULT '',"
@@ -25,7 +28,7 @@ QString createVersion1(const QSqlDatabase &db) {
                          " last_seen INTEGER NOT NULL)"),
           QStringLiteral("CREATE TABLE receives(code TEXT NOT NULL, at INTEGER NOT NULL,"
                          " kind INTEGER NOT NULL, marker TEXT NOT NULL DEFAULT '')")}) {
-        if (const QString failure = run(db, sql); !failure.isEmpty())
+        if (const SqlResult failure = run(db, sql); !failure.ok())
             return failure;
     }
     return {};
@@ -33,7 +36,7 @@ QString createVersion1(const QSqlDatabase &db) {
 
 // Version 2: where a code was seen, folded copies for the search, and the last attempt and
 // last success beside each code so that the window sorts and greys rows without a join.
-QString upgradeToVersion2(const QSqlDatabase &db) {
+SqlResult upgradeToVersion2(const QSqlDatabase &db) {
     for (const char *sql : {
              "ALTER TABLE codes ADD COLUMN site TEXT NOT NULL DEFAULT ''",
              "ALTER TABLE codes ADD COLUMN tab TEXT NOT NULL DEFAULT ''",
@@ -54,45 +57,45 @@ QString upgradeToVersion2(const QSqlDatabase &db) {
              "  ORDER BY at DESC, rowid DESC LIMIT 1),"
              " received_at = (SELECT max(at) FROM receives r WHERE r.code = codes.code AND kind = 1)",
          }) {
-        if (const QString failure = run(db, QString::fromLatin1(sql)); !failure.isEmpty())
+        if (const SqlResult failure = run(db, QString::fromLatin1(sql)); !failure.ok())
             return failure;
     }
     QSqlQuery read(db);
     read.setForwardOnly(true);
     if (!read.exec(QStringLiteral("SELECT rowid, code, title FROM codes")))
-        return reasonOf(read.lastError());
+        return resultOf(read.lastError());
     QSqlQuery fold(db);
     fold.prepare(QStringLiteral("UPDATE codes SET code_folded = ?, title_folded = ? WHERE rowid = ?"));
     while (read.next()) {
-        if (const QString failure = run(
+        if (const SqlResult failure = run(
                 fold, {folded(read.value(1).toString()), folded(read.value(2).toString()), read.value(0)});
-            !failure.isEmpty())
+            !failure.ok())
             return failure;
     }
-    return read.lastError().isValid() ? reasonOf(read.lastError()) : QString();
+    return read.lastError().isValid() ? resultOf(read.lastError()) : SqlResult();
 }
 
 // The file's schema version; a file from a newer program is refused, never written.
-QString readVersion(const QSqlDatabase &db, int &version) {
+SqlResult readVersion(const QSqlDatabase &db, int &version) {
     QSqlQuery query(db);
     if (!query.exec(QStringLiteral("PRAGMA user_version")) || !query.next())
-        return reasonOf(query.lastError());
+        return resultOf(query.lastError());
     version = query.value(0).toInt();
     if (version > kVersion)
-        return u"written by a newer Giftvane (schema " + QString::number(version) + u")";
+        return {u"written by a newer Giftvane (schema " + QString::number(version) + u")"};
     return {};
 }
 
-using Migration = QString (*)(const QSqlDatabase &);
+using Migration = SqlResult (*)(const QSqlDatabase &);
 // kMigrations[n] takes a file from version n to n + 1.
 constexpr std::array<Migration, kVersion> kMigrations{createVersion1, upgradeToVersion2};
 
 } // namespace
 
-QString prepare(const QSqlDatabase &db) {
+SqlResult prepare(const QSqlDatabase &db) {
     // A file this program cannot read, or one from a newer program, is left as it is.
     int version = 0;
-    if (const QString failure = readVersion(db, version); !failure.isEmpty())
+    if (const SqlResult failure = readVersion(db, version); !failure.ok())
         return failure;
     // WAL lets one program read while another writes. In WAL, NORMAL loses no commit when a
     // program is killed; a power cut may lose the last ones, but never corrupts the file.
@@ -100,23 +103,22 @@ QString prepare(const QSqlDatabase &db) {
     // far beyond what that one lets it. A log that grew is cut back when it starts over.
     for (const char *pragma : {"PRAGMA journal_mode=WAL", "PRAGMA synchronous=NORMAL",
                                "PRAGMA wal_autocheckpoint=20000", "PRAGMA journal_size_limit=8388608"}) {
-        if (const QString failure = run(db, QString::fromLatin1(pragma)); !failure.isEmpty())
+        if (const SqlResult failure = run(db, QString::fromLatin1(pragma)); !failure.ok())
             return failure;
     }
     // The version again, inside the write transaction.
     WriteTransaction transaction(db);
-    if (!transaction.failure().isEmpty())
-        return transaction.failure();
-    if (const QString failure = readVersion(db, version); !failure.isEmpty())
+    if (!transaction.result().ok())
+        return transaction.result();
+    if (const SqlResult failure = readVersion(db, version); !failure.ok())
         return failure;
     if (version == kVersion)
         return transaction.commit();
     for (int step = version; step < kVersion; ++step) {
-        if (const QString failure = kMigrations[step](db); !failure.isEmpty())
+        if (const SqlResult failure = kMigrations[step](db); !failure.ok())
             return failure;
     }
-    if (const QString failure = run(db, u"PRAGMA user_version=" + QString::number(kVersion));
-        !failure.isEmpty())
+    if (const SqlResult failure = run(db, u"PRAGMA user_version=" + QString::number(kVersion)); !failure.ok())
         return failure;
     qCDebug(lcLedger) << "schema" << version << "->" << kVersion << db.databaseName();
     return transaction.commit();

@@ -1,8 +1,6 @@
 #pragma once
 
-#include <QString>
-
-class QSqlDatabase;
+#include "ledger/sql.h"
 
 // The ledger file's tables and their versions.
 namespace ledgerschema {
@@ -11,7 +9,7 @@ inline constexpr int kVersion = 2;
 
 // Readies an open file for use: its journal settings, then its tables created or upgraded to
 // kVersion, in one write transaction so that two programs never upgrade one file at once. A
-// file written by a newer program is left as it is. Empty on success, else why it failed.
-QString prepare(const QSqlDatabase &db);
+// file written by a newer program is left as it is.
+ledgersql::SqlResult prepare(const QSqlDatabase &db);
 
 } // namespace ledgerschema

@@ -23,17 +23,31 @@ inline QString reasonOf(const QSqlError &error) {
     return error.databaseText().isEmpty() ? error.text() : error.databaseText();
 }
 
-// Runs one statement; empty on success, else why it failed.
-inline QString run(const QSqlDatabase &db, const QString &sql) {
+// How a statement went: why it failed, if it did, and whether the same may succeed later.
+struct SqlResult {
+    QString failure;        // empty on success
+    bool transient = false; // another program holds the file, or the disk is full
+
+    bool ok() const { return failure.isEmpty(); }
+};
+
+inline SqlResult resultOf(const QSqlError &error) {
+    // SQLite's primary result codes: SQLITE_BUSY, SQLITE_LOCKED, SQLITE_FULL.
+    const int code = error.nativeErrorCode().toInt() & 0xFF;
+    return {reasonOf(error), code == 5 || code == 6 || code == 13};
+}
+
+// Runs one statement.
+inline SqlResult run(const QSqlDatabase &db, const QString &sql) {
     QSqlQuery query(db);
-    return query.exec(sql) ? QString() : reasonOf(query.lastError());
+    return query.exec(sql) ? SqlResult() : resultOf(query.lastError());
 }
 
 // Runs a prepared statement with these values.
-inline QString run(QSqlQuery &query, const QVariantList &values) {
+inline SqlResult run(QSqlQuery &query, const QVariantList &values) {
     for (const QVariant &value : values)
         query.addBindValue(value);
-    return query.exec() ? QString() : reasonOf(query.lastError());
+    return query.exec() ? SqlResult() : resultOf(query.lastError());
 }
 
 // A write transaction taken at once (not on the first write), so that a busy file is met
@@ -43,23 +57,23 @@ public:
     explicit WriteTransaction(const QSqlDatabase &db)
         : m_db(db)
         , m_failure(run(db, QStringLiteral("BEGIN IMMEDIATE")))
-        , m_open(m_failure.isEmpty()) {}
+        , m_open(m_failure.ok()) {}
     ~WriteTransaction() {
         if (m_open)
             run(m_db, QStringLiteral("ROLLBACK"));
     }
     Q_DISABLE_COPY_MOVE(WriteTransaction)
 
-    QString failure() const { return m_failure; }
-    QString commit() {
+    SqlResult result() const { return m_failure; }
+    SqlResult commit() {
         m_failure = run(m_db, QStringLiteral("COMMIT"));
-        m_open = !m_failure.isEmpty();
+        m_open = !m_failure.ok();
         return m_failure;
     }
 
 private:
     QSqlDatabase m_db;
-    QString m_failure;
+    SqlResult m_failure;
     bool m_open;
 };
 

@@ -2,32 +2,79 @@
 #include "ledger/ledger.h"
 #include "ledger/sql.h"
 
+#include <QLoggingCategory>
+
+Q_DECLARE_LOGGING_CATEGORY(lcLedger)
+
 using namespace ledgersql;
 
-// The write path: one transaction per harvest and per receive, and a checkpoint now and then.
-
-void Ledger::written(int rows) {
-    m_unsynced += rows;
-    if (m_unsynced >= kCheckpointRows) {
-        m_unsynced = 0;
-        m_checkpointer->request();
-    }
-}
+// The write path: one transaction per harvest and per receive; what the file cannot take now
+// waits and is tried again; a checkpoint now and then.
 
 void Ledger::recordHarvest(const QList<SeenCode> &rows) {
-    if (!m_on)
-        return;
-    if (const QString failure = writeHarvest(rows); !failure.isEmpty())
-        return turnOff(failure);
-    written(int(rows.size()));
-    Q_EMIT changed();
+    enqueue({now(), rows, {}, {}, {}, {}});
 }
 
-QString Ledger::writeHarvest(const QList<SeenCode> &rows) {
+void Ledger::recordReceive(const QString &code, const QString &title, ReceiveKind kind,
+                           const QString &marker) {
+    if (!code.isEmpty())
+        enqueue({now(), {}, code, title, marker, kind});
+}
+
+void Ledger::enqueue(Write write) {
+    if (m_gaveUp)
+        return;
+    m_waiting.append(std::move(write));
+    // Behind writes that wait already, in order; the retry timer brings them.
+    if (!m_retry.isActive())
+        flush();
+}
+
+bool Ledger::flush() {
+    if (m_gaveUp)
+        m_waiting.clear();
+    if (m_waiting.isEmpty())
+        return true;
+    if (!m_on && !open())
+        return false;
+    while (!m_waiting.isEmpty()) {
+        const SqlResult result = write(m_waiting.first());
+        if (result.transient) {
+            qCDebug(lcLedger) << "busy, trying again later:" << m_path << result.failure;
+            retryLater();
+            return false;
+        }
+        if (!result.ok()) {
+            turnOff(result.failure);
+            return false;
+        }
+        const Write done = m_waiting.takeFirst();
+        m_unsynced += done.harvest.isEmpty() ? 1 : int(done.harvest.size());
+        if (m_unsynced >= kCheckpointRows) {
+            m_unsynced = 0;
+            m_checkpointer->request();
+        }
+        Q_EMIT changed();
+    }
+    m_retry.stop();
+    m_retryMs = kFirstRetryMs;
+    return true;
+}
+
+void Ledger::retryLater() {
+    m_retry.start(m_retryMs);
+    m_retryMs = qMin(m_retryMs * 2, kLongestRetryMs);
+}
+
+SqlResult Ledger::write(const Write &write) {
+    return write.harvest.isEmpty() ? writeReceive(write) : writeHarvest(write.harvest, write.at);
+}
+
+SqlResult Ledger::writeHarvest(const QList<SeenCode> &rows, qint64 seen) {
     const QSqlDatabase db = database();
     WriteTransaction transaction(db);
-    if (!transaction.failure().isEmpty())
-        return transaction.failure();
+    if (!transaction.result().ok())
+        return transaction.result();
     // A field seen empty (a block without a title, a gift page that could not be read) keeps
     // what an earlier harvest knew.
     QString keep;
@@ -42,36 +89,25 @@ QString Ledger::writeHarvest(const QList<SeenCode> &rows) {
         keep +
         u"title_folded = CASE WHEN excluded.title = '' THEN title_folded ELSE excluded.title_folded END,"
         u" last_seen = excluded.last_seen");
-    const qint64 seen = now();
     for (const SeenCode &row : rows) {
         if (row.code.isEmpty())
             continue;
-        if (const QString failure = run(upsert, {row.code, text(row.title), text(row.size), text(row.site),
-                                                 text(row.tab), text(row.source), text(row.mark), seen, seen,
-                                                 folded(row.code), folded(row.title)});
-            !failure.isEmpty())
+        if (const SqlResult failure = run(upsert, {row.code, text(row.title), text(row.size), text(row.site),
+                                                   text(row.tab), text(row.source), text(row.mark), seen,
+                                                   seen, folded(row.code), folded(row.title)});
+            !failure.ok())
             return failure;
     }
     return transaction.commit();
 }
 
-void Ledger::recordReceive(const QString &code, const QString &title, ReceiveKind kind,
-                           const QString &marker) {
-    if (!m_on || code.isEmpty())
-        return;
-    if (const QString failure = writeReceive(code, title, kind, marker); !failure.isEmpty())
-        return turnOff(failure);
-    written(1);
-    Q_EMIT changed();
-}
-
-QString Ledger::writeReceive(const QString &code, const QString &title, ReceiveKind kind,
-                             const QString &marker) {
+SqlResult Ledger::writeReceive(const Write &attempt) {
     const QSqlDatabase db = database();
     WriteTransaction transaction(db);
-    if (!transaction.failure().isEmpty())
-        return transaction.failure();
-    const qint64 at = now();
+    if (!transaction.result().ok())
+        return transaction.result();
+    const qint64 at = attempt.at;
+    const QString &code = attempt.code;
     QSqlQuery upsert(db);
     upsert.prepare(QStringLiteral(
         "INSERT INTO codes(code, title, first_seen, last_seen, code_folded, title_folded, last_kind,"
@@ -81,14 +117,15 @@ QString Ledger::writeReceive(const QString &code, const QString &title, ReceiveK
         " last_kind = excluded.last_kind, last_tried = excluded.last_tried,"
         " received_at = coalesce(excluded.received_at, received_at)"));
     const QVariant receivedAt =
-        kind == ReceiveKind::Received ? QVariant(at) : QVariant(QMetaType::fromType<qint64>());
-    if (const QString failure =
-            run(upsert, {code, text(title), at, at, folded(code), folded(title), int(kind), at, receivedAt});
-        !failure.isEmpty())
+        attempt.kind == ReceiveKind::Received ? QVariant(at) : QVariant(QMetaType::fromType<qint64>());
+    if (const SqlResult failure = run(upsert, {code, text(attempt.title), at, at, folded(code),
+                                               folded(attempt.title), int(attempt.kind), at, receivedAt});
+        !failure.ok())
         return failure;
-    QSqlQuery attempt(db);
-    attempt.prepare(QStringLiteral("INSERT INTO receives(code, at, kind, marker) VALUES(?, ?, ?, ?)"));
-    if (const QString failure = run(attempt, {code, at, int(kind), text(marker)}); !failure.isEmpty())
+    QSqlQuery row(db);
+    row.prepare(QStringLiteral("INSERT INTO receives(code, at, kind, marker) VALUES(?, ?, ?, ?)"));
+    if (const SqlResult failure = run(row, {code, at, int(attempt.kind), text(attempt.marker)});
+        !failure.ok())
         return failure;
     return transaction.commit();
 }
