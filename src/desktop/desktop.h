@@ -1,9 +1,25 @@
 #pragma once
 
+#include <QByteArray>
 #include <QString>
 #include <QUrl>
 
+#include <qcoro/qcorotask.h>
+
 class QWidget;
+
+// What the secret store answered about one secret.
+struct SecretAnswer {
+    enum class Status {
+        Done,     // written, read or deleted (deleting what is not there is done too)
+        NotFound, // a read found nothing kept under the key
+        NoStore,  // no secret store to keep it in: none running, none reachable, none unlocked
+        Failed,   // the store is there but refused, such as when the user declined to unlock it
+    };
+    Status status = Status::Done;
+    QByteArray secret; // what a read found
+    QString reason;    // the store's own words, for NoStore and Failed
+};
 
 // Every effect on the user's desktop goes through here, so that tests record it instead.
 class Desktop {
@@ -27,6 +43,12 @@ public:
     // Opens the address in the user's browser, without waiting.
     virtual void openUrl(const QUrl &url) = 0;
     virtual void setClipboardText(const QString &text) = 0;
+
+    // The desktop's secret store (the Secret Service), one secret per key. Each call answers
+    // later, without blocking the window: the store may first ask the user to unlock it.
+    virtual QCoro::Task<SecretAnswer> writeSecret(const QString &key, const QByteArray &secret) = 0;
+    virtual QCoro::Task<SecretAnswer> readSecret(const QString &key) = 0;
+    virtual QCoro::Task<SecretAnswer> deleteSecret(const QString &key) = 0;
 
     void information(QWidget *parent, const QString &title, const QString &text) {
         message(parent, Icon::Information, title, text);
