@@ -3,7 +3,9 @@
 #include "receive/signinwindow.h"
 #include "web/cookiejar.h"
 
+#include <QAccessible>
 #include <QCheckBox>
+#include <QTemporaryDir>
 #include <QWebEngineCookieStore>
 #include <QWebEnginePage>
 #include <QWebEngineProfile>
@@ -154,6 +156,32 @@ private Q_SLOTS:
         QTRY_COMPARE_WITH_TIMEOUT(browserStartLoads(*f.sites).size(), 3, scaled(20000));
         QCOMPARE(browserStartLoads(*f.sites).last(), false);
         QVERIFY(signIn->isVisible());
+    }
+
+    void everyTopLevelWindowIsANamedWindow() {
+        QTemporaryDir dir;
+        Fixture f;
+        f.ledger = std::make_unique<Ledger>(dir.filePath(u"ledger.sqlite"_qs));
+        QVERIFY(f.ledger->open());
+        QVERIFY(f.open());
+        f.window->openLedger();
+        f.window->openSignIn(false);
+        QTRY_VERIFY_WITH_TIMEOUT(browserStartLoads(*f.sites).size() == 1, scaled(20000));
+
+        QAccessibleInterface *application = QAccessible::queryAccessibleInterface(qApp);
+        QVERIFY(application);
+        QStringList windows;
+        for (int i = 0; i < application->childCount(); ++i) {
+            QAccessibleInterface *child = application->child(i);
+            QVERIFY(child);
+            const QString name = child->text(QAccessible::Name);
+            const QAccessible::Role role = child->role();
+            QVERIFY2(role == QAccessible::Window || role == QAccessible::Dialog,
+                     qPrintable(name + u" has role " + QString::number(role)));
+            windows.append(name);
+        }
+        windows.sort();
+        QCOMPARE(windows, (QStringList{u"Giftvane"_qs, u"接收记录"_qs, u"登录115网盘"_qs}));
     }
 };
 

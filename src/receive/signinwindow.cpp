@@ -1,5 +1,7 @@
 #include "receive/signinwindow.h"
 
+#include "desktop/accessibility.h"
+
 #include <QGuiApplication>
 #include <QLoggingCategory>
 #include <QOpenGLContext>
@@ -33,6 +35,7 @@ SignInWindow *createSignInWindow(WebClient &web, const QString &cloudDiskHost) {
     // fail here, not at its first call.
     loader.setLoadHints(QLibrary::ResolveAllSymbolsHint);
     ensureShareContext();
+    presentAsWindow("SignInWindow");
     auto *factory = qobject_cast<SignInFactory *>(loader.instance());
     if (!factory) {
         qCWarning(lcReceive) << "sign-in browser unavailable:" << loader.errorString();
