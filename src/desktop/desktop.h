@@ -45,12 +45,28 @@ public:
     virtual void setClipboardText(const QString &text) = 0;
 
     // The desktop's secret store (the Secret Service), one secret per key. Each call answers
-    // later, without blocking the window: the store may first ask the user to unlock it.
-    virtual QCoro::Task<SecretAnswer> writeSecret(const QString &key, const QByteArray &secret) = 0;
-    virtual QCoro::Task<SecretAnswer> readSecret(const QString &key) = 0;
-    virtual QCoro::Task<SecretAnswer> deleteSecret(const QString &key) = 0;
+    // later, without blocking the window: the store may first ask the user to unlock it. A
+    // desktop that keeps no secrets says so.
+    virtual QCoro::Task<SecretAnswer> writeSecret(const QString &key, const QByteArray &secret) {
+        Q_UNUSED(key)
+        Q_UNUSED(secret)
+        co_return noSecretStore();
+    }
+    virtual QCoro::Task<SecretAnswer> readSecret(const QString &key) {
+        Q_UNUSED(key)
+        co_return noSecretStore();
+    }
+    virtual QCoro::Task<SecretAnswer> deleteSecret(const QString &key) {
+        Q_UNUSED(key)
+        co_return noSecretStore();
+    }
 
     void information(QWidget *parent, const QString &title, const QString &text) {
         message(parent, Icon::Information, title, text);
+    }
+
+private:
+    static SecretAnswer noSecretStore() {
+        return {SecretAnswer::Status::NoStore, {}, QStringLiteral("this desktop keeps no secrets")};
     }
 };
