@@ -39,6 +39,6 @@ public:
 #define GiftvaneSignInFactory_iid "org.giftvane.SignInFactory/2.0"
 Q_DECLARE_INTERFACE(SignInFactory, GiftvaneSignInFactory_iid)
 
-// Loads the browser plugin from lib/giftvane beside the program's folder; nullptr when it
+// Loads the browser plugin from lib/giftvane/plugins beside the program's folder; nullptr when it
 // cannot be loaded.
 SignInWindow *createSignInWindow(WebClient &web, const QString &cloudDiskHost);
