@@ -1,6 +1,7 @@
 // Keeps one cookie through the real desktop's secret store, as the window would, and prints
 // what the store answered: "<status>\t<reason>". The tests run it where the store is missing
-// or locked, which one process cannot be in turn.
+// or locked, which one process cannot be in turn. An argument names the cloud disk (its
+// address) whose session is kept; https://115.com otherwise.
 #include "desktop/systemdesktop.h"
 #include "receive/keptsignin.h"
 #include "web/cookiejar.h"
@@ -37,11 +38,13 @@ int main(int argc, char *argv[]) {
     QCoreApplication app(argc, argv);
     SystemDesktop desktop;
     CookieJar jar;
+    const QStringList arguments = QCoreApplication::arguments();
+    const QString cloudDisk = arguments.value(1, QStringLiteral("https://115.com"));
     QNetworkCookie session("UID", "probe");
-    session.setDomain(QStringLiteral("115.com"));
+    session.setDomain(QUrl(cloudDisk).host());
     session.setPath(QStringLiteral("/"));
-    jar.restoreCookies({session}, QUrl(QStringLiteral("https://115.com")));
-    KeptSignIn kept(desktop, jar, QStringLiteral("https://115.com"));
+    jar.restoreCookies({session}, QUrl(cloudDisk));
+    KeptSignIn kept(desktop, jar, cloudDisk);
     auto task = keepOne(kept);
     return QCoreApplication::exec();
 }

@@ -7,10 +7,13 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QLoggingCategory>
 #include <QPointer>
 #include <QUrl>
 
 namespace {
+
+Q_LOGGING_CATEGORY(lcKept, "giftvane.keptsignin", QtInfoMsg)
 
 using Status = SecretAnswer::Status;
 
@@ -169,6 +172,7 @@ QCoro::Task<KeptSignIn::Result> KeptSignIn::restore() {
             cookies.append(cookie);
     }
     const int restored = int(m_jar.restoreCookies(cookies, m_origin).size());
+    qCDebug(lcKept, "restored %d kept cookies of %s", restored, qPrintable(m_host));
     co_return Result{Status::Done, restored, {}};
 }
 
