@@ -30,7 +30,8 @@ void ensureShareContext() {
 
 SignInWindow *createSignInWindow(WebClient &web, const QString &cloudDiskHost) {
     // Beside the program's own folder, the same in the build tree and when installed.
-    QPluginLoader loader(QCoreApplication::applicationDirPath() + u"/../lib/giftvane/plugins/giftvane-signin");
+    QPluginLoader loader(QCoreApplication::applicationDirPath() +
+                         u"/../lib/giftvane/plugins/giftvane-signin");
     // Every symbol now: the plugin takes the core's from the program, and a missing one must
     // fail here, not at its first call.
     loader.setLoadHints(QLibrary::ResolveAllSymbolsHint);
