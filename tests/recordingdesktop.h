@@ -2,11 +2,13 @@
 
 #include "desktop/desktop.h"
 
+#include <QHash>
 #include <QList>
 #include <QStringList>
 #include <QUrl>
 
 #include <functional>
+#include <optional>
 
 // Records every desktop effect instead of showing it.
 class RecordingDesktop final : public Desktop {
@@ -35,6 +37,27 @@ public:
     void openUrl(const QUrl &url) override { opened.append(url); }
     void setClipboardText(const QString &text) override { clipboard = text; }
 
+    // The secret store, in memory. Answers come at once, as a store that is already unlocked.
+    QCoro::Task<SecretAnswer> writeSecret(const QString &key, const QByteArray &secret) override {
+        if (const auto missing = storeMissing(true))
+            co_return *missing;
+        secrets.insert(key, secret);
+        co_return SecretAnswer{};
+    }
+    QCoro::Task<SecretAnswer> readSecret(const QString &key) override {
+        if (const auto missing = storeMissing(false))
+            co_return *missing;
+        if (!secrets.contains(key))
+            co_return SecretAnswer{SecretAnswer::Status::NotFound, {}, {}};
+        co_return SecretAnswer{SecretAnswer::Status::Done, secrets.value(key), {}};
+    }
+    QCoro::Task<SecretAnswer> deleteSecret(const QString &key) override {
+        if (const auto missing = storeMissing(true))
+            co_return *missing;
+        secrets.remove(key);
+        co_return SecretAnswer{};
+    }
+
     QStringList texts() const {
         QStringList out;
         for (const Message &m : messages)
@@ -42,10 +65,26 @@ public:
         return out;
     }
 
+    // Plays a desktop without a secret store: every call answers NoStore with this reason.
+    QString noSecretStore;
+    // Plays a store whose collection is locked: reads find nothing, changes answer NoStore.
+    QString lockedSecretStore;
+    QHash<QString, QByteArray> secrets;
+
     QList<Message> messages;
     QStringList dialogs;
     QString savePath;
     QList<QUrl> opened;
     QString clipboard;
     std::function<void(const Message &)> onMessage;
+
+private:
+    std::optional<SecretAnswer> storeMissing(bool change) const {
+        if (!noSecretStore.isEmpty())
+            return SecretAnswer{SecretAnswer::Status::NoStore, {}, noSecretStore};
+        if (!lockedSecretStore.isEmpty())
+            return change ? SecretAnswer{SecretAnswer::Status::NoStore, {}, lockedSecretStore}
+                          : SecretAnswer{SecretAnswer::Status::NotFound, {}, {}};
+        return std::nullopt;
+    }
 };

@@ -61,6 +61,24 @@ private Q_SLOTS:
         QCOMPARE(question.isEmpty(), append);
         QVERIFY(append || question.contains(QStringLiteral("codes.txt")));
     }
+
+    // Qt's own texts in Chinese whatever the system's language (the suite runs in C).
+    void qtSpeaksChinese_data() {
+        QTest::addColumn<QMessageBox::StandardButton>("button");
+        QTest::addColumn<QString>("text");
+        QTest::newRow("OK") << QMessageBox::Ok << u"确定"_qs;
+        QTest::newRow("Cancel") << QMessageBox::Cancel << u"取消"_qs;
+        QTest::newRow("Save") << QMessageBox::Save << u"保存"_qs;
+        QTest::newRow("Yes") << QMessageBox::Yes << u"是(Y)"_qs;
+    }
+    void qtSpeaksChinese() {
+        QFETCH(QMessageBox::StandardButton, button);
+        QFETCH(QString, text);
+        static const bool loaded = SystemDesktop::loadQtChinese(*qApp);
+        QVERIFY2(loaded, "Qt's translations (qt6-translations-l10n) are not installed");
+        QMessageBox box(QMessageBox::Information, u"t"_qs, u"t"_qs, button);
+        QCOMPARE(box.button(button)->text().remove(u'&'), text);
+    }
 };
 
 QTEST_MAIN(TestDesktop)

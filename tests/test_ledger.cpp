@@ -588,7 +588,7 @@ private Q_SLOTS:
         QTest::newRow("code, down") << int(LedgerModel::CodeColumn) << Qt::DescendingOrder << u"c b A"_qs;
         QTest::newRow("title, case aside")
             << int(LedgerModel::TitleColumn) << Qt::AscendingOrder << u"A b c"_qs;
-        QTest::newRow("size as text") << int(LedgerModel::SizeColumn) << Qt::AscendingOrder << u"c A b"_qs;
+        QTest::newRow("size by value") << int(LedgerModel::SizeColumn) << Qt::AscendingOrder << u"c b A"_qs;
         QTest::newRow("tab") << int(LedgerModel::TabColumn) << Qt::DescendingOrder << u"c b A"_qs;
         QTest::newRow("source") << int(LedgerModel::SourceColumn) << Qt::AscendingOrder << u"A b c"_qs;
         QTest::newRow("mark") << int(LedgerModel::MarkColumn) << Qt::AscendingOrder << u"c b A"_qs;

@@ -1,14 +1,20 @@
 #include "app/ledgerwindow.h"
 
+#include "desktop/accessibility.h"
 #include "desktop/desktop.h"
+#include "desktop/usersettings.h"
 #include "ledger/ledgercsv.h"
 
+#include <QGuiApplication>
 #include <QHBoxLayout>
 #include <QHeaderView>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QSaveFile>
+#include <QScreen>
+#include <QScrollBar>
 #include <QTableView>
 #include <QVBoxLayout>
 
@@ -22,6 +28,34 @@ QString writeFile(const QString &path, const QByteArray &content) {
     return {};
 }
 
+// What a column usually holds at its widest; the title column takes the room that is left.
+QString widestText(int column) {
+    switch (LedgerModel::Column(column)) {
+    case LedgerModel::CodeColumn:
+        return QStringLiteral("abcdefghijklmnop");
+    case LedgerModel::SizeColumn:
+        return QStringLiteral("1023.9 MB");
+    case LedgerModel::TabColumn:
+        return QStringLiteral("资源③");
+    case LedgerModel::SourceColumn:
+        return QStringLiteral("关键字关键字");
+    case LedgerModel::MarkColumn:
+        return QStringLiteral("√");
+    case LedgerModel::FirstSeenColumn:
+    case LedgerModel::LastSeenColumn:
+    case LedgerModel::LastTriedColumn:
+        return QStringLiteral("2000-12-31 23:59:59");
+    case LedgerModel::OutcomeColumn:
+        return QStringLiteral("成功接收");
+    case LedgerModel::TitleColumn:
+    case LedgerModel::ColumnCount:
+        break;
+    }
+    return {};
+}
+
+constexpr int kTitleWidth = 200;
+
 } // namespace
 
 LedgerWindow::LedgerWindow(Ledger &ledger, Desktop &desktop, QWidget *parent)
@@ -33,8 +67,8 @@ LedgerWindow::LedgerWindow(Ledger &ledger, Desktop &desktop, QWidget *parent)
     , m_view(new QTableView(this))
     , m_counts(new QLabel(this))
     , m_export(new QPushButton(QStringLiteral("导出CSV"), this)) {
+    presentAsWindow("LedgerWindow");
     setWindowTitle(QStringLiteral("接收记录"));
-    resize(900, 520);
 
     auto *searchLabel = new QLabel(QStringLiteral("搜索："), this);
     searchLabel->setObjectName(QStringLiteral("searchLabel"));
@@ -43,6 +77,10 @@ LedgerWindow::LedgerWindow(Ledger &ledger, Desktop &desktop, QWidget *parent)
     m_search->setObjectName(QStringLiteral("search"));
     m_search->setClearButtonEnabled(true);
     m_view->setObjectName(QStringLiteral("codes"));
+    m_view->setAccessibleName(QStringLiteral("接收记录"));
+    // Tab leaves the table for the search box and the export button; Ctrl+Tab too (below).
+    m_view->setTabKeyNavigation(false);
+    m_view->installEventFilter(this);
     m_counts->setObjectName(QStringLiteral("counts"));
     m_counts->setTextFormat(Qt::PlainText);
     m_export->setObjectName(QStringLiteral("export"));
@@ -55,9 +93,7 @@ LedgerWindow::LedgerWindow(Ledger &ledger, Desktop &desktop, QWidget *parent)
     // The order the model opened in; enabling sorting asks for it again, which costs nothing.
     m_view->horizontalHeader()->setSortIndicator(int(m_model.view().sortBy), m_model.view().order);
     m_view->setSortingEnabled(true);
-    m_view->horizontalHeader()->setStretchLastSection(true);
-    m_view->setColumnWidth(LedgerModel::CodeColumn, 140);
-    m_view->setColumnWidth(LedgerModel::TitleColumn, 260);
+    fitColumns();
 
     auto *top = new QHBoxLayout;
     top->addWidget(searchLabel);
@@ -69,6 +105,12 @@ LedgerWindow::LedgerWindow(Ledger &ledger, Desktop &desktop, QWidget *parent)
     layout->addLayout(top);
     layout->addWidget(m_view, 1);
     layout->addLayout(bottom);
+    // Every column in view: the fixed ones, the title's share, the scroll bar and the margins.
+    int columns = kTitleWidth + m_view->verticalScrollBar()->sizeHint().width() + 2 * m_view->frameWidth();
+    for (int column = 0; column < LedgerModel::ColumnCount; ++column)
+        columns += column == LedgerModel::TitleColumn ? 0 : m_view->columnWidth(column);
+    const QMargins margins = layout->contentsMargins();
+    resize(qMax(900, columns + margins.left() + margins.right()), 520);
 
     m_searchDelay.setSingleShot(true);
     m_searchDelay.setInterval(kSearchDelayMs);
@@ -78,6 +120,56 @@ LedgerWindow::LedgerWindow(Ledger &ledger, Desktop &desktop, QWidget *parent)
     connect(&m_ledger, &Ledger::changed, this, &LedgerWindow::showCounts);
     connect(&m_ledger, &Ledger::turnedOff, this, &LedgerWindow::showCounts);
     showCounts();
+}
+
+void LedgerWindow::fitColumns() {
+    QHeaderView *header = m_view->horizontalHeader();
+    const QFontMetrics metrics = m_view->fontMetrics();
+    // Room around the text, as the view's own sizing leaves it.
+    const int padding =
+        2 * (m_view->style()->pixelMetric(QStyle::PM_FocusFrameHMargin, nullptr, m_view) + 1) + 8;
+    header->setStretchLastSection(false);
+    for (int column = 0; column < LedgerModel::ColumnCount; ++column) {
+        if (column == LedgerModel::TitleColumn)
+            continue;
+        m_view->setColumnWidth(column, qMax(header->sectionSizeHint(column),
+                                            metrics.horizontalAdvance(widestText(column)) + padding));
+    }
+    m_view->setColumnWidth(LedgerModel::TitleColumn, kTitleWidth);
+    header->setSectionResizeMode(LedgerModel::TitleColumn, QHeaderView::Stretch);
+}
+
+void LedgerWindow::setVisible(bool visible) {
+    // Centred over the parent when first shown, as a dialog is; kept on the parent's screen.
+    QWidget *over = parentWidget() ? parentWidget()->window() : nullptr;
+    if (visible && over && !testAttribute(Qt::WA_Moved)) {
+        // Our frame is not known before the first show: the parent's stands in for it.
+        const QMargins frame(over->geometry().left() - over->frameGeometry().left(),
+                             over->geometry().top() - over->frameGeometry().top(),
+                             over->frameGeometry().right() - over->geometry().right(),
+                             over->frameGeometry().bottom() - over->geometry().bottom());
+        QRect placed(QPoint(), size());
+        placed.moveCenter(over->geometry().center());
+        placed = placed.marginsAdded(frame);
+        QList<QRect> screens;
+        if (const QScreen *screen = over->screen())
+            screens.append(screen->availableGeometry());
+        move(placeOnScreens(placed, screens).value_or(placed).topLeft());
+    }
+    QWidget::setVisible(visible);
+}
+
+bool LedgerWindow::eventFilter(QObject *watched, QEvent *event) {
+    // A table takes Ctrl+Tab for itself; here it moves on, as Tab does.
+    if (watched == m_view && event->type() == QEvent::KeyPress) {
+        const auto *key = static_cast<QKeyEvent *>(event);
+        if (key->modifiers() & Qt::ControlModifier &&
+            (key->key() == Qt::Key_Tab || key->key() == Qt::Key_Backtab)) {
+            focusNextPrevChild(key->key() == Qt::Key_Tab && !(key->modifiers() & Qt::ShiftModifier));
+            return true;
+        }
+    }
+    return QWidget::eventFilter(watched, event);
 }
 
 QString LedgerWindow::countsText() const {

@@ -13,7 +13,8 @@ class QPushButton;
 class QTableView;
 
 // 接收记录: the ledger's codes with a search box, sortable columns, the counts of received,
-// void and pending codes, and export of the shown rows to CSV. Not modal.
+// void and pending codes, and export of the shown rows to CSV. Not modal; it opens centred
+// over its parent window, with every column in view.
 class LedgerWindow final : public QWidget {
     Q_OBJECT
     Q_DISABLE_COPY_MOVE(LedgerWindow)
@@ -31,7 +32,13 @@ public:
     // The export command: asks for a file and writes the shown rows to it.
     void exportCsv();
 
+    void setVisible(bool visible) override;
+
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override;
+
 private:
+    void fitColumns();
     void search();
     void showCounts();
 

@@ -1,34 +1,121 @@
 #include "app/mainwindow.h"
+#include "desktop/accessibility.h"
 #include "desktop/systemdesktop.h"
+#include "desktop/usersettings.h"
 #include "ledger/ledger.h"
+#include "receive/keptsignin.h"
+#include "version.h"
+#include "web/cookiejar.h"
 #include "web/sites.h"
 #include "web/webclient.h"
 
 #include <QApplication>
+#include <QLoggingCategory>
+#include <QSettings>
+#include <QWindow>
 
+#include <cstdio>
+#include <cstring>
+#include <optional>
 #include <unistd.h>
 
+namespace {
+
+Q_LOGGING_CATEGORY(lcStart, "giftvane.start", QtInfoMsg)
+
+constexpr const char kUsage[] =
+    "用法 Usage: giftvane [-h | --help | -v | --version]\n"
+    "\n"
+    "打开 Giftvane 窗口：采集115网盘礼包码，并把礼包接收到您的账号。\n"
+    "Opens the Giftvane window: harvests 115 cloud-disk gift codes and receives the gifts into\n"
+    "your account. The window takes no other options; giftvane-harvest runs the harvests\n"
+    "without a window.\n"
+    "\n"
+    "  -h, --help      显示本说明 show this text\n"
+    "  -v, --version   显示版本 show the version\n"
+    "\n"
+    "设置 Settings: ~/.config/Giftvane/Giftvane.ini (under $XDG_CONFIG_HOME when set);\n"
+    "site addresses in its group [sites], replaced by the GIFTVANE_… variables.\n";
+
+// --help and --version are answered before Qt looks for a display, so they work without one.
+std::optional<int> answerCommandLine(int argc, char *argv[]) {
+    for (int i = 1; i < argc; ++i) {
+        if (std::strcmp(argv[i], "--help") == 0 || std::strcmp(argv[i], "-h") == 0) {
+            std::fputs(kUsage, stdout);
+            return 0;
+        }
+        if (std::strcmp(argv[i], "--version") == 0 || std::strcmp(argv[i], "-v") == 0) {
+            std::fputs("giftvane " GIFTVANE_VERSION "\n", stdout);
+            return 0;
+        }
+    }
+    return std::nullopt;
+}
+
+// Notes the main window's first frame on the screen, for start-up timing:
+// QT_LOGGING_RULES="giftvane.start.debug=true" QT_MESSAGE_PATTERN="%{time process} %{message}".
+class FirstFrame final : public QObject {
+    Q_OBJECT
+    Q_DISABLE_COPY_MOVE(FirstFrame)
+
+public:
+    explicit FirstFrame(QWidget &window)
+        : m_window(window) {}
+
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override {
+        if (event->type() == QEvent::Expose && watched == m_window.windowHandle() &&
+            m_window.windowHandle()->isExposed()) {
+            qCDebug(lcStart, "main window shown");
+            qApp->removeEventFilter(this);
+        }
+        return false;
+    }
+
+private:
+    QWidget &m_window;
+};
+
+} // namespace
+
 int main(int argc, char *argv[]) {
+    if (const std::optional<int> status = answerCommandLine(argc, argv))
+        return *status;
     // Chromium's sandbox refuses to start as root; off only then.
     if (geteuid() == 0)
         qputenv("QTWEBENGINE_DISABLE_SANDBOX", "1");
+    // Before the application exists: a screen reader asks about it as soon as it does.
+    presentApplication();
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Giftvane"));
+    QApplication::setApplicationVersion(QStringLiteral(GIFTVANE_VERSION));
     // Launchers match the window to its installed entry, and so show the entry's icon; the
     // window's own icon stays cleared.
     QApplication::setDesktopFileName(QStringLiteral("io.github.giftvane.Giftvane"));
+    // The program speaks Chinese throughout, Qt's own buttons and dialogs included.
+    SystemDesktop::loadQtChinese(app);
 
+    const std::unique_ptr<QSettings> settingsFile = openUserSettings();
+    UserSettings settings(*settingsFile);
+    const SiteAddresses sites = SiteAddresses::configured(*settingsFile);
     SystemDesktop desktop;
     WebClient web;
     Ledger ledger(Ledger::defaultPath());
+    KeptSignIn kept(desktop, *web.cookieJar(), sites.cloudDisk);
+    // Only for a user who chose it: the store is not asked otherwise (it may ask to be unlocked).
+    if (settings.keepSignIn())
+        kept.restore();
     int status = 0;
     {
-        Services services{&desktop, &web, SiteAddresses::fromEnvironment()};
+        Services services{&desktop, &web, sites};
         services.ledger = &ledger;
         MainWindow window(services);
         ledger.open(); // after the window, whose log says so when the ledger cannot be used
         QObject::connect(
             &window, &MainWindow::programEnd, &app, [] { QCoreApplication::exit(0); }, Qt::QueuedConnection);
+        FirstFrame firstFrame(window);
+        if (lcStart().isDebugEnabled())
+            app.installEventFilter(&firstFrame);
         window.start();
         status = QApplication::exec();
     }
@@ -36,3 +123,5 @@ int main(int argc, char *argv[]) {
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     return status;
 }
+
+#include "main.moc"

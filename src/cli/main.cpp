@@ -46,7 +46,7 @@ int main(int argc, char *argv[]) {
     int status = 0;
     Interrupts interrupts;
     {
-        HarvestCommand command(line.order, SiteAddresses::fromEnvironment(), isatty(STDERR_FILENO) == 1);
+        HarvestCommand command(line.order, SiteAddresses::configured(), isatty(STDERR_FILENO) == 1);
         QObject::connect(&interrupts, &Interrupts::raised, &command, &HarvestCommand::interrupt);
         QObject::connect(
             &command, &HarvestCommand::finished, &app, [](int code) { QCoreApplication::exit(code); },

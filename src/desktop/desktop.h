@@ -1,9 +1,25 @@
 #pragma once
 
+#include <QByteArray>
 #include <QString>
 #include <QUrl>
 
+#include <qcoro/qcorotask.h>
+
 class QWidget;
+
+// What the secret store answered about one secret.
+struct SecretAnswer {
+    enum class Status {
+        Done,     // written, read or deleted (deleting what is not there is done too)
+        NotFound, // a read found nothing kept under the key
+        NoStore,  // no secret store to keep it in: none running, none reachable, none unlocked
+        Failed,   // the store is there but refused, such as when the user declined to unlock it
+    };
+    Status status = Status::Done;
+    QByteArray secret; // what a read found
+    QString reason;    // the store's own words, for NoStore and Failed
+};
 
 // Every effect on the user's desktop goes through here, so that tests record it instead.
 class Desktop {
@@ -28,7 +44,29 @@ public:
     virtual void openUrl(const QUrl &url) = 0;
     virtual void setClipboardText(const QString &text) = 0;
 
+    // The desktop's secret store (the Secret Service), one secret per key. Each call answers
+    // later, without blocking the window: the store may first ask the user to unlock it. A
+    // desktop that keeps no secrets says so.
+    virtual QCoro::Task<SecretAnswer> writeSecret(const QString &key, const QByteArray &secret) {
+        Q_UNUSED(key)
+        Q_UNUSED(secret)
+        co_return noSecretStore();
+    }
+    virtual QCoro::Task<SecretAnswer> readSecret(const QString &key) {
+        Q_UNUSED(key)
+        co_return noSecretStore();
+    }
+    virtual QCoro::Task<SecretAnswer> deleteSecret(const QString &key) {
+        Q_UNUSED(key)
+        co_return noSecretStore();
+    }
+
     void information(QWidget *parent, const QString &title, const QString &text) {
         message(parent, Icon::Information, title, text);
+    }
+
+private:
+    static SecretAnswer noSecretStore() {
+        return {SecretAnswer::Status::NoStore, {}, QStringLiteral("this desktop keeps no secrets")};
     }
 };

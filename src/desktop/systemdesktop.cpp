@@ -4,8 +4,17 @@
 #include <QDesktopServices>
 #include <QFileDialog>
 #include <QGuiApplication>
+#include <QLibraryInfo>
+#include <QLocale>
 #include <QMessageBox>
 #include <QTextEdit>
+#include <QTimer>
+#include <QTranslator>
+
+#include <qcoro/qcorosignal.h>
+#include <qt6keychain/keychain.h>
+
+#include <memory>
 
 std::unique_ptr<QMessageBox> SystemDesktop::messageBox(QWidget *parent, Icon icon, const QString &title,
                                                        const QString &text, const QString &details) {
@@ -48,4 +57,77 @@ void SystemDesktop::setClipboardText(const QString &text) {
     QClipboard *clipboard = QGuiApplication::clipboard();
     clipboard->clear();
     clipboard->setText(text);
+}
+
+namespace {
+
+enum class Verb { Write, Read, Delete };
+
+// QtKeychain tells a missing store only by its words: without a session bus, without a
+// secret service, or with one that holds no unlocked collection, it answers OtherError.
+SecretAnswer answerOf(const QKeychain::Job &job, Verb verb) {
+    using Status = SecretAnswer::Status;
+    switch (job.error()) {
+    case QKeychain::NoError:
+        return {};
+    case QKeychain::EntryNotFound:
+        return {verb == Verb::Read ? Status::NotFound : Status::Done, {}, {}};
+    case QKeychain::NoBackendAvailable:
+    case QKeychain::NotImplemented:
+    case QKeychain::OtherError:
+        return {Status::NoStore, {}, job.errorString()};
+    case QKeychain::AccessDeniedByUser:
+    case QKeychain::AccessDenied:
+    case QKeychain::CouldNotDeleteEntry:
+        break;
+    }
+    return {Status::Failed, {}, job.errorString()};
+}
+
+QCoro::Task<SecretAnswer> run(QKeychain::Job *job, const QString &key, Verb verb) {
+    job->setKey(key);
+    // Never the plain-file fallback: a secret is kept in the store or not at all.
+    job->setInsecureFallback(false);
+    job->setAutoDelete(false);
+    std::unique_ptr<QKeychain::Job> owned(job);
+    // Started from the event loop, once this is waiting: a job may finish inside start().
+    QTimer::singleShot(0, job, &QKeychain::Job::start);
+    co_await qCoro(job, &QKeychain::Job::finished);
+    SecretAnswer answer = answerOf(*job, verb);
+    if (answer.status == SecretAnswer::Status::Done && verb == Verb::Read)
+        answer.secret = static_cast<QKeychain::ReadPasswordJob *>(job)->binaryData();
+    co_return answer;
+}
+
+} // namespace
+
+QCoro::Task<SecretAnswer> SystemDesktop::writeSecret(const QString &key, const QByteArray &secret) {
+    auto *job = new QKeychain::WritePasswordJob(kSecretService.toString());
+    job->setBinaryData(secret);
+    return run(job, key, Verb::Write);
+}
+
+QCoro::Task<SecretAnswer> SystemDesktop::readSecret(const QString &key) {
+    return run(new QKeychain::ReadPasswordJob(kSecretService.toString()), key, Verb::Read);
+}
+
+QCoro::Task<SecretAnswer> SystemDesktop::deleteSecret(const QString &key) {
+    return run(new QKeychain::DeletePasswordJob(kSecretService.toString()), key, Verb::Delete);
+}
+
+bool SystemDesktop::loadQtChinese(QCoreApplication &app) {
+    const QLocale chinese(QLocale::Chinese, QLocale::China);
+    const QString folder = QLibraryInfo::path(QLibraryInfo::TranslationsPath);
+    bool loaded = false;
+    // qt_zh_CN holds Qt's base and declarative texts; the browser's menus have their own.
+    for (const char *catalogue : {"qt", "qtwebengine"}) {
+        auto *translator = new QTranslator(&app);
+        if (translator->load(chinese, QString::fromLatin1(catalogue), QStringLiteral("_"), folder)) {
+            QCoreApplication::installTranslator(translator);
+            loaded = true;
+        } else {
+            delete translator;
+        }
+    }
+    return loaded;
 }

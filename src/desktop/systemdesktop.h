@@ -4,11 +4,20 @@
 
 #include <memory>
 
+class QCoreApplication;
 class QMessageBox;
 
-// The real desktop: message boxes, the file dialog, the default browser, the clipboard.
+// The real desktop: message boxes, the file dialog, the default browser, the clipboard, the
+// Secret Service (through QtKeychain).
 class SystemDesktop final : public Desktop {
 public:
+    // Secrets are kept under this service name, each under its own key.
+    static constexpr QStringView kSecretService = u"Giftvane";
+
+    // Loads Qt's own Chinese texts (buttons, the file dialog, the browser's menus), whatever the
+    // system's language; false when Qt's translations are not installed.
+    static bool loadQtChinese(QCoreApplication &app);
+
     // The box message() shows: plain text, one OK button.
     static std::unique_ptr<QMessageBox> messageBox(QWidget *parent, Icon icon, const QString &title,
                                                    const QString &text, const QString &details = {});
@@ -19,4 +28,7 @@ public:
                          SaveMode mode) override;
     void openUrl(const QUrl &url) override;
     void setClipboardText(const QString &text) override;
+    QCoro::Task<SecretAnswer> writeSecret(const QString &key, const QByteArray &secret) override;
+    QCoro::Task<SecretAnswer> readSecret(const QString &key) override;
+    QCoro::Task<SecretAnswer> deleteSecret(const QString &key) override;
 };

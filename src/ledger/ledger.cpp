@@ -46,7 +46,14 @@ QString sortColumn(LedgerField field) {
     case LedgerField::Title:
         return QStringLiteral("title_folded");
     case LedgerField::Size:
-        return QStringLiteral("size");
+        // By value: "1.5 GB" after "900 MB", "12.2" after "4.9"; a number without a unit as
+        // it stands; no number ("未知") first.
+        return QStringLiteral("CASE WHEN ltrim(size) GLOB '[0-9]*' OR ltrim(size) GLOB '.[0-9]*'"
+                              " THEN CAST(ltrim(size) AS REAL) * CASE"
+                              " WHEN instr(upper(size), 'T') THEN 1099511627776.0"
+                              " WHEN instr(upper(size), 'G') THEN 1073741824.0"
+                              " WHEN instr(upper(size), 'M') THEN 1048576.0"
+                              " WHEN instr(upper(size), 'K') THEN 1024.0 ELSE 1.0 END END");
     case LedgerField::Tab:
         return QStringLiteral("tab");
     case LedgerField::Source:
@@ -254,6 +261,15 @@ QList<LedgerRow> Ledger::rows(const LedgerView &view, int offset, int limit) con
     if (const QString needle = folded(view.filter); !needle.isEmpty()) {
         sql += u" WHERE instr(code_folded, ?) > 0 OR instr(title_folded, ?) > 0";
         values = {needle, needle};
+        // The outcome as the window shows it: "成功" finds the codes whose outcome is 成功接收.
+        QStringList kinds;
+        for (ReceiveKind kind : {ReceiveKind::Received, ReceiveKind::NotSignedIn, ReceiveKind::MembersOnly,
+                                 ReceiveKind::UnderReview, ReceiveKind::Failed}) {
+            if (folded(receiveKindText(kind)).contains(needle))
+                kinds.append(QString::number(int(kind)));
+        }
+        if (!kinds.isEmpty())
+            sql += u" OR last_kind IN (" + kinds.join(u',') + u')';
     }
     const QString direction =
         view.order == Qt::AscendingOrder ? QStringLiteral(" ASC") : QStringLiteral(" DESC");

@@ -43,7 +43,7 @@ public:
     void fetchMore(const QModelIndex &parent) override;
     void sort(int column, Qt::SortOrder order = Qt::AscendingOrder) override;
 
-    // Shows the codes whose code or title holds the text, regardless of case.
+    // Shows the codes whose code, title or outcome (as shown) holds the text, regardless of case.
     void setFilter(const QString &text);
     QString filter() const { return m_view.filter; }
     const LedgerView &view() const { return m_view; }

@@ -4,9 +4,12 @@
 #include "web/cookiejar.h"
 #include "web/webclient.h"
 
+#include <QCheckBox>
 #include <QCloseEvent>
+#include <QHBoxLayout>
 #include <QNetworkCookie>
 #include <QQuickWindow>
+#include <QVBoxLayout>
 #include <QWebEngineCookieStore>
 #include <QWebEnginePage>
 #include <QWebEngineProfile>
@@ -48,6 +51,15 @@ CookieBridge::CookieBridge(QWebEngineCookieStore *store, CookieJar *jar, QObject
                     copyToBrowser(cookie, url);
                 }
             });
+    // A kept sign-in put back, and a sign-out: the browser follows at once.
+    connect(jar, &CookieJar::cookiesRestored, this, [this](const QList<QNetworkCookie> &cookies) {
+        for (const QNetworkCookie &cookie : cookies)
+            copyToBrowser(cookie, originOf(cookie));
+    });
+    connect(jar, &CookieJar::cookiesRemoved, this, [this](const QList<QNetworkCookie> &cookies) {
+        for (const QNetworkCookie &cookie : cookies)
+            m_store->deleteCookie(cookie, originOf(cookie));
+    });
     for (const QNetworkCookie &cookie : jar->cookies())
         copyToBrowser(cookie, originOf(cookie));
 }
@@ -61,9 +73,23 @@ BrowserSignInWindow::BrowserSignInWindow(WebClient &web, QString cloudDiskHost)
     , m_web(web)
     , m_startAddress(clouddisk::startAddress(cloudDiskHost))
     , m_profile(new QWebEngineProfile(this)) // off the record: nothing survives the run
-    , m_view(new QWebEngineView(this)) {
+    , m_view(new QWebEngineView(this))
+    , m_keep(new QCheckBox(QStringLiteral("保持登录"), this)) {
     setObjectName(QStringLiteral("Form3"));
     m_view->setObjectName(QStringLiteral("WebBrowser1"));
+    m_keep->setObjectName(QStringLiteral("keepSignIn"));
+    setKeepUnavailable({});
+    connect(m_keep, &QCheckBox::clicked, this, &SignInWindow::keepSignInChanged);
+    // The page fills the window above a thin bar, so the box never covers any of it.
+    auto *bar = new QHBoxLayout;
+    bar->setContentsMargins(8, 2, 8, 2);
+    bar->addWidget(m_keep);
+    bar->addStretch(1);
+    auto *layout = new QVBoxLayout(this);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->setSpacing(0);
+    layout->addWidget(m_view, 1);
+    layout->addLayout(bar);
     setWindowTitle(QStringLiteral("登录115网盘"));
     setWindowIcon(QIcon());
     setAttribute(Qt::WA_DeleteOnClose);
@@ -108,9 +134,18 @@ void BrowserSignInWindow::open(bool modal) {
     activateWindow();
 }
 
-void BrowserSignInWindow::resizeEvent(QResizeEvent *event) {
-    QWidget::resizeEvent(event);
-    m_view->setGeometry(0, 0, width(), height());
+void BrowserSignInWindow::setKeepSignIn(bool keep) {
+    m_keep->setChecked(keep);
+}
+
+bool BrowserSignInWindow::keepSignIn() const {
+    return m_keep->isChecked();
+}
+
+void BrowserSignInWindow::setKeepUnavailable(const QString &why) {
+    m_keep->setEnabled(why.isEmpty());
+    m_keep->setToolTip(why.isEmpty() ? QStringLiteral("登录信息保存在系统密钥环中，下次启动时自动登录")
+                                     : why);
 }
 
 void BrowserSignInWindow::closeEvent(QCloseEvent *event) {
@@ -120,11 +155,12 @@ void BrowserSignInWindow::closeEvent(QCloseEvent *event) {
 QCoro::Task<> BrowserSignInWindow::checkSignedIn() {
     const QString address = m_view->url().toString();
     const Fetched page = co_await m_web.FetchPageText(address, &m_scope);
-    if (m_scope.isAborted() || !page.text.contains(clouddisk::kSignedInMarker))
+    // A sign-in already seen (the window hidden by an earlier check) is not announced again.
+    if (m_scope.isAborted() || !page.text.contains(clouddisk::kSignedInMarker) || !isVisible())
         co_return;
     m_view->setVisible(false);
     hide();
-    Q_EMIT signedIn();
+    Q_EMIT signedIn(m_keep->isEnabled() && m_keep->isChecked());
 }
 
 SignInWindow *BrowserSignInPlugin::create(WebClient &web, const QString &cloudDiskHost) {

@@ -10,6 +10,7 @@
 #include <qcoro/qcorotask.h>
 
 class CookieJar;
+class QCheckBox;
 class QNetworkCookie;
 class QUrl;
 class QWebEngineCookieStore;
@@ -34,7 +35,8 @@ private:
 };
 
 // The cloud disk's own pages in an embedded browser, in an off-the-record profile whose
-// cookies mirror the program's jar. It hides itself once the user is signed in.
+// cookies mirror the program's jar, above a bar with "保持登录". It hides itself once the
+// user is signed in.
 class BrowserSignInWindow final : public SignInWindow {
     Q_OBJECT
     Q_DISABLE_COPY_MOVE(BrowserSignInWindow)
@@ -44,9 +46,11 @@ public:
     ~BrowserSignInWindow() override;
 
     void open(bool modal) override;
+    void setKeepSignIn(bool keep) override;
+    bool keepSignIn() const override;
+    void setKeepUnavailable(const QString &why) override;
 
 protected:
-    void resizeEvent(QResizeEvent *event) override;
     void closeEvent(QCloseEvent *event) override;
 
 private:
@@ -58,6 +62,7 @@ private:
     const QString m_startAddress;
     QWebEngineProfile *m_profile;
     QWebEngineView *m_view;
+    QCheckBox *m_keep; // "保持登录", in a bar below the page
 };
 
 class BrowserSignInPlugin final : public QObject, public SignInFactory {

@@ -1,5 +1,7 @@
 #include "receive/signinwindow.h"
 
+#include "desktop/accessibility.h"
+
 #include <QGuiApplication>
 #include <QLoggingCategory>
 #include <QOpenGLContext>
@@ -28,11 +30,13 @@ void ensureShareContext() {
 
 SignInWindow *createSignInWindow(WebClient &web, const QString &cloudDiskHost) {
     // Beside the program's own folder, the same in the build tree and when installed.
-    QPluginLoader loader(QCoreApplication::applicationDirPath() + u"/../lib/giftvane/giftvane-signin");
+    QPluginLoader loader(QCoreApplication::applicationDirPath() +
+                         u"/../lib/giftvane/plugins/giftvane-signin");
     // Every symbol now: the plugin takes the core's from the program, and a missing one must
     // fail here, not at its first call.
     loader.setLoadHints(QLibrary::ResolveAllSymbolsHint);
     ensureShareContext();
+    presentAsWindow("SignInWindow");
     auto *factory = qobject_cast<SignInFactory *>(loader.instance());
     if (!factory) {
         qCWarning(lcReceive) << "sign-in browser unavailable:" << loader.errorString();

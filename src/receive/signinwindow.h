@@ -15,9 +15,19 @@ public:
     // Shows the start page, modal (blocking the main window's input) or not.
     virtual void open(bool modal) = 0;
 
+    // The "保持登录" box: unticked unless set, as the user last left it.
+    virtual void setKeepSignIn(bool keep) = 0;
+    virtual bool keepSignIn() const = 0;
+    // Empty when there is a secret store to keep the sign-in in; otherwise why there is none,
+    // and the box is disabled with that as its tooltip.
+    virtual void setKeepUnavailable(const QString &why) = 0;
+
 Q_SIGNALS:
-    // A loaded page, fetched anew with the shared cookies, shows the user signed in.
-    void signedIn();
+    // A loaded page, fetched anew with the shared cookies, shows the user signed in; keep is
+    // whether "保持登录" was ticked (and could be) at that moment.
+    void signedIn(bool keep);
+    // The user ticked or cleared "保持登录".
+    void keepSignInChanged(bool keep);
 };
 
 class SignInFactory {
@@ -26,9 +36,9 @@ public:
     virtual SignInWindow *create(WebClient &web, const QString &cloudDiskHost) = 0;
 };
 
-#define GiftvaneSignInFactory_iid "org.giftvane.SignInFactory/1.0"
+#define GiftvaneSignInFactory_iid "org.giftvane.SignInFactory/2.0"
 Q_DECLARE_INTERFACE(SignInFactory, GiftvaneSignInFactory_iid)
 
-// Loads the browser plugin from lib/giftvane beside the program's folder; nullptr when it
+// Loads the browser plugin from lib/giftvane/plugins beside the program's folder; nullptr when it
 // cannot be loaded.
 SignInWindow *createSignInWindow(WebClient &web, const QString &cloudDiskHost);

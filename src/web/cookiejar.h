@@ -15,7 +15,15 @@ public:
     QList<QNetworkCookie> cookies() const { return allCookies(); }
     bool setCookiesFromUrl(const QList<QNetworkCookie> &cookieList, const QUrl &url) override;
 
+    // Cookies kept from the origin put back as they were (domain, path and flags unchanged),
+    // less those the origin could not have set (another host's, a public suffix's); returns
+    // the ones put back. The sign-in browser follows, as it does for cookies taken away.
+    QList<QNetworkCookie> restoreCookies(const QList<QNetworkCookie> &cookies, const QUrl &origin);
+    void removeCookies(const QList<QNetworkCookie> &cookies);
+
 Q_SIGNALS:
     // Cookies that a reply to one of the program's own requests set.
     void cookiesReceived(const QList<QNetworkCookie> &cookies, const QUrl &url);
+    void cookiesRestored(const QList<QNetworkCookie> &cookies);
+    void cookiesRemoved(const QList<QNetworkCookie> &cookies);
 };

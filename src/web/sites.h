@@ -3,18 +3,33 @@
 #include <QString>
 #include <QUrl>
 
-// Base addresses of the outside sites, without a trailing slash. Compiled-in defaults, each
-// overridable by its GIFTVANE_… environment variable.
+#include <memory>
+
+class QSettings;
+
+// The user's settings file, in INI form in the user's configuration folder:
+// ~/.config/Giftvane/Giftvane.ini ($XDG_CONFIG_HOME/Giftvane/Giftvane.ini). The window and
+// giftvane-harvest read the same file.
+std::unique_ptr<QSettings> openUserSettings();
+
+// Base addresses of the outside sites, without a trailing slash. Each is taken from its
+// GIFTVANE_… environment variable when set, else from the settings file's group "sites" (key
+// in brackets), else the compiled-in default.
 struct SiteAddresses {
-    QString listing;   // GIFTVANE_LISTING_SITE
-    QString share;     // GIFTVANE_SHARE_SITE
-    QString cloudDisk; // GIFTVANE_CLOUD_DISK_HOST
-    QString update;    // GIFTVANE_UPDATE_SERVER
-    QString forum;     // GIFTVANE_FORUM_SITE
-    QString support;   // GIFTVANE_SUPPORT_SITE
+    QString listing;   // GIFTVANE_LISTING_SITE     [sites/listing]
+    QString share;     // GIFTVANE_SHARE_SITE       [sites/share]
+    QString cloudDisk; // GIFTVANE_CLOUD_DISK_HOST  [sites/cloudDisk]
+    QString update;    // GIFTVANE_UPDATE_SERVER    [sites/update]
+    QString forum;     // GIFTVANE_FORUM_SITE       [sites/forum]
+    QString support;   // GIFTVANE_SUPPORT_SITE     [sites/support]
 
     static SiteAddresses compiledDefaults();
+    // Variables, then defaults: no settings file (the benchmarks).
     static SiteAddresses fromEnvironment();
+    // Variables, then the given settings, then defaults.
+    static SiteAddresses configured(const QSettings &settings);
+    // Variables, then the user's settings file, then defaults: how the programs read them.
+    static SiteAddresses configured();
 };
 
 // The link resolved against the site as a URL reference, as a browser would follow it; empty

@@ -1,0 +1,105 @@
+#include "desktop/usersettings.h"
+
+#include <QGuiApplication>
+#include <QScreen>
+#include <QSettings>
+#include <QWidget>
+
+#include <array>
+
+namespace {
+
+constexpr std::array<const char *, UserSettings::kTabs> kPageKeys{"pages/libao", "pages/share",
+                                                                  "pages/tiquma"};
+
+qint64 area(const QRect &rect) {
+    return rect.isEmpty() ? 0 : qint64(rect.width()) * rect.height();
+}
+
+// Moves a span of the given length to lie within [low, low + room); it starts at low when it
+// cannot fit.
+int clampSpan(int start, int length, int low, int room) {
+    return qMax(low, qMin(start, low + room - length));
+}
+
+} // namespace
+
+std::optional<QRect> placeOnScreens(const QRect &frame, const QList<QRect> &availableAreas) {
+    if (frame.isEmpty())
+        return std::nullopt;
+    const QRect *home = nullptr;
+    qint64 most = 0;
+    for (const QRect &screen : availableAreas) {
+        if (const qint64 shared = area(screen.intersected(frame)); shared > most) {
+            most = shared;
+            home = &screen;
+        }
+    }
+    if (!home)
+        return std::nullopt;
+    const int width = qMin(frame.width(), home->width());
+    const int height = qMin(frame.height(), home->height());
+    return QRect(clampSpan(frame.x(), width, home->x(), home->width()),
+                 clampSpan(frame.y(), height, home->y(), home->height()), width, height);
+}
+
+UserSettings::UserSettings(QSettings &file)
+    : m_file(file) {}
+
+void UserSettings::saveWindow(const QWidget &window) {
+    m_file.setValue(QStringLiteral("window/frame"), window.frameGeometry());
+}
+
+std::optional<QRect> UserSettings::windowFrame() const {
+    const QRect frame = m_file.value(QStringLiteral("window/frame")).toRect();
+    if (frame.isEmpty())
+        return std::nullopt;
+    return frame;
+}
+
+bool UserSettings::restoreWindow(QWidget &window) const {
+    const std::optional<QRect> frame = windowFrame();
+    if (!frame)
+        return false;
+    QList<QRect> screens;
+    for (const QScreen *screen : QGuiApplication::screens())
+        screens.append(screen->availableGeometry());
+    const std::optional<QRect> placed = placeOnScreens(*frame, screens);
+    if (!placed)
+        return false;
+    // The window's own size is fixed; only its place is restored. A top-level window's
+    // position is its frame's.
+    window.move(placed->topLeft());
+    return true;
+}
+
+int UserSettings::currentTab() const {
+    const int tab = m_file.value(QStringLiteral("window/tab"), 0).toInt();
+    return tab >= 0 && tab < kTabs ? tab : 0;
+}
+
+void UserSettings::setCurrentTab(int tab) {
+    if (tab >= 0 && tab < kTabs)
+        m_file.setValue(QStringLiteral("window/tab"), tab);
+}
+
+int UserSettings::page(int tab) const {
+    if (tab < 0 || tab >= kTabs)
+        return 1;
+    bool ok = false;
+    const int page = m_file.value(QString::fromLatin1(kPageKeys[tab]), 1).toInt(&ok);
+    return ok && page >= 0 && page <= kLastPage ? page : 1;
+}
+
+void UserSettings::setPage(int tab, int page) {
+    if (tab >= 0 && tab < kTabs && page >= 0 && page <= kLastPage)
+        m_file.setValue(QString::fromLatin1(kPageKeys[tab]), page);
+}
+
+bool UserSettings::keepSignIn() const {
+    return m_file.value(QStringLiteral("signIn/keep"), false).toBool();
+}
+
+void UserSettings::setKeepSignIn(bool keep) {
+    m_file.setValue(QStringLiteral("signIn/keep"), keep);
+}

@@ -1,0 +1,50 @@
+#pragma once
+
+#include <QList>
+#include <QRect>
+#include <QString>
+
+#include <optional>
+
+class QSettings;
+class QWidget;
+
+// Where a window saved at `frame` (its frame, in logical pixels) goes on the screens as they
+// are now, given each screen's available area (logical pixels: a screen at scale 2 counts
+// half its device pixels). The screen that holds most of the frame holds it; the frame is
+// moved to lie wholly inside that screen's area, and cut to it when larger. Nothing when the
+// frame is on no screen (a monitor unplugged since) or is empty.
+std::optional<QRect> placeOnScreens(const QRect &frame, const QList<QRect> &availableAreas);
+
+// What the user chose, kept across runs in the user's settings file (the file that
+// openUserSettings() opens). Keys:
+//   window/frame     the main window's frame (x, y, width, height), saved as it closes
+//   window/tab       the current tab, 0 to 2
+//   pages/libao, pages/share, pages/tiquma   each tab's page, 0 to 150
+//   signIn/keep      "保持登录"
+// Values that are missing or out of range read as the start-up defaults.
+class UserSettings final {
+public:
+    static constexpr int kTabs = 3;
+    static constexpr int kLastPage = 150;
+
+    // The file must outlive this.
+    explicit UserSettings(QSettings &file);
+
+    void saveWindow(const QWidget &window);
+    // Moves the window where it was saved, kept whole on its screen; false when nothing was
+    // saved or the saved place is on no screen, and the window stays where it is.
+    bool restoreWindow(QWidget &window) const;
+    std::optional<QRect> windowFrame() const;
+
+    int currentTab() const;
+    void setCurrentTab(int tab);
+    // The page a tab harvested last; 1 when none was saved.
+    int page(int tab) const;
+    void setPage(int tab, int page);
+    bool keepSignIn() const;
+    void setKeepSignIn(bool keep);
+
+private:
+    QSettings &m_file;
+};

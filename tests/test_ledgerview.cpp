@@ -1,0 +1,200 @@
+#include "app/ledgerwindow.h"
+#include "ledger/ledger.h"
+#include "ledger/ledgermodel.h"
+#include "recordingdesktop.h"
+#include "warnings.h"
+
+#include <QAccessible>
+#include <QApplication>
+#include <QHeaderView>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QScreen>
+#include <QScrollBar>
+#include <QStandardPaths>
+#include <QTableView>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <memory>
+
+namespace {
+
+struct OpenLedger {
+    QTemporaryDir dir;
+    std::unique_ptr<Ledger> ledger = std::make_unique<Ledger>(dir.filePath(u"ledger.sqlite"_qs));
+    RecordingDesktop desktop;
+
+    // One code per size, named after its place in the list.
+    void record(const QStringList &sizes, const QString &title = u"t"_qs) {
+        QList<SeenCode> rows;
+        for (int i = 0; i < sizes.size(); ++i)
+            rows.append(
+                {u"C"_qs + QString::number(i), title, sizes[i], u"listing"_qs, u"资源①"_qs, u"1"_qs, {}});
+        ledger->recordHarvest(rows);
+    }
+};
+
+QStringList column(const LedgerModel &model, int column) {
+    QStringList out;
+    for (int row = 0; row < model.rowCount(); ++row)
+        out.append(model.data(model.index(row, column), Qt::DisplayRole).toString());
+    return out;
+}
+
+} // namespace
+
+// The ledger window's order, search, place, columns and keys.
+class TestLedgerView final : public QObject {
+    Q_OBJECT
+
+private Q_SLOTS:
+    void initTestCase() { QStandardPaths::setTestModeEnabled(true); }
+    void init() { failOnWarnings(); }
+
+    void sizesSortByValue_data() {
+        QTest::addColumn<QStringList>("sizes");
+        QTest::addColumn<Qt::SortOrder>("order");
+        QTest::addColumn<QStringList>("sorted");
+        QTest::newRow("units, any case, unknown first")
+            << QStringList{u"1.5 GB"_qs, u"900 MB"_qs, u"2 TB"_qs, u"512kb"_qs, u" 2G"_qs, u"未知"_qs}
+            << Qt::AscendingOrder
+            << QStringList{u"未知"_qs, u"512kb"_qs, u"900 MB"_qs, u"1.5 GB"_qs, u" 2G"_qs, u"2 TB"_qs};
+        QTest::newRow("numbers alone") << QStringList{u"12.2"_qs, u"4.9"_qs, u"100"_qs} << Qt::AscendingOrder
+                                       << QStringList{u"4.9"_qs, u"12.2"_qs, u"100"_qs};
+        QTest::newRow("down") << QStringList{u"4.9 GB"_qs, u"12.2 GB"_qs, u"9 GB"_qs} << Qt::DescendingOrder
+                              << QStringList{u"12.2 GB"_qs, u"9 GB"_qs, u"4.9 GB"_qs};
+    }
+    void sizesSortByValue() {
+        QFETCH(QStringList, sizes);
+        QFETCH(Qt::SortOrder, order);
+        QFETCH(QStringList, sorted);
+        OpenLedger f;
+        QVERIFY(f.ledger->open());
+        f.record(sizes);
+        LedgerModel model(*f.ledger);
+        model.sort(LedgerModel::SizeColumn, order);
+        QCOMPARE(column(model, LedgerModel::SizeColumn), sorted);
+    }
+
+    void searchFindsOutcomes_data() {
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<QStringList>("codes");
+        QTest::newRow("成功 finds 成功接收 and a title") << u"成功"_qs << QStringList{u"C0"_qs, u"T"_qs};
+        QTest::newRow("vip, any case") << u"vip"_qs << QStringList{u"C1"_qs};
+        QTest::newRow("nothing") << u"审核中"_qs << QStringList{};
+    }
+    void searchFindsOutcomes() {
+        QFETCH(QString, text);
+        QFETCH(QStringList, codes);
+        OpenLedger f;
+        QVERIFY(f.ledger->open());
+        f.record({u"1 GB"_qs, u"1 GB"_qs, u"1 GB"_qs});
+        f.ledger->recordHarvest({{u"T"_qs, u"成功之路"_qs, {}, u"listing"_qs, u"资源①"_qs, u"1"_qs, {}}});
+        f.ledger->recordReceive(u"C0"_qs, {}, ReceiveKind::Received, u"成功接收"_qs);
+        f.ledger->recordReceive(u"C1"_qs, {}, ReceiveKind::MembersOnly, {});
+        f.ledger->recordReceive(u"C2"_qs, {}, ReceiveKind::Failed, {});
+        LedgerModel model(*f.ledger);
+        model.sort(LedgerModel::CodeColumn, Qt::AscendingOrder);
+        model.setFilter(text);
+        QCOMPARE(column(model, LedgerModel::CodeColumn), codes);
+    }
+
+    void opensCentredOverItsParent_data() {
+        QTest::addColumn<QPoint>("parentAt");
+        QTest::addColumn<bool>("centred");
+        QTest::newRow("parent in the middle") << QPoint(151, 80) << true;
+        QTest::newRow("parent past the left edge") << QPoint(-700, 80) << false;
+    }
+    void opensCentredOverItsParent() {
+        QFETCH(QPoint, parentAt);
+        QFETCH(bool, centred);
+        OpenLedger f;
+        QVERIFY(f.ledger->open());
+        QWidget parent;
+        const QRect screen = QGuiApplication::primaryScreen()->availableGeometry();
+        parent.setGeometry(QRect(screen.topLeft() + parentAt, QSize(978, 590)));
+        parent.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&parent));
+        LedgerWindow window(*f.ledger, f.desktop, &parent);
+        window.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&window));
+        const QPoint offset = window.geometry().center() - parent.geometry().center();
+        QCOMPARE(offset.manhattanLength() <= 2, centred);
+        // Wholly on the screen either way, as far as it fits.
+        QVERIFY2(window.frameGeometry().left() >= screen.left(), qPrintable(QString::number(window.x())));
+        QVERIFY(window.frameGeometry().top() >= screen.top());
+    }
+
+    void everyColumnIsInView() {
+        OpenLedger f;
+        QVERIFY(f.ledger->open());
+        f.ledger->setClock([] { return QDateTime(QDate(2024, 12, 28), QTime(23, 58, 59)); });
+        f.ledger->recordHarvest(
+            {{u"ABCDEFGHIJ12"_qs, u"A title long enough to be cut short in its column, at least"_qs,
+              u"1023.9 MB"_qs, u"资源③"_qs, u"关键字"_qs, u"√"_qs, u"listing"_qs}});
+        f.ledger->recordReceive(u"ABCDEFGHIJ12"_qs, {}, ReceiveKind::Received, u"成功接收"_qs);
+        LedgerWindow window(*f.ledger, f.desktop);
+        window.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&window));
+        auto *view = window.findChild<QTableView *>(u"codes"_qs);
+        QCOMPARE(view->model()->rowCount(), 1);
+        QCOMPARE(view->horizontalScrollBar()->maximum(), 0); // nothing to scroll to
+        QHeaderView *header = view->horizontalHeader();
+        for (int c = 0; c < LedgerModel::ColumnCount; ++c) {
+            if (c == LedgerModel::TitleColumn)
+                continue; // the title takes the room that is left, and may be cut
+            const QString name = QString::number(c);
+            QVERIFY2(view->columnWidth(c) >= static_cast<QAbstractItemView *>(view)->sizeHintForColumn(c),
+                     qPrintable(name));
+            QVERIFY2(view->columnWidth(c) >= header->sectionSizeHint(c), qPrintable(name));
+        }
+        const int last = LedgerModel::ColumnCount - 1;
+        QVERIFY(header->sectionViewportPosition(last) + header->sectionSize(last) <=
+                view->viewport()->width());
+        QCOMPARE(QAccessible::queryAccessibleInterface(view)->text(QAccessible::Name), u"接收记录"_qs);
+    }
+
+    void keysLeaveTheTable_data() {
+        QTest::addColumn<int>("key");
+        QTest::addColumn<Qt::KeyboardModifiers>("modifiers");
+        QTest::addColumn<QString>("focus");
+        QTest::newRow("Tab") << int(Qt::Key_Tab) << Qt::KeyboardModifiers() << u"export"_qs;
+        QTest::newRow("Shift+Tab") << int(Qt::Key_Backtab) << Qt::KeyboardModifiers(Qt::ShiftModifier)
+                                   << u"search"_qs;
+        QTest::newRow("Ctrl+Tab") << int(Qt::Key_Tab) << Qt::KeyboardModifiers(Qt::ControlModifier)
+                                  << u"export"_qs;
+        QTest::newRow("Ctrl+Shift+Tab")
+            << int(Qt::Key_Backtab) << (Qt::ControlModifier | Qt::ShiftModifier) << u"search"_qs;
+    }
+    void keysLeaveTheTable() {
+        QFETCH(int, key);
+        QFETCH(Qt::KeyboardModifiers, modifiers);
+        QFETCH(QString, focus);
+        OpenLedger f;
+        QVERIFY(f.ledger->open());
+        f.record({u"1 GB"_qs, u"2 GB"_qs});
+        LedgerWindow window(*f.ledger, f.desktop);
+        window.show();
+        QVERIFY(QTest::qWaitForWindowActive(&window));
+        auto *view = window.findChild<QTableView *>(u"codes"_qs);
+        view->setFocus();
+        view->setCurrentIndex(view->model()->index(0, 0));
+        QTRY_VERIFY(view->hasFocus());
+        QTest::keyClick(view, Qt::Key(key), modifiers);
+        QVERIFY(QApplication::focusWidget());
+        QCOMPARE(QApplication::focusWidget()->objectName(), focus);
+        QCOMPARE(view->currentIndex(), view->model()->index(0, 0)); // the table's cursor stayed
+    }
+};
+
+int main(int argc, char *argv[]) {
+    // On the virtual screen, one as large as the suite's display: the window fits beside its
+    // parent, as it does on a user's screen.
+    if (qEnvironmentVariable("QT_QPA_PLATFORM", u"offscreen"_qs) == u"offscreen")
+        qputenv("QT_QPA_PLATFORM", "offscreen:configfile=" OFFSCREEN_SCREENS);
+    QApplication app(argc, argv);
+    TestLedgerView test;
+    return QTest::qExec(&test, argc, argv);
+}
+#include "test_ledgerview.moc"
