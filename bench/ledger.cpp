@@ -35,8 +35,14 @@ public:
                 code += alphabet[m_random.bounded(int(alphabet.size()))];
             const QString title = u"【" + games[m_made % games.size()] + u"】新手礼包 第" +
                                   QString::number(m_made) + u"号 资源合集";
-            rows.append({code, title, QString::number(m_random.bounded(1, 100)) + u".5 GB", u"listing"_qs,
-                         u"资源①"_qs, QString::number(m_made / 20 + 1), m_made % 5 ? u"√"_qs : u"×"_qs});
+            rows.append({code,
+                         title,
+                         QString::number(m_random.bounded(1, 100)) + u".5 GB",
+                         u"listing"_qs,
+                         u"资源①"_qs,
+                         QString::number(m_made / 20 + 1),
+                         m_made % 5 ? u"√"_qs : u"×"_qs,
+                         {}});
         }
         return rows;
     }

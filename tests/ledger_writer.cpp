@@ -24,7 +24,7 @@ int write(const QString &path, int rows) {
         for (int row = 0; row < rows; ++row)
             seen.append({QStringLiteral("w%1-%2").arg(harvest).arg(row), QStringLiteral("标题 %1").arg(row),
                          QStringLiteral("1.5 GB"), QStringLiteral("listing"), QStringLiteral("资源①"),
-                         QString::number(harvest), QStringLiteral("√")});
+                         QString::number(harvest), QStringLiteral("√"), QString()});
         ledger.recordHarvest(seen);
         if (!ledger.isOn()) {
             std::fprintf(stderr, "off: %s\n", qPrintable(ledger.whyOff()));

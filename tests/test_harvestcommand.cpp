@@ -385,6 +385,9 @@ private Q_SLOTS:
         QTest::newRow("requests per host")
             << QStringList{u"--requests-per-host"_qs, u"7"_qs, u"libao"_qs, u"1"_qs}
             << u"--requests-per-host takes a number from 1 to 6, not \"7\""_qs;
+        QTest::newRow("new without ledger")
+            << QStringList{u"--new"_qs, u"--no-ledger"_qs, u"libao"_qs, u"1"_qs}
+            << u"--new needs the ledger"_qs;
     }
     void badArgumentsExitTwo() {
         QFETCH(QStringList, arguments);
@@ -446,6 +449,28 @@ private Q_SLOTS:
                      (QStringList{row.title, row.size, row.mark}));
             QCOMPARE((QStringList{kept.site, kept.tab, kept.source}), recordedAs);
         }
+    }
+
+    void newWritesOnlyCodesNotSeenBefore() {
+        // A first run sees page 1; the next, with --new over pages 1 and 2, writes only page 2's
+        // rows, and takes page 1's codes from the ledger instead of its detail pages.
+        Command c;
+        QCOMPARE(c.run({u"libao"_qs, u"1"_qs}), 0);
+        c.out.clear();
+        c.ended = false;
+        c.sites.clearRequests();
+        QCOMPARE(c.run({u"--new"_qs, u"libao"_qs, u"1-2"_qs}), 0);
+        const QList<Row> rows = c.rows();
+        QCOMPARE(rows.size(), 20);
+        for (const Row &row : rows)
+            QCOMPARE(row.source, u"2"_qs);
+        int voidOnPageOne = 0;
+        for (const auto &kept : c.ledger())
+            voidOnPageOne += kept.source == u"1" && kept.mark == u"×";
+        QCOMPARE(targets(c.sites.requests(Site::Listing))
+                     .filter(QRegularExpression(u"^/libao/1001\\d\\d"_qs))
+                     .size(),
+                 voidOnPageOne);
     }
 
     void markNotReadIsRecordedAsUnknown() {

@@ -79,6 +79,45 @@ private Q_SLOTS:
         QCOMPARE(t.ledger.rows({}).first().tab, u"资源③"_qs);
     }
 
+    void aKnownCodeIsCheckedInsteadOfResolvedAfresh() {
+        // The second harvest of a page takes the codes the ledger knows for its resources,
+        // checking only their gift pages; a void one, and one whose page cannot be read, is
+        // resolved afresh. The rows come out as the first time.
+        Tab t;
+        t.start(4);
+        QVERIFY(runUntil([&] { return !t.ends.isEmpty(); }));
+        const QList<GiftEntry> first = t.list.entries();
+        QList<int> valid;
+        for (int j = 0; j < first.size(); ++j) {
+            if (first[j].mark == u"√")
+                valid.append(j);
+        }
+        QVERIFY(valid.size() >= 2);
+        const QString turnedVoid = first[valid[0]].code, unreadable = first[valid[1]].code;
+        t.sites.setHandler(Site::CloudDisk, "/lb/" + turnedVoid.toUtf8(), [](const sandbox::Request &) {
+            return sandbox::Response{200, "text/html; charset=utf-8", "礼包码无效"_qba, {}};
+        });
+        t.sites.setFault(u"^/lb/"_qs + unreadable + u"$", Fault::Reset);
+        t.sites.clearRequests();
+        t.ends.clear();
+        t.start(4);
+        QVERIFY(runUntil([&] { return !t.ends.isEmpty(); }));
+        QCOMPARE(t.list.rowCount(), 20);
+        for (int j = 0; j < 20; ++j) {
+            QCOMPARE(t.list.entry(j).code, first[j].code);
+            QCOMPARE(t.list.entry(j).mark, j == valid[0] ? u"×"_qs : first[j].mark);
+        }
+        // Detail pages only for the void codes, the one turned void and the unreadable one.
+        int asked = 0;
+        for (const QString &target : targets(t.sites.requests(Site::Listing)))
+            asked += target.startsWith(u"/tiquma/2004");
+        int voidBefore = 0;
+        for (const GiftEntry &row : first)
+            voidBefore += row.mark == u"×";
+        QCOMPARE(asked, voidBefore + 2);
+        QCOMPARE(t.ledger.rows({turnedVoid}).first().mark, u"×"_qs); // and the ledger knows it
+    }
+
     void aReplacedRunWritesNothingMoreAndIsRemembered() {
         // Some gift pages never answer, so the first run is still resolving when it is
         // replaced: what it resolved is recorded then, and it writes nothing more.

@@ -87,7 +87,8 @@ SeenCode seen(const QString &code, const QString &title = QStringLiteral("t"), c
             QStringLiteral("listing"),
             QStringLiteral("资源①"),
             QStringLiteral("1"),
-            mark};
+            mark,
+            {}};
 }
 
 QStringList codesOf(const QList<LedgerRow> &rows) {
@@ -179,7 +180,7 @@ private Q_SLOTS:
             auto ledger = f.opened();
             QVERIFY2(ledger->isOn(), qPrintable(ledger->whyOff()));
             ledger->recordHarvest(
-                {{u"AB12"_qs, u"礼包一"_qs, u"2 GB"_qs, u"share"_qs, u"资源②"_qs, u"游戏"_qs, u"√"_qs}});
+                {{u"AB12"_qs, u"礼包一"_qs, u"2 GB"_qs, u"share"_qs, u"资源②"_qs, u"游戏"_qs, u"√"_qs, {}}});
             ledger->recordReceive(u"AB12"_qs, {}, ReceiveKind::Received, u"成功接收"_qs);
         }
         {
@@ -606,12 +607,13 @@ private Q_SLOTS:
         Files f;
         auto ledger = f.opened();
         ledger->recordHarvest(
-            {{u"b"_qs, u"Beta"_qs, u"2 GB"_qs, u"listing"_qs, u"资源②"_qs, u"3"_qs, u"×"_qs}});
+            {{u"b"_qs, u"Beta"_qs, u"2 GB"_qs, u"listing"_qs, u"资源②"_qs, u"3"_qs, u"×"_qs, {}}});
         f.clock = kStart.addSecs(1);
         ledger->recordHarvest(
-            {{u"A"_qs, u"alpha"_qs, u"10 GB"_qs, u"listing"_qs, u"资源①"_qs, u"1"_qs, u"√"_qs}});
+            {{u"A"_qs, u"alpha"_qs, u"10 GB"_qs, u"listing"_qs, u"资源①"_qs, u"1"_qs, u"√"_qs, {}}});
         f.clock = kStart.addSecs(2);
-        ledger->recordHarvest({{u"c"_qs, u"Gamma"_qs, u"1 GB"_qs, u"share"_qs, u"资源③"_qs, u"游戏"_qs, {}}});
+        ledger->recordHarvest(
+            {{u"c"_qs, u"Gamma"_qs, u"1 GB"_qs, u"share"_qs, u"资源③"_qs, u"游戏"_qs, {}, {}}});
         ledger->recordReceive(u"b"_qs, {}, ReceiveKind::Received, {});
         f.clock = kStart.addSecs(3);
         ledger->recordReceive(u"A"_qs, {}, ReceiveKind::Failed, {});

@@ -30,7 +30,7 @@ struct OpenLedger {
         QList<SeenCode> rows;
         for (int i = 0; i < sizes.size(); ++i)
             rows.append(
-                {u"C"_qs + QString::number(i), title, sizes[i], u"listing"_qs, u"资源①"_qs, u"1"_qs, {}});
+                {u"C"_qs + QString::number(i), title, sizes[i], u"listing"_qs, u"资源①"_qs, u"1"_qs, {}, {}});
         ledger->recordHarvest(rows);
     }
 };
@@ -90,7 +90,7 @@ private Q_SLOTS:
         OpenLedger f;
         QVERIFY(f.ledger->open());
         f.record({u"1 GB"_qs, u"1 GB"_qs, u"1 GB"_qs});
-        f.ledger->recordHarvest({{u"T"_qs, u"成功之路"_qs, {}, u"listing"_qs, u"资源①"_qs, u"1"_qs, {}}});
+        f.ledger->recordHarvest({{u"T"_qs, u"成功之路"_qs, {}, u"listing"_qs, u"资源①"_qs, u"1"_qs, {}, {}}});
         f.ledger->recordReceive(u"C0"_qs, {}, ReceiveKind::Received, u"成功接收"_qs);
         f.ledger->recordReceive(u"C1"_qs, {}, ReceiveKind::MembersOnly, {});
         f.ledger->recordReceive(u"C2"_qs, {}, ReceiveKind::Failed, {});
@@ -130,9 +130,14 @@ private Q_SLOTS:
         OpenLedger f;
         QVERIFY(f.ledger->open());
         f.ledger->setClock([] { return QDateTime(QDate(2024, 12, 28), QTime(23, 58, 59)); });
-        f.ledger->recordHarvest(
-            {{u"ABCDEFGHIJ12"_qs, u"A title long enough to be cut short in its column, at least"_qs,
-              u"1023.9 MB"_qs, u"资源③"_qs, u"关键字"_qs, u"√"_qs, u"listing"_qs}});
+        f.ledger->recordHarvest({{u"ABCDEFGHIJ12"_qs,
+                                  u"A title long enough to be cut short in its column, at least"_qs,
+                                  u"1023.9 MB"_qs,
+                                  u"资源③"_qs,
+                                  u"关键字"_qs,
+                                  u"√"_qs,
+                                  u"listing"_qs,
+                                  {}}});
         f.ledger->recordReceive(u"ABCDEFGHIJ12"_qs, {}, ReceiveKind::Received, u"成功接收"_qs);
         LedgerWindow window(*f.ledger, f.desktop);
         window.show();

@@ -29,6 +29,7 @@ void HarvestController::start(const RunRequest &request) {
 
     auto *run = new HarvestRun(m_context.web, m_context.sites, request);
     run->setParallelism(m_context.parallelism);
+    run->setKnownCodes(knownCodesOf(m_context.ledger));
     connect(run, &HarvestRun::statusText, this, &HarvestController::statusText);
     connect(run, &HarvestRun::logLine, this, &HarvestController::logLine);
     connect(run, &HarvestRun::progressRange, this, &HarvestController::progressRange);

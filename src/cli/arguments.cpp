@@ -53,10 +53,11 @@ CommandLine parseCommandLine(const QStringList &arguments) {
     const QCommandLineOption json(QStringLiteral("json"));
     const QCommandLineOption header(QStringLiteral("header"));
     const QCommandLineOption noLedger(QStringLiteral("no-ledger"));
+    const QCommandLineOption onlyNew(QStringLiteral("new"));
     const QCommandLineOption requests(QStringLiteral("requests-per-host"), QString(), QStringLiteral("N"));
     const QCommandLineOption help(QStringList{QStringLiteral("h"), QStringLiteral("help")});
     const QCommandLineOption version(QStringList{QStringLiteral("v"), QStringLiteral("version")});
-    parser.addOptions({json, header, noLedger, requests, help, version});
+    parser.addOptions({json, header, noLedger, onlyNew, requests, help, version});
 
     CommandLine line;
     if (!parser.parse(arguments)) {
@@ -76,6 +77,11 @@ CommandLine parseCommandLine(const QStringList &arguments) {
     order.json = parser.isSet(json);
     order.header = parser.isSet(header);
     order.ledger = !parser.isSet(noLedger);
+    order.onlyNew = parser.isSet(onlyNew);
+    if (order.onlyNew && !order.ledger) {
+        line.error = QStringLiteral("--new needs the ledger to tell new codes, so not with --no-ledger");
+        return line;
+    }
     if (parser.isSet(requests)) {
         bool number = false;
         order.requestsPerHost = parser.value(requests).toInt(&number);
@@ -143,6 +149,8 @@ QString usage() {
         "  --json                  每行一个 JSON 对象 one JSON object per row\n"
         "  --header                TSV 第一行写列名 a first line naming the TSV columns\n"
         "  --no-ledger             不写入接收记录 do not record the rows in the ledger\n"
+        "  --new                   只写出接收记录中未曾见过的礼包码 only rows whose code the ledger\n"
+        "                          had not seen before this run (for cron and scripts)\n"
         "  --requests-per-host N   每个站点同时请求数上限, 1 至 6, 默认 6; 1 为逐个请求\n"
         "                          requests in flight per site, 1 to 6, default 6;\n"
         "                          1 makes them one at a time\n"

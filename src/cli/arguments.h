@@ -14,6 +14,7 @@ struct HarvestOrder {
     bool json = false;
     bool header = false;
     bool ledger = true;
+    bool onlyNew = false; // only rows whose code the ledger had not seen before the command
     int requestsPerHost = HarvestRun::kDefaultParallelism;
 };
 

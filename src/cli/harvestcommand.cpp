@@ -72,6 +72,7 @@ HarvestCommand::~HarvestCommand() {
 }
 
 void HarvestCommand::start() {
+    m_startedAt = QDateTime::currentDateTimeUtc();
     if (m_order.ledger)
         openLedger();
     if (m_order.header && !m_order.json && !m_progress.writeLine(stdout, tsvHeader())) {
@@ -113,6 +114,7 @@ void HarvestCommand::startNext() {
 
     auto *run = new HarvestRun(m_web, m_sites, m_request);
     run->setParallelism(m_order.requestsPerHost);
+    run->setKnownCodes(knownCodesOf(m_ledger.get()));
     // The window's status bar texts are what the progress line stands for; its log lines, and
     // a search that found nothing, are said on stderr whatever it is.
     connect(run, &HarvestRun::logLine, this, [this](const QString &line) { log(label() + u": " + line); });
@@ -149,10 +151,25 @@ void HarvestCommand::printRow(const HarvestedRow &row) {
     const QByteArray line = m_order.json ? jsonLine(row, m_request) : tsvLine(row, m_request);
     if (const std::optional<SeenCode> seen = seenCodeOf(row, m_request))
         m_seen.append(*seen);
+    if (m_order.onlyNew && !isNew(row)) {
+        ++m_done;
+        showProgress();
+        return;
+    }
     ++m_done;
     showProgress();
     if (!m_progress.writeLine(stdout, line))
         outputFailed();
+}
+
+bool HarvestCommand::isNew(const HarvestedRow &row) const {
+    if (row.code.isEmpty())
+        return false;
+    // A ledger that cannot be read cannot tell: the row is written rather than lost.
+    if (!m_ledger || !m_ledger->isOn())
+        return true;
+    const QDateTime first = m_ledger->firstSeenAmong({row.code}).value(row.code);
+    return !first.isValid() || first >= m_startedAt;
 }
 
 void HarvestCommand::outputFailed() {

@@ -61,6 +61,8 @@ private:
     void startNext();
     void runEnded(HarvestRun::End end);
     void printRow(const HarvestedRow &row);
+    // The ledger had not seen the row's code before the command started.
+    bool isNew(const HarvestedRow &row) const;
     // stdout cannot be written (its reader went away): the command stops.
     void outputFailed();
     void log(const QString &line);
@@ -76,6 +78,7 @@ private:
     QPointer<HarvestRun> m_run;
     qsizetype m_step = 0;   // which of the order's runs is in flight
     RunRequest m_request;   // of the run in flight
+    QDateTime m_startedAt;  // codes the ledger first saw from then on are new to the command
     QList<SeenCode> m_seen; // its rows for the ledger
     int m_total = 0;        // runs in the order
     int m_done = 0;         // this run's rows printed

@@ -202,6 +202,14 @@ QCoro::Task<> HarvestRun::resolveRows() {
     const bool listingSite = m_request.kind->isListingSite();
     if (listingSite)
         setResolving(true);
+    if (listingSite && m_knownCodes) {
+        QStringList keys;
+        for (RowId row = 0; row < m_rows.size(); ++row) {
+            if (!m_foreign[row] && !m_rows[row].key.isEmpty())
+                keys.append(m_rows[row].key);
+        }
+        m_known = m_knownCodes(m_request.kind->ledgerSite.toString(), keys);
+    }
     std::vector<QCoro::Task<>> chains;
     chains.reserve(m_rows.size());
     for (RowId row = 0; row < m_rows.size(); ++row)
@@ -238,6 +246,24 @@ QCoro::Task<> HarvestRun::resolveListingRow(RowId row) {
     HostSlots &listing = *m_listingHost;
     HostSlots &cloud = m_otherHost ? *m_otherHost : listing;
     using Size = WebClient::Size;
+
+    // A code found before for this resource is taken as it is if its gift page says it is valid.
+    if (const QString known = m_known.value(m_rows[row].key); !known.isEmpty()) {
+        const QString knownAddress = clouddisk::giftPageAddress(m_sites.cloudDisk, known);
+        const Fetched gift = co_await request(
+            cloud, row, [&] { return m_web.FetchPageText(knownAddress, &scope(), Size::Small); });
+        if (isCancelled())
+            co_return;
+        if (!isLive(row))
+            co_return rowDone(row);
+        if (gift.ok() && cutters::giftMark(gift.text) == clouddisk::kValidMark) {
+            m_rows[row].code = known;
+            Q_EMIT codeFound(row, known);
+            m_rows[row].mark = clouddisk::kValidMark.toString();
+            m_rows[row].markKnown = true;
+            co_return rowDone(row);
+        }
+    }
 
     // Both listing-site pages of a row go on one slot, one after the other: a row that has its
     // detail page asks for its download page at once, and rows finish in list order.

@@ -4,8 +4,12 @@
 #include "web/job.h"
 #include "web/sites.h"
 
+#include <QHash>
 #include <QList>
 #include <QString>
+#include <QStringList>
+
+#include <functional>
 
 #include <memory>
 
@@ -17,6 +21,10 @@ class WebClient;
 
 // A row of a run, known by its place in the run's listing.
 using RowId = int;
+
+// The codes found before for resources of a site (its ledger name, such as "listing"), by their
+// keys; a run asks once its page is listed.
+using KnownCodes = std::function<QHash<QString, QString>(const QString &site, const QStringList &keys)>;
 
 // One resource a run found: listed first, then resolved.
 struct HarvestedRow {
@@ -59,6 +67,9 @@ public:
     bool isResolving() const { return m_resolving && !isCancelled(); }
     // Requests in flight to one host at most; 1 makes every request wait for the one before.
     void setParallelism(int requests) { m_parallelism = qMax(1, requests); }
+    // A listing-site row whose resource has a known code goes straight to that code's gift page;
+    // only when the page does not say it is valid is the row resolved afresh.
+    void setKnownCodes(KnownCodes lookup) { m_knownCodes = std::move(lookup); }
     // The row is of no more interest (the user hid it): its remaining requests are not made and
     // no resolution is handed out for it; it still counts as done.
     void forget(RowId row);
@@ -96,6 +107,8 @@ private:
     const SiteAddresses m_sites;
     const RunRequest m_request;
     int m_parallelism = kDefaultParallelism;
+    KnownCodes m_knownCodes;
+    QHash<QString, QString> m_known; // of this page's resources, by key
     bool m_resolving = false;
     QList<HarvestedRow> m_rows;
     QList<bool> m_foreign;   // the row's link leaves its site: no request

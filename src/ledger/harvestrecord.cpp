@@ -10,5 +10,12 @@ std::optional<SeenCode> seenCodeOf(const HarvestedRow &row, const RunRequest &re
                     kind.ledgerSite.toString(),
                     kind.tabCaption.toString(),
                     request.source(),
-                    row.markKnown ? row.mark : QString()};
+                    row.markKnown ? row.mark : QString(),
+                    row.key};
+}
+
+KnownCodes knownCodesOf(const Ledger *ledger) {
+    if (!ledger)
+        return {};
+    return [ledger](const QString &site, const QStringList &keys) { return ledger->knownCodes(site, keys); };
 }

@@ -239,6 +239,36 @@ QHash<QString, QDateTime> Ledger::confirmedAmong(const QStringList &codes) const
     return out;
 }
 
+QHash<QString, QString> Ledger::knownCodes(const QString &site, const QStringList &keys) const {
+    QHash<QString, QString> out;
+    if (keys.isEmpty())
+        return out;
+    const QString array =
+        QString::fromUtf8(QJsonDocument(QJsonArray::fromStringList(keys)).toJson(QJsonDocument::Compact));
+    // Oldest first: a key seen with several codes keeps the newest.
+    if (!select(
+            QStringLiteral("SELECT key, code FROM codes WHERE site = ? AND key != '' AND instr(mark, '×') = 0"
+                           " AND key IN (SELECT value FROM json_each(?)) ORDER BY last_seen, rowid"),
+            {site, array},
+            [&](const QSqlQuery &row) { out.insert(row.value(0).toString(), row.value(1).toString()); }))
+        return {};
+    return out;
+}
+
+QHash<QString, QDateTime> Ledger::firstSeenAmong(const QStringList &codes) const {
+    QHash<QString, QDateTime> out;
+    if (codes.isEmpty())
+        return out;
+    const QString array =
+        QString::fromUtf8(QJsonDocument(QJsonArray::fromStringList(codes)).toJson(QJsonDocument::Compact));
+    if (!select(QStringLiteral(
+                    "SELECT code, first_seen FROM codes WHERE code IN (SELECT value FROM json_each(?))"),
+                {array},
+                [&](const QSqlQuery &row) { out.insert(row.value(0).toString(), timeOf(row.value(1))); }))
+        return {};
+    return out;
+}
+
 Ledger::Counts Ledger::counts() const {
     Counts out;
     if (!select(QStringLiteral("SELECT count(received_at),"

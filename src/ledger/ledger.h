@@ -27,6 +27,7 @@ struct SeenCode {
     QString tab;    // the tab's caption, such as "资源①"
     QString source; // the page number or the keyword, as text
     QString mark;   // "√", "×" or empty
+    QString key;    // the resource's detail path or resource id, on its site
 };
 
 // How one receive attempt ended. The numbers are stored in the file: never renumber them.
@@ -85,7 +86,7 @@ public:
     };
     using Clock = std::function<QDateTime()>;
 
-    static constexpr int kSchemaVersion = 2;
+    static constexpr int kSchemaVersion = 3;
     // Another program writing the same file holds it for a few milliseconds at a time; a lock
     // held longer than this is not worth stalling the window for: what waits is tried again.
     static constexpr int kBusyTimeoutMs = 200;
@@ -132,6 +133,11 @@ public:
     // The same, counting only receives that the single receive's own marker decided ("成功接收"):
     // a batch's looser "成功" may have been a failure's text, so such a code is offered again.
     QHash<QString, QDateTime> confirmedAmong(const QStringList &codes) const;
+    // The code last seen for each of the resources (by key, on the site), where it was not seen
+    // void: a harvest may check it instead of resolving the resource afresh.
+    QHash<QString, QString> knownCodes(const QString &site, const QStringList &keys) const;
+    // When each of the codes that the ledger holds was first seen.
+    QHash<QString, QDateTime> firstSeenAmong(const QStringList &codes) const;
     Counts counts() const;
     // Rows from offset on, at most limit of them (all when limit < 0).
     QList<LedgerRow> rows(const LedgerView &view, int offset = 0, int limit = -1) const;

@@ -75,6 +75,17 @@ SqlResult upgradeToVersion2(const QSqlDatabase &db) {
     return read.lastError().isValid() ? resultOf(read.lastError()) : SqlResult();
 }
 
+// Version 3: the resource each code was found for (its detail path or resource id, on its site),
+// so that a harvest can take a known code for a resource instead of resolving it afresh.
+SqlResult upgradeToVersion3(const QSqlDatabase &db) {
+    for (const char *sql : {"ALTER TABLE codes ADD COLUMN key TEXT NOT NULL DEFAULT ''",
+                            "CREATE INDEX codes_by_key ON codes(site, key, last_seen)"}) {
+        if (const SqlResult failure = run(db, QString::fromLatin1(sql)); !failure.ok())
+            return failure;
+    }
+    return {};
+}
+
 // The file's schema version; a file from a newer program is refused, never written.
 SqlResult readVersion(const QSqlDatabase &db, int &version) {
     QSqlQuery query(db);
@@ -88,7 +99,7 @@ SqlResult readVersion(const QSqlDatabase &db, int &version) {
 
 using Migration = SqlResult (*)(const QSqlDatabase &);
 // kMigrations[n] takes a file from version n to n + 1.
-constexpr std::array<Migration, kVersion> kMigrations{createVersion1, upgradeToVersion2};
+constexpr std::array<Migration, kVersion> kMigrations{createVersion1, upgradeToVersion2, upgradeToVersion3};
 
 } // namespace
 

@@ -78,13 +78,13 @@ SqlResult Ledger::writeHarvest(const QList<SeenCode> &rows, qint64 seen) {
     // A field seen empty (a block without a title, a gift page that could not be read) keeps
     // what an earlier harvest knew.
     QString keep;
-    for (const char *column : {"title", "size", "site", "tab", "source", "mark"})
+    for (const char *column : {"title", "size", "site", "tab", "source", "mark", "key"})
         keep += QStringLiteral("%1 = CASE WHEN excluded.%1 = '' THEN %1 ELSE excluded.%1 END, ")
                     .arg(QLatin1StringView(column));
     QSqlQuery upsert(db);
     upsert.prepare(
-        u"INSERT INTO codes(code, title, size, site, tab, source, mark, first_seen, last_seen,"
-        u" code_folded, title_folded) VALUES(?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)"
+        u"INSERT INTO codes(code, title, size, site, tab, source, mark, key, first_seen, last_seen,"
+        u" code_folded, title_folded) VALUES(?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)"
         u" ON CONFLICT(code) DO UPDATE SET " +
         keep +
         u"title_folded = CASE WHEN excluded.title = '' THEN title_folded ELSE excluded.title_folded END,"
@@ -92,9 +92,10 @@ SqlResult Ledger::writeHarvest(const QList<SeenCode> &rows, qint64 seen) {
     for (const SeenCode &row : rows) {
         if (row.code.isEmpty())
             continue;
-        if (const SqlResult failure = run(upsert, {row.code, text(row.title), text(row.size), text(row.site),
-                                                   text(row.tab), text(row.source), text(row.mark), seen,
-                                                   seen, folded(row.code), folded(row.title)});
+        if (const SqlResult failure =
+                run(upsert, {row.code, text(row.title), text(row.size), text(row.site), text(row.tab),
+                             text(row.source), text(row.mark), text(row.key), seen, seen, folded(row.code),
+                             folded(row.title)});
             !failure.ok())
             return failure;
     }
