@@ -157,6 +157,11 @@ QCoro::Task<WebClient::Reply> WebClient::send(Exchange exchange, RequestScope &o
                                    ? m_manager.get(request)
                                    : m_manager.sendCustomRequest(request, exchange.verb, exchange.body);
         reply->setReadBufferSize(kReadBufferBytes);
+        // Qt hands the limit to its HTTP thread only for a request already started; a request
+        // with a body starts on a later turn, so the limit goes again right after that, before
+        // any answer can come (without it, Qt 6.4 reads a form post's reply without bound).
+        QMetaObject::invokeMethod(
+            reply, [reply] { reply->setReadBufferSize(kReadBufferBytes); }, Qt::QueuedConnection);
 
         // Read as the body arrives. Nothing of this frame is touched after abort(): it may end
         // the coroutine there and then.
