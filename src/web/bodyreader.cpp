@@ -79,9 +79,12 @@ bool BodyReader::streamEnded() const {
     return m_state != State::Corrupt && (!m_inflate || m_inflate->ended);
 }
 
+bool BodyReader::expandsLikeABomb() const {
+    return m_inflate && m_body.size() >= kBombRatio * qMax<qint64>(1, m_inflate->consumed);
+}
+
 bool BodyReader::isBomb() const {
-    return m_state == State::Full && m_inflate &&
-           m_body.size() >= kBombRatio * qMax<qint64>(1, m_inflate->consumed);
+    return m_state == State::Full && expandsLikeABomb();
 }
 
 bool BodyReader::take(QByteArrayView bytes) {
@@ -94,7 +97,8 @@ bool BodyReader::take(QByteArrayView bytes) {
         m_state = State::Corrupt;
     // Even compressed, more than the cap on the wire is past it: bytes after the stream's end
     // are ignored, but they cannot go on for ever.
-    if (m_state == State::Reading && (m_body.size() > m_cap || m_wireBytes > m_cap))
+    if (m_state == State::Reading && (m_body.size() > m_cap || m_wireBytes > m_cap ||
+                                      (m_body.size() >= kBombCheckBytes && expandsLikeABomb())))
         m_state = State::Full;
     return m_state == State::Reading;
 }
@@ -112,7 +116,8 @@ bool BodyReader::inflate(QByteArrayView bytes) {
     z_stream &z = in.stream;
     z.next_in = reinterpret_cast<Bytef *>(const_cast<char *>(bytes.data()));
     z.avail_in = uInt(bytes.size());
-    while (z.avail_in > 0 && m_body.size() <= m_cap) {
+    while (z.avail_in > 0 && m_body.size() <= m_cap &&
+           !(m_body.size() >= kBombCheckBytes && expandsLikeABomb())) {
         if (in.ended) {
             // Another gzip member follows, as concatenated files give; anything else after
             // the end is ignored, as browsers do.

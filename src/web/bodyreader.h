@@ -13,12 +13,14 @@ class BodyReader final {
 public:
     enum class State {
         Reading, // more may come
-        Full,    // past the cap: the body holds the cap's bytes and one more
+        Full,    // no more is taken: past the cap, or expanding as no page does (isBomb())
         Corrupt, // cannot be decoded: a broken stream, or an encoding we never asked for
     };
-    // A compressed body that passes its cap at this ratio or more is a bomb, not a large page:
-    // real pages compress tenfold or so.
+    // A compressed body that expands this much or more is a bomb, not a large page: real pages
+    // compress tenfold or so. It is judged once it has given kBombCheckBytes, so a bomb costs a
+    // few milliseconds, not the time to fill a whole cap.
     static constexpr int kBombRatio = 100;
+    static constexpr qint64 kBombCheckBytes = 1024 * 1024;
 
     // `contentEncoding` is the reply's Content-Encoding header, empty for a plain body.
     BodyReader(qint64 cap, QByteArrayView contentEncoding);
@@ -33,7 +35,7 @@ public:
     // Whether the body has come to a proper end: a compressed stream to its own, a plain body
     // always; a corrupt one never.
     bool streamEnded() const;
-    // Past the cap at a ratio that no page has.
+    // Stopped at a ratio that no page has.
     bool isBomb() const;
     qint64 wireBytes() const { return m_wireBytes; }
     qsizetype size() const { return m_body.size(); }
@@ -42,6 +44,7 @@ public:
 private:
     struct Inflate;
     bool inflate(QByteArrayView bytes);
+    bool expandsLikeABomb() const;
 
     qint64 m_cap;
     qint64 m_wireBytes = 0;
