@@ -78,7 +78,7 @@ private:
     void serve(Site site, const QByteArray &path, Response response) {
         m_sites->setHandler(site, path, [response](const Request &) { return response; });
     }
-    // An operation on its route; `pattern` matches that route's requests.
+    // An operation on the route a harvest or receive takes it; routeOf() matches its requests.
     QCoro::Task<Fetched> operate(Op op, RequestScope *scope = nullptr, Validators validators = {}) {
         switch (op) {
         case Op::FetchPageText:

@@ -25,9 +25,10 @@ class CookieJar;
 // than the cap is ever held, however the body comes (announced, chunked, compressed). Gzip and
 // deflate are asked for by us and decompressed here, so a broken or unfinished compressed body
 // is a failure, not a short page. A scope that watches hosts (RequestScope::watchHosts) stops
-// sending to a host that keeps timing out. Qt follows
-// no redirect by itself: a redirect within the same origin is followed as Qt would; one to
-// another host becomes a new request carrying only that host's cookies and none of our
+// sending to a host that keeps timing out.
+//
+// Qt follows no redirect by itself: a redirect within the same origin is followed as Qt would;
+// one to another host becomes a new request carrying only that host's cookies and none of our
 // headers; at most 20 hops, never from HTTPS down to HTTP, and a form post is never sent on
 // to another host. Large bodies are decoded in slices between turns of the event loop.
 class WebClient final : public QObject {
