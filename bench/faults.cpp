@@ -1,8 +1,9 @@
 // What a user sees when a site fails, for every fault kind of the stand-in sites on every route
 // a harvest takes, and what it costs: how long until the run ends, the longest stall of the
-// event loop, and the peak resident memory. Each case runs in a process of its own against the
-// stand-in sites in another process (giftvane-sandbox), so that its memory and stall figures
-// are the program's own. Prints a table; asserts nothing about time.
+// event loop, the peak resident memory, and what stays resident once the run has gone. Each case
+// runs in a process of its own against the stand-in sites in another process (giftvane-sandbox),
+// so that its memory and stall figures are the program's own. Prints a table; asserts nothing
+// about time.
 //
 //   bench_faults        all cases (the request deadline is cut to 3 s, from 60)
 //   bench_faults ROUTE  one case against the sites named by the GIFTVANE_… variables
@@ -34,7 +35,10 @@ const Route kRoutes[] = {
     {"share-page", "^/new/1\\.html", u"share"},
     {"find-replies", "^/api/find", u"share"},
 };
-const char *const kKinds[] = {"hang", "reset", "404", "truncated", "oversized", "flood", "slow-redirect"};
+const char *const kKinds[] = {
+    "hang",      "reset",         "404",          "truncated",      "oversized",
+    "flood",     "slow-redirect", "garbage-gzip", "truncated-gzip", "truncated-gzip-chunked",
+    "gzip-bomb", "endless",       "503",          "huge-title"};
 
 int runCase(const Route &route) {
     WebClient web;
@@ -62,9 +66,10 @@ int runCase(const Route &route) {
     while (end == u"-" && clock.elapsed() < 120000)
         QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
     const qint64 elapsed = clock.elapsed();
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete); // the run, gone
     QTextStream(stdout) << route.name << '\t' << elapsed << '\t' << end << '\t' << rows << '\t' << codes
-                        << '\t' << watch.longestGap() << '\t' << peakResidentMiB() << '\t' << status << '\t'
-                        << log.join(u" | ") << '\n';
+                        << '\t' << watch.longestGap() << '\t' << peakResidentMiB() << '\t' << residentMiB() << '\t'
+                        << status << '\t' << log.join(u" | ") << '\n';
     return 0;
 }
 
@@ -82,7 +87,8 @@ int main(int argc, char *argv[]) {
     }
     QTextStream out(stdout);
     out << "request deadline " << kDeadlineMs << " ms (the program's is 60 s); 20 resources a page\n";
-    out << "route\tfault\tms\tend\trows\tcodes\tlongest gap of a 10 ms timer\tpeak MiB\tstatus\tlog\n";
+    out << "route\tfault\tms\tend\trows\tcodes\tlongest gap of a 10 ms timer\tpeak MiB\t"
+           "after MiB\tstatus\tlog\n";
     for (const Route &route : kRoutes) {
         for (const char *name : kKinds) {
             QProcess sites;

@@ -30,14 +30,24 @@ private:
     qint64 m_longest = 0;
 };
 
-// The peak resident memory of this process so far, in MiB; -1 when it cannot be read.
-inline qint64 peakResidentMiB() {
+// A figure of /proc/self/status in MiB ("VmHWM:", "VmRSS:"); -1 when it cannot be read.
+inline qint64 statusMiB(const QByteArray &field) {
     QFile status(QStringLiteral("/proc/self/status"));
     if (!status.open(QIODevice::ReadOnly))
         return -1;
     for (const QByteArray &line : status.readAll().split('\n')) {
-        if (line.startsWith("VmHWM:"))
-            return line.mid(6).trimmed().split(' ').first().toLongLong() / 1024;
+        if (line.startsWith(field))
+            return line.mid(field.size()).trimmed().split(' ').first().toLongLong() / 1024;
     }
     return -1;
+}
+
+// The peak resident memory of this process so far, in MiB; -1 when it cannot be read.
+inline qint64 peakResidentMiB() {
+    return statusMiB("VmHWM:");
+}
+
+// The resident memory of this process now, in MiB; -1 when it cannot be read.
+inline qint64 residentMiB() {
+    return statusMiB("VmRSS:");
 }

@@ -21,14 +21,20 @@ int main(int argc, char *argv[]) {
                                      QStringLiteral("VERSION"), QStringLiteral(GIFTVANE_VERSION_TAG));
     const QCommandLineOption fault(
         QStringLiteral("fault"),
-        QStringLiteral("PATTERN=hang|reset|404|truncated|oversized|flood|slow-redirect (repeatable)"),
+        QStringLiteral("PATTERN=hang|reset|404|truncated|oversized|flood|slow-redirect|garbage-gzip|"
+                       "truncated-gzip|truncated-gzip-chunked|gzip-bomb|endless|503|huge-title (repeatable)"),
         QStringLiteral("RULE"));
-    parser.addOptions({seed, latency, version, fault});
+    const QCommandLineOption changes(
+        QStringLiteral("page-one-changes-every"),
+        QStringLiteral("page 1 of each listing gains a resource every K requests"), QStringLiteral("K"),
+        QStringLiteral("0"));
+    parser.addOptions({seed, latency, version, fault, changes});
     parser.process(app);
 
     sandbox::Sandbox sites(parser.value(seed).toUInt());
     sites.setLatency(parser.value(latency).toInt());
     sites.setVersion(parser.value(version));
+    sites.setPageOneChangesEvery(parser.value(changes).toInt());
     const QHash<QString, sandbox::Fault> kinds = {
         {QStringLiteral("hang"), sandbox::Fault::Hang},
         {QStringLiteral("reset"), sandbox::Fault::Reset},
@@ -36,7 +42,14 @@ int main(int argc, char *argv[]) {
         {QStringLiteral("truncated"), sandbox::Fault::Truncated},
         {QStringLiteral("oversized"), sandbox::Fault::Oversized},
         {QStringLiteral("flood"), sandbox::Fault::Flood},
-        {QStringLiteral("slow-redirect"), sandbox::Fault::SlowRedirect}};
+        {QStringLiteral("slow-redirect"), sandbox::Fault::SlowRedirect},
+        {QStringLiteral("garbage-gzip"), sandbox::Fault::GarbageGzip},
+        {QStringLiteral("truncated-gzip"), sandbox::Fault::TruncatedGzip},
+        {QStringLiteral("truncated-gzip-chunked"), sandbox::Fault::TruncatedGzipChunked},
+        {QStringLiteral("gzip-bomb"), sandbox::Fault::GzipBomb},
+        {QStringLiteral("endless"), sandbox::Fault::Endless},
+        {QStringLiteral("503"), sandbox::Fault::Unavailable},
+        {QStringLiteral("huge-title"), sandbox::Fault::HugeTitle}};
     for (const QString &rule : parser.values(fault)) {
         const qsizetype eq = rule.lastIndexOf(QLatin1Char('='));
         if (eq < 0 || !kinds.contains(rule.mid(eq + 1))) {

@@ -1,12 +1,19 @@
 #include "sandbox/sandbox.h"
 #include "version.h"
 
+#include <QCryptographicHash>
 #include <QHostAddress>
+#include <QLocale>
 #include <QStringEncoder>
 #include <QTcpServer>
 #include <QTcpSocket>
+#include <QTimeZone>
 #include <QTimer>
 #include <QUrlQuery>
+
+#include <memory>
+
+#include <zlib.h>
 
 namespace sandbox {
 
@@ -46,6 +53,111 @@ QString page(const QString &title, const QString &body) {
            u"</title></head>\n<body>\n" + body + u"\n</body></html>\n";
 }
 
+// A streamed body is written while the socket holds less than this unsent.
+constexpr qint64 kStreamBacklog = 1024 * 1024;
+constexpr qint64 kBombMiB = 4096;
+
+QByteArray chunk(const QByteArray &piece) {
+    return QByteArray::number(piece.size(), 16) + "\r\n" + piece + "\r\n";
+}
+
+// Writes a streamed body as the socket drains, so a body of gigabytes costs no memory here.
+void pump(QTcpSocket *socket, std::function<QByteArray()> next) {
+    struct State {
+        std::function<QByteArray()> next;
+        bool done = false;
+    };
+    const auto state = std::make_shared<State>(State{std::move(next)});
+    const auto feed = [socket, state] {
+        while (!state->done && socket->state() == QAbstractSocket::ConnectedState &&
+               socket->bytesToWrite() < kStreamBacklog) {
+            const QByteArray piece = state->next();
+            state->done = piece.isEmpty();
+            socket->write(state->done ? QByteArray("0\r\n\r\n") : chunk(piece));
+        }
+    };
+    QObject::connect(socket, &QTcpSocket::bytesWritten, socket, feed);
+    feed();
+}
+
+// One MiB of zeros as raw deflate, flushed so that pieces can follow one another.
+const QByteArray &zerosPiece() {
+    static const QByteArray piece = [] {
+        z_stream z{};
+        deflateInit2(&z, 9, Z_DEFLATED, -MAX_WBITS, 9, Z_DEFAULT_STRATEGY);
+        const QByteArray zeros(1024 * 1024, '\0');
+        QByteArray out(64 * 1024, '\0');
+        z.next_in = reinterpret_cast<Bytef *>(const_cast<char *>(zeros.data()));
+        z.avail_in = uInt(zeros.size());
+        z.next_out = reinterpret_cast<Bytef *>(out.data());
+        z.avail_out = uInt(out.size());
+        deflate(&z, Z_FULL_FLUSH);
+        out.truncate(out.size() - z.avail_out);
+        deflateEnd(&z);
+        return out;
+    }();
+    return piece;
+}
+
+// A valid gzip stream of kBombMiB MiB of zeros, piece by piece.
+std::function<QByteArray()> gzipBomb() {
+    return [sent = qint64(-1)]() mutable -> QByteArray {
+        ++sent;
+        if (sent == 0)
+            return QByteArray("\x1F\x8B\x08\x00\x00\x00\x00\x00\x02\x03", 10);
+        if (sent <= kBombMiB)
+            return zerosPiece();
+        if (sent > kBombMiB + 1)
+            return {};
+        const QByteArray zeros(1024 * 1024, '\0');
+        const uLong piece = crc32(0, reinterpret_cast<const Bytef *>(zeros.data()), uInt(zeros.size()));
+        uLong crc = crc32(0, nullptr, 0);
+        for (qint64 i = 0; i < kBombMiB; ++i)
+            crc = crc32_combine(crc, piece, zeros.size());
+        QByteArray end("\x03\x00", 2); // the last, empty, block
+        for (const quint32 word : {quint32(crc), quint32(kBombMiB << 20)}) {
+            for (int shift = 0; shift < 32; shift += 8)
+                end += char((word >> shift) & 0xFF);
+        }
+        return end;
+    };
+}
+
+// Filler after the page, in pieces, until the whole body has `total` bytes.
+std::function<QByteArray()> endless(qint64 already, qint64 total) {
+    return [sent = already, total]() mutable -> QByteArray {
+        static const QByteArray piece = QByteArray("<p>更多内容</p>\n").repeated(4096);
+        if (sent >= total)
+            return {};
+        sent += piece.size();
+        return piece;
+    };
+}
+
+// The page with its first title anchor's text grown to `bytes`, in the page's own encoding.
+QByteArray withHugeTitle(const QByteArray &page, qint64 bytes) {
+    static const QByteArray anchor = "target=\"_blank\">";
+    const qsizetype at = page.indexOf(anchor);
+    if (at < 0)
+        return page;
+    const QString word = QStringLiteral("超长标题");
+    const bool isGbk = page.contains("charset=\"gbk\"");
+    QStringEncoder encoder(isGbk ? "GBK" : "UTF-8");
+    const QByteArray unit = encoder.encode(word);
+    return page.left(at + anchor.size()) + unit.repeated(bytes / unit.size()) + page.mid(at + anchor.size());
+}
+
+QDateTime fromHttpDate(QByteArray text) {
+    // Qt reads RFC 2822 dates with a numeric zone only.
+    if (text.endsWith(" GMT"))
+        text.replace(text.size() - 3, 3, "+0000");
+    return QDateTime::fromString(QString::fromLatin1(text), Qt::RFC2822Date);
+}
+
+QByteArray toHttpDate(const QDateTime &time) {
+    return QLocale::c().toString(time.toUTC(), u"ddd, dd MMM yyyy hh:mm:ss").toLatin1() + " GMT";
+}
+
 const QStringList kGames = {u"原神"_qs,     u"崩坏：星穹铁道"_qs, u"王者荣耀"_qs,   u"阴阳师"_qs,
                             u"明日方舟"_qs, u"梦幻西游"_qs,       u"天涯明月刀"_qs, u"逆水寒"_qs,
                             u"光遇"_qs,     u"剑网3"_qs};
@@ -53,6 +165,23 @@ const QStringList kKinds = {u"新手礼包"_qs,   u"豪华礼包"_qs, u"周年�
                             u"高清资源包"_qs, u"节日礼包"_qs, u"公测礼包"_qs,   u"独家资源"_qs};
 
 } // namespace
+
+QByteArray compress(QByteArrayView bytes, Packing packing) {
+    z_stream z{};
+    const int windowBits = packing == Packing::Gzip   ? 16 + MAX_WBITS
+                           : packing == Packing::Zlib ? MAX_WBITS
+                                                      : -MAX_WBITS;
+    deflateInit2(&z, Z_BEST_COMPRESSION, Z_DEFLATED, windowBits, 8, Z_DEFAULT_STRATEGY);
+    QByteArray out(int(deflateBound(&z, uLong(bytes.size()))) + 32, '\0');
+    z.next_in = reinterpret_cast<Bytef *>(const_cast<char *>(bytes.data()));
+    z.avail_in = uInt(bytes.size());
+    z.next_out = reinterpret_cast<Bytef *>(out.data());
+    z.avail_out = uInt(out.size());
+    deflate(&z, Z_FINISH);
+    out.truncate(out.size() - z.avail_out);
+    deflateEnd(&z);
+    return out;
+}
 
 QByteArray Request::header(QByteArrayView name) const {
     for (const auto &[key, value] : headers) {
@@ -217,13 +346,54 @@ void Sandbox::answer(Site site, QTcpSocket *socket, const Request &request) {
                        page(QStringLiteral("404"), QStringLiteral("<h1>404 页面不存在</h1>")).toUtf8(),
                        {}}
             : generate(request);
-    if (fault == Fault::Oversized)
+    if (fault == Fault::None)
+        validate(request, response);
+    // Counted after the answer: the first K requests see the page as it first was.
+    if (const QByteArray path = request.path();
+        generation(path) >= 0 && (response.status == 200 || response.status == 304))
+        ++m_pageOneRequests[path];
+    const auto compressed = [&response] {
+        response.headers.emplaceBack("Content-Encoding", "gzip");
+        return compress(response.body, Packing::Gzip);
+    };
+    switch (fault) {
+    case Fault::Oversized:
         response.body = QByteArray(17 * 1024 * 1024, 'x');
-    if (fault == Fault::Flood)
+        break;
+    case Fault::Flood:
         response = {200, "text/html; charset=utf-8", flood(request.site), {}};
-    if (fault == Fault::SlowRedirect) {
+        break;
+    case Fault::SlowRedirect: {
         const QByteArray again = request.target + (request.target.contains('?') ? "&r" : "?r");
         response = {302, "text/html; charset=utf-8", {}, {{"Location", again}}, kSlowRedirectMs};
+        break;
+    }
+    case Fault::GarbageGzip:
+        response.headers.emplaceBack("Content-Encoding", "gzip");
+        break;
+    case Fault::TruncatedGzip:
+    case Fault::TruncatedGzipChunked:
+        response.body = compressed();
+        break;
+    case Fault::GzipBomb:
+        response.headers.emplaceBack("Content-Encoding", "gzip");
+        response.body.clear();
+        response.stream = gzipBomb();
+        break;
+    case Fault::Endless:
+        response.stream = endless(response.body.size(), kEndlessBytes);
+        break;
+    case Fault::Unavailable:
+        response = {503,
+                    "text/html; charset=utf-8",
+                    page(QStringLiteral("503"), QStringLiteral("<h1>服务器繁忙，请稍后再试</h1>")).toUtf8(),
+                    {{"Retry-After", QByteArray::number(kRetryAfterSeconds)}}};
+        break;
+    case Fault::HugeTitle:
+        response.body = withHugeTitle(response.body, kHugeTitleBytes);
+        break;
+    default:
+        break;
     }
     if (response.delayMs > 0) {
         QTimer::singleShot(response.delayMs, socket,
@@ -235,23 +405,78 @@ void Sandbox::answer(Site site, QTcpSocket *socket, const Request &request) {
 
 void Sandbox::send(Site site, QTcpSocket *socket, const Response &response, Fault fault) {
     --m_inFlight[int(site)];
+    const bool chunked = response.stream || fault == Fault::TruncatedGzipChunked;
     QByteArray head = "HTTP/1.1 " + QByteArray::number(response.status) +
                       (response.status == 200   ? " OK"
                        : response.status == 302 ? " Found"
+                       : response.status == 304 ? " Not Modified"
                                                 : " Status") +
                       "\r\n";
     head += "Content-Type: " + response.contentType + "\r\n";
-    head += "Content-Length: " + QByteArray::number(response.body.size()) + "\r\n";
+    head += chunked ? QByteArray("Transfer-Encoding: chunked\r\n")
+                    : "Content-Length: " + QByteArray::number(response.body.size()) + "\r\n";
     for (const auto &[name, value] : response.headers)
         head += name + ": " + value + "\r\n";
     head += "Connection: keep-alive\r\n\r\n";
     socket->write(head);
-    if (fault == Fault::Truncated) {
+    if (fault == Fault::Truncated || fault == Fault::TruncatedGzip) {
         socket->write(response.body.left(response.body.size() / 2));
         socket->disconnectFromHost();
         return;
     }
+    if (fault == Fault::TruncatedGzipChunked) {
+        socket->write(chunk(response.body.left(response.body.size() / 2)) + "0\r\n\r\n");
+        return;
+    }
+    if (response.stream) {
+        if (!response.body.isEmpty())
+            socket->write(chunk(response.body));
+        pump(socket, response.stream);
+        return;
+    }
     socket->write(response.body);
+}
+
+QDateTime Sandbox::firstModified() {
+    return QDateTime(QDate(2026, 11, 1), QTime(8, 0), QTimeZone::utc());
+}
+
+int Sandbox::generation(const QByteArray &path) const {
+    static const QList<QByteArray> kPageOnes = {"/libao/index_1.html", "/tiquma/index_1.html", "/new/1.html"};
+    if (!kPageOnes.contains(path))
+        return -1;
+    return m_changesEvery > 0 ? m_pageOneRequests.value(path) / m_changesEvery : 0;
+}
+
+void Sandbox::validate(const Request &request, Response &response) const {
+    static const QRegularExpression listed(
+        QStringLiteral(R"(^/(libao|tiquma)/index_\d+\.html$|^/new/\d+\.html$)"));
+    const QByteArray path = request.path();
+    if (response.status != 200 || request.method != "GET" ||
+        !listed.match(QString::fromUtf8(path)).hasMatch())
+        return;
+    // Stable while the page is: a digest of its bytes, and the time of its last change.
+    const QByteArray etag =
+        '"' + QCryptographicHash::hash(response.body, QCryptographicHash::Sha1).toHex().left(16) + '"';
+    const QDateTime modified = firstModified().addSecs(60 * qMax(0, generation(path)));
+    response.headers.append({"ETag", etag});
+    response.headers.append({"Last-Modified", toHttpDate(modified)});
+    bool unchanged = false;
+    if (const QByteArray tags = request.header("If-None-Match"); !tags.isEmpty()) {
+        for (QByteArray tag : tags.split(',')) {
+            tag = tag.trimmed();
+            if (tag.startsWith("W/"))
+                tag = tag.mid(2);
+            unchanged = unchanged || tag == "*" || tag == etag;
+        }
+    } else {
+        const QDateTime since = fromHttpDate(request.header("If-Modified-Since"));
+        unchanged = since.isValid() && since >= modified;
+    }
+    if (unchanged) {
+        response.status = 304;
+        response.body.clear();
+    }
 }
 
 QByteArray Sandbox::flood(Site site) const {
@@ -286,13 +511,19 @@ Response Sandbox::generate(const Request &request) const {
 
 // --- Listing site -------------------------------------------------------------------------
 
-QByteArray Sandbox::listingPage(bool codes, int pageNumber) const {
+QByteArray Sandbox::listingPage(bool codes, int pageNumber, int gained) const {
     const QString section = codes ? QStringLiteral("tiquma") : QStringLiteral("libao");
     const int base = (codes ? kCodeBase : kGiftBase) + pageNumber * 100;
     QString body = u"<div class=\"nav\"><a href=\"/\">首页</a> &gt; " + section + u" 第" +
                    QString::number(pageNumber) + u"页</div>\n<ul class=\"list\">\n";
+    // The newest first: what page 1 has gained, then the page's own resources.
+    QList<int> ids;
+    for (int g = gained; g > 0 && ids.size() < kResourcesPerPage; --g)
+        ids.append((codes ? kCodeBase : kGiftBase) + kNewIdOffset + g);
+    for (int j = 0; ids.size() < kResourcesPerPage; ++j)
+        ids.append(base + j);
     for (int j = 0; j < kResourcesPerPage; ++j) {
-        const int id = base + j;
+        const int id = ids[j];
         const QString link = u"/" + section + u"/" + QString::number(id) + u".html";
         const bool irregular = !codes && pageNumber == kIrregularPage;
         const bool foreign = !codes && pageNumber == kForeignLinksPage;
@@ -334,7 +565,10 @@ Response Sandbox::listingSite(const Request &request) const {
         const int number = m.captured(2).toInt();
         if (number > kLastPage)
             return {404, "text/html", page(QStringLiteral("404"), QStringLiteral("没有这一页")).toUtf8(), {}};
-        return {200, "text/html", listingPage(m.captured(1) == u"tiquma", number), {}};
+        return {200,
+                "text/html",
+                listingPage(m.captured(1) == u"tiquma", number, qMax(0, generation(request.path()))),
+                {}};
     }
     if (const auto m = detail.match(path); m.hasMatch()) {
         const int id = m.captured(2).toInt();
@@ -412,7 +646,9 @@ Response Sandbox::shareSite(const Request &request) const {
     const QString path = QString::fromUtf8(request.path());
     if (const auto m = newPage.match(path); m.hasMatch()) {
         QList<int> ids;
-        for (int j = 0; j < kResourcesPerPage; ++j)
+        for (int g = generation(request.path()); g > 0 && ids.size() < kResourcesPerPage; --g)
+            ids.append(kShareBase + kNewIdOffset + g);
+        for (int j = 0; ids.size() < kResourcesPerPage; ++j)
             ids.append(kShareBase + m.captured(1).toInt() * 100 + j);
         return {200, "text/html; charset=utf-8", sharePage(ids), {}};
     }

@@ -17,6 +17,23 @@ void RequestScope::abort() {
     Q_EMIT aborted();
 }
 
+void RequestScope::watchHosts(int timeoutsInARow) {
+    m_downAfter = qMax(1, timeoutsInARow);
+}
+
+void RequestScope::noteTimeout(const QString &host) {
+    if (m_downAfter == 0 || m_down.contains(host))
+        return;
+    if (++m_timeouts[host] < m_downAfter)
+        return;
+    m_down.insert(host);
+    Q_EMIT hostDown(host);
+}
+
+void RequestScope::noteAnswer(const QString &host) {
+    m_timeouts.remove(host);
+}
+
 RequestScope::Wait RequestScope::nextTurn() {
     return Wait(this, [](QObject *guard, const std::function<void()> &resume) {
         QTimer::singleShot(0, guard, resume);

@@ -1,6 +1,9 @@
 #pragma once
 
+#include <QHash>
 #include <QObject>
+#include <QSet>
+#include <QString>
 
 #include <coroutine>
 #include <functional>
@@ -28,11 +31,27 @@ public:
     // co_await scope.nextTurn(): resumes on a later turn of the event loop, or at abort.
     Wait nextTurn();
 
+    // Watching hosts, off until turned on: a host whose requests under this scope time out
+    // `timeoutsInARow` times in a row (an answer in between starts the count again) is down
+    // for the rest of the work. Its requests in flight end, later ones fail without being
+    // sent, and hostDown() says so once, so a dead host costs one deadline, not one per
+    // request. Hosts are named "host" or "host:port", as the address gives them.
+    static constexpr int kTimeoutsBeforeDown = 3;
+    void watchHosts(int timeoutsInARow = kTimeoutsBeforeDown);
+    bool isHostDown(const QString &host) const { return m_down.contains(host); }
+    // What the web client tells the watch about each request.
+    void noteTimeout(const QString &host);
+    void noteAnswer(const QString &host);
+
 Q_SIGNALS:
     void aborted();
+    void hostDown(const QString &host);
 
 private:
     bool m_aborted = false;
+    int m_downAfter = 0; // 0: not watching
+    QHash<QString, int> m_timeouts;
+    QSet<QString> m_down;
 };
 
 class RequestScope::Wait {

@@ -1,6 +1,7 @@
 #include "web/webclient.h"
 
 #include "text/text.h"
+#include "web/bodyreader.h"
 #include "web/cookiejar.h"
 #include "web/redirects.h"
 
@@ -10,17 +11,52 @@
 #include <QTimer>
 #include <QUrl>
 
+#include <optional>
+
+#ifdef __GLIBC__
+#include <malloc.h>
+#endif
+
 Q_LOGGING_CATEGORY(lcWeb, "giftvane.web")
 
 namespace {
 
 const QByteArray kFormContentType = QByteArrayLiteral("application/x-www-form-urlencoded");
 
-bool isTransportFailure(QNetworkReply::NetworkError error) {
-    // Content (2xx) and server (4xx) error codes only mirror the HTTP status; the body stands.
+// What a reply's error says beyond its HTTP status; nothing when the status says it all.
+std::optional<Failure> transportFailure(QNetworkReply::NetworkError error, int status) {
     const int code = static_cast<int>(error);
-    const bool httpStatus = (code >= 201 && code <= 299) || (code >= 401 && code <= 499);
-    return error != QNetworkReply::NoError && !httpStatus;
+    // Content (2xx) and server (4xx) error codes only mirror an error status; the body stands.
+    const bool mirrorsStatus = (code >= 201 && code <= 299) || (code >= 401 && code <= 499);
+    if (error == QNetworkReply::NoError || (mirrorsStatus && status >= 400))
+        return std::nullopt;
+    switch (error) {
+    case QNetworkReply::OperationCanceledError: // we abort only on paths judged before this
+    case QNetworkReply::TimeoutError:
+        return Failure::TimedOut;
+    case QNetworkReply::RemoteHostClosedError:
+    case QNetworkReply::ProtocolFailure:
+        return status > 0 ? Failure::CutShort : Failure::Unreachable;
+    case QNetworkReply::UnknownContentError: // Qt's word for a body it could not decompress
+        return Failure::BadEncoding;
+    default:
+        return Failure::Unreachable;
+    }
+}
+
+// The host a watch counts time-outs for: the address's host, with its port when it has one.
+QString hostKey(const QUrl &url) {
+    return url.port() < 0 ? url.host() : url.host() + u':' + QString::number(url.port());
+}
+
+// The conditional headers for a request's validators.
+redirects::Headers conditionalHeaders(const Validators &validators) {
+    redirects::Headers headers;
+    if (validators.lastModified.isValid())
+        headers.append({"If-Modified-Since", httpdate::format(validators.lastModified)});
+    if (!validators.etag.isEmpty())
+        headers.append({"If-None-Match", validators.etag});
+    return headers;
 }
 
 bool isHttp(const QUrl &url) {
@@ -63,46 +99,98 @@ void WebClient::setCaps(qint64 pageBytes, qint64 smallBytes) {
     m_smallCap = smallBytes;
 }
 
-QCoro::Task<WebClient::Reply> WebClient::send(Exchange exchange, RequestScope &operation) {
-    // The deadline covers the whole exchange, every redirect hop included.
+QCoro::Task<WebClient::Reply> WebClient::send(Exchange exchange, RequestScope &operation,
+                                              RequestScope *caller) {
+    const auto failed = [](Failure failure, int status = 0) {
+        Reply reply;
+        reply.outcome.failure = failure;
+        reply.outcome.status = status;
+        return reply;
+    };
+    // The deadline covers the whole exchange, every redirect hop included; a watched host that
+    // goes down ends the wait too.
+    enum class Cut { None, Deadline, HostDown };
+    Cut cut = Cut::None;
     RequestScope wait;
     connect(&operation, &RequestScope::aborted, &wait, &RequestScope::abort);
-    QTimer::singleShot(m_deadlineMs, &wait, [&wait] { wait.abort(); });
+    if (operation.isAborted())
+        wait.abort(); // nothing is sent for work already called off
+    QTimer::singleShot(m_deadlineMs, &wait, [&cut, &wait] {
+        cut = Cut::Deadline;
+        wait.abort();
+    });
+    const auto cutShort = [&cut] {
+        return cut == Cut::Deadline   ? Failure::TimedOut
+               : cut == Cut::HostDown ? Failure::HostDown
+                                      : Failure::Cancelled;
+    };
+    QString host;
+    if (caller) {
+        connect(caller, &RequestScope::hostDown, &wait, [&cut, &wait, &host](const QString &down) {
+            if (down == host && !wait.isAborted()) {
+                cut = Cut::HostDown;
+                wait.abort();
+            }
+        });
+    }
     const bool formPost = exchange.verb != "GET";
 
     QUrl url(exchange.url, QUrl::TolerantMode);
     for (int hops = 0; hops <= kMaxRedirects; ++hops) {
-        if (!isHttp(url) || operation.isAborted())
-            co_return Reply{};
+        if (!isHttp(url))
+            co_return failed(hops == 0 ? Failure::Unreachable : Failure::RedirectRefused);
+        if (wait.isAborted())
+            co_return failed(cutShort());
+        host = hostKey(url);
+        if (caller && caller->isHostDown(host))
+            co_return failed(Failure::HostDown);
 
         QNetworkRequest request(url);
         request.setAttribute(QNetworkRequest::RedirectPolicyAttribute, QNetworkRequest::ManualRedirectPolicy);
         request.setTransferTimeout(m_idleMs);
+        // Asked for by us, so Qt hands compressed bodies over as they came and we can tell a
+        // broken or unfinished one from a page.
+        request.setRawHeader("Accept-Encoding", "gzip, deflate");
         for (const auto &[name, value] : exchange.headers)
             request.setRawHeader(name, value);
         QNetworkReply *reply = exchange.verb == "GET"
                                    ? m_manager.get(request)
                                    : m_manager.sendCustomRequest(request, exchange.verb, exchange.body);
+        reply->setReadBufferSize(kReadBufferBytes);
+        // Qt hands the limit to its HTTP thread only for a request already started; a request
+        // with a body starts on a later turn, so the limit goes again right after that, before
+        // any answer can come (without it, Qt 6.4 reads a form post's reply without bound).
+        QMetaObject::invokeMethod(
+            reply, [reply] { reply->setReadBufferSize(kReadBufferBytes); }, Qt::QueuedConnection);
 
-        // Read as the body arrives: one byte past the limit tells a body that is too large.
-        QByteArray received;
-        bool overLimit = false;
+        // Read as the body arrives. Nothing of this frame is touched after abort(): it may end
+        // the coroutine there and then.
+        std::optional<BodyReader> body;
+        bool stopped = false; // we aborted the reply: the body is past its cap or broken
+        bool announcedTooLarge = false;
         const auto drain = [&] {
-            if (!reply->isOpen() || overLimit)
-                return; // aborted: nothing more to read
-            received += reply->read(exchange.limit + 1 - received.size());
-            if (received.size() > exchange.limit) {
-                overLimit = true;
-                reply->abort();
+            if (!reply->isOpen() || stopped)
+                return;
+            if (!body)
+                body.emplace(exchange.limit, reply->rawHeader("Content-Encoding"));
+            while (reply->bytesAvailable() > 0) {
+                const QByteArray bytes = reply->read(kReadBufferBytes);
+                if (bytes.isEmpty())
+                    break;
+                if (!body->take(bytes)) {
+                    stopped = true;
+                    reply->abort();
+                    return;
+                }
             }
         };
         const auto draining = connect(reply, &QNetworkReply::readyRead, reply, drain);
         // A body announced larger than the cap is refused before it comes.
         const auto sizing = connect(reply, &QNetworkReply::metaDataChanged, reply, [&] {
             const QByteArray length = reply->rawHeader("Content-Length");
-            if (!exchange.firstChunk && !overLimit && !length.isEmpty() &&
-                reply->rawHeader("Content-Encoding").isEmpty() && length.toLongLong() > exchange.limit) {
-                overLimit = true;
+            if (!exchange.firstChunk && !stopped && !length.isEmpty() &&
+                length.toLongLong() > exchange.limit) {
+                stopped = announcedTooLarge = true;
                 reply->abort();
             }
         });
@@ -116,36 +204,67 @@ QCoro::Task<WebClient::Reply> WebClient::send(Exchange exchange, RequestScope &o
         if (!answered)
             reply->abort();
         reply->deleteLater();
-        if (!answered)
-            co_return Reply{}; // cancelled, the client going, or past the deadline
-
+        if (exchange.held && body)
+            *exchange.held = qMax(*exchange.held, qint64(body->size()));
         const int status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
-        const QByteArray contentType = reply->header(QNetworkRequest::ContentTypeHeader).toByteArray();
-        if (overLimit) {
-            if (!exchange.firstChunk) {
-                qCDebug(lcWeb) << exchange.verb << url.toString() << "cut at" << exchange.limit << "bytes";
-                co_return Reply{};
-            }
-            received.truncate(exchange.limit);
-            co_return Reply{false, status, received, contentType};
+        if (!answered) {
+            const Failure failure = cutShort(); // cancelled, the client going, past the deadline
+            if (failure == Failure::TimedOut && caller)
+                caller->noteTimeout(host);
+            co_return failed(failure, status);
         }
-        // A connection closed before the announced length has been read is no whole reply,
-        // however the closing reached Qt.
+
+        Fetched outcome;
+        outcome.status = status;
+        outcome.failure = Failure::None;
+        outcome.etag = reply->rawHeader("ETag");
+        outcome.lastModified = httpdate::parse(reply->rawHeader("Last-Modified"));
+        outcome.retryAfter =
+            httpdate::retryAfterSeconds(reply->rawHeader("Retry-After"), QDateTime::currentDateTimeUtc());
         const QByteArray announced = reply->rawHeader("Content-Length");
-        const bool shortBody = !announced.isEmpty() && status != 204 && status != 304 &&
-                               reply->rawHeader("Content-Encoding").isEmpty() &&
-                               announced.toLongLong() != received.size();
-        if (isTransportFailure(reply->error()) || shortBody) {
-            qCDebug(lcWeb) << exchange.verb << url.toString() << "failed:" << reply->error();
-            co_return Reply{};
+        const bool bodyless = status == 204 || status == 304;
+        if (announcedTooLarge) {
+            outcome.failure = Failure::TooLarge;
+        } else if (body && body->state() == BodyReader::State::Full) {
+            if (!exchange.firstChunk)
+                outcome.failure = body->isBomb() ? Failure::BadEncoding : Failure::TooLarge;
+        } else if (body && body->state() == BodyReader::State::Corrupt && !bodyless) {
+            outcome.failure = Failure::BadEncoding;
+        } else if (const auto transport = transportFailure(reply->error(), status)) {
+            outcome.failure = *transport;
+        } else if (body && !bodyless &&
+                   ((!announced.isEmpty() && announced.toLongLong() != body->wireBytes()) ||
+                    (body->wireBytes() > 0 && !body->streamEnded()))) {
+            // Fewer bytes than announced, however the closing reached Qt, or a compressed
+            // stream that never came to its end.
+            outcome.failure = Failure::CutShort;
         }
+        if (caller) {
+            if (outcome.failure == Failure::TimedOut)
+                caller->noteTimeout(host);
+            else if (status > 0)
+                caller->noteAnswer(host);
+        }
+        if (outcome.failure != Failure::None) {
+            qCDebug(lcWeb) << exchange.verb << url.toString() << "failed:" << outcome.reason()
+                           << reply->error();
+            co_return failed(outcome.failure, status);
+        }
+
         redirects::Hop next{url, exchange.verb, exchange.body, exchange.headers};
         switch (redirects::next(next, status, reply->rawHeader("Location"), formPost)) {
-        case redirects::Verdict::NotARedirect:
-            co_return Reply{false, status, received, contentType};
+        case redirects::Verdict::NotARedirect: {
+            if (!(status >= 200 && status <= 299) && status != 304)
+                outcome.failure = Failure::HttpStatus; // its body is still the answer
+            QByteArray bytes = body ? body->takeBody() : QByteArray();
+            if (exchange.firstChunk)
+                bytes.truncate(exchange.limit);
+            co_return Reply{std::move(outcome), std::move(bytes),
+                            reply->header(QNetworkRequest::ContentTypeHeader).toByteArray()};
+        }
         case redirects::Verdict::Refuse:
             qCDebug(lcWeb) << exchange.verb << url.toString() << "redirect refused";
-            co_return Reply{};
+            co_return failed(Failure::RedirectRefused, status);
         case redirects::Verdict::Follow:
             break;
         }
@@ -154,7 +273,7 @@ QCoro::Task<WebClient::Reply> WebClient::send(Exchange exchange, RequestScope &o
         exchange.body = next.body;
         exchange.headers = next.headers;
     }
-    co_return Reply{}; // too many redirects
+    co_return failed(Failure::RedirectRefused); // too many redirects
 }
 
 QCoro::Task<QString> WebClient::decode(QByteArray body, text::TextDecoder decoder, RequestScope &operation) {
@@ -174,41 +293,62 @@ QCoro::Task<QString> WebClient::decode(QByteArray body, text::TextDecoder decode
 QCoro::Task<Fetched> WebClient::fetch(Exchange exchange, Decoding decoding, RequestScope *scope) {
     RequestScope operation;
     follow(operation, scope, m_closing);
-    Reply reply = co_await send(std::move(exchange), operation);
-    if (reply.failed || operation.isAborted())
+    Reply reply = co_await send(std::move(exchange), operation, scope);
+    if (operation.isAborted())
         co_return Fetched{};
+    if (reply.outcome.failure != Failure::None && reply.outcome.failure != Failure::HttpStatus)
+        co_return reply.outcome;
     text::TextDecoder decoder =
         text::replyDecoder(reply.body, reply.contentType,
                            decoding == Decoding::Gbk ? text::Fallback::Gbk : text::Fallback::Sniffed);
     QString text = co_await decode(std::move(reply.body), std::move(decoder), operation);
     if (operation.isAborted())
         co_return Fetched{};
-    co_return Fetched{std::move(text), false, reply.status};
+    reply.outcome.text = std::move(text);
+    co_return reply.outcome;
 }
 
-QCoro::Task<Fetched> WebClient::FetchPageText(QString url, RequestScope *scope, Size size) {
+QCoro::Task<Fetched> WebClient::run(Exchange exchange, Decoding decoding, RequestScope *scope) {
+    qint64 held = 0;
+    exchange.held = &held;
+    Fetched fetched = co_await fetch(std::move(exchange), decoding, scope);
+#ifdef __GLIBC__
+    // glibc keeps freed heap for later; a large body would stay in the process's memory.
+    if (held > kTrimAfterBytes)
+        malloc_trim(0);
+#endif
+    co_return fetched;
+}
+
+QCoro::Task<Fetched> WebClient::FetchPageText(QString url, RequestScope *scope, Size size,
+                                              Validators validators) {
+    // The fixed "0" asks past any cache; a date given replaces it.
+    Headers headers = conditionalHeaders(validators);
+    if (!validators.lastModified.isValid())
+        headers.prepend({"If-Modified-Since", "0"});
     // Built outside the co_await: GCC 12 miscompiles braced lists inside it.
-    Exchange exchange{"GET", url, {{"If-Modified-Since", "0"}}, {}, cap(size)};
-    co_return co_await fetch(std::move(exchange), Decoding::Sniffed, scope);
+    Exchange exchange{"GET", url, headers, {}, cap(size)};
+    co_return co_await run(std::move(exchange), Decoding::Sniffed, scope);
 }
 
 QCoro::Task<Fetched> WebClient::OpenUrlText(QString url, RequestScope *scope, Size size) {
     Exchange exchange{"GET", url, {}, {}, cap(size)};
-    co_return co_await fetch(std::move(exchange), Decoding::Gbk, scope);
+    co_return co_await run(std::move(exchange), Decoding::Gbk, scope);
 }
 
-QCoro::Task<Fetched> WebClient::OpenUrlDecoded(QString url, RequestScope *scope, Size size) {
-    Exchange exchange{"GET", url, {}, {}, cap(size)};
-    co_return co_await fetch(std::move(exchange), Decoding::Sniffed, scope);
+QCoro::Task<Fetched> WebClient::OpenUrlDecoded(QString url, RequestScope *scope, Size size,
+                                               Validators validators) {
+    Exchange exchange{"GET", url, conditionalHeaders(validators), {}, cap(size)};
+    co_return co_await run(std::move(exchange), Decoding::Sniffed, scope);
 }
 
 QCoro::Task<Fetched> WebClient::PostFormChunk(QString url, QString body, RequestScope *scope) {
     Exchange exchange{"POST",      url, {{"Content-Type", kFormContentType}}, text::encodeGbk(body),
                       kChunkBytes, true};
-    co_return co_await fetch(std::move(exchange), Decoding::Gbk, scope);
+    co_return co_await run(std::move(exchange), Decoding::Gbk, scope);
 }
 
 QCoro::Task<Fetched> WebClient::PostFormSync(QString url, QString body, RequestScope *scope) {
     Exchange exchange{"POST", url, {{"Content-Type", kFormContentType}}, body.toUtf8(), m_pageCap};
-    co_return co_await fetch(std::move(exchange), Decoding::Sniffed, scope);
+    co_return co_await run(std::move(exchange), Decoding::Sniffed, scope);
 }

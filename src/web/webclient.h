@@ -1,6 +1,7 @@
 #pragma once
 
 #include "text/encoding.h"
+#include "web/fetched.h"
 #include "web/redirects.h"
 #include "web/requestscope.h"
 
@@ -15,23 +16,19 @@
 
 class CookieJar;
 
-// What one request operation gave back.
-struct Fetched {
-    QString text;       // the reply as text; empty when the request failed
-    bool failed = true; // no complete reply: no connection, time-out, refused redirect, cut at the cap
-    int status = 0;     // the HTTP status of the last reply
-    // Read in full and answered with success.
-    bool ok() const { return !failed && status >= 200 && status <= 299; }
-};
-
 // The program's HTTP client: one QNetworkAccessManager, one cookie jar, five request
-// operations. A failed request reads as empty text; an HTTP error status is not a failure and
-// its body is returned (callers that need a success look at Fetched::ok()).
+// operations. A failed request reads as empty text and says why (Fetched::failure, reason());
+// the body of an HTTP error status is still returned, though the result is not ok().
 //
 // Every request has a deadline counted from its start over all its redirect hops, an idle
-// time-out between bytes, and a body cap: a body larger than the cap is a failure. Qt follows
-// no redirect by itself: a redirect within the same origin is followed as Qt would; one to
-// another host becomes a new request carrying only that host's cookies and none of our
+// time-out between bytes, and a body cap: a body larger than the cap is a failure, and no more
+// than the cap is ever held, however the body comes (announced, chunked, compressed). Gzip and
+// deflate are asked for by us and decompressed here, so a broken or unfinished compressed body
+// is a failure, not a short page. A scope that watches hosts (RequestScope::watchHosts) stops
+// sending to a host that keeps timing out.
+//
+// Qt follows no redirect by itself: a redirect within the same origin is followed as Qt would;
+// one to another host becomes a new request carrying only that host's cookies and none of our
 // headers; at most 20 hops, never from HTTPS down to HTTP, and a form post is never sent on
 // to another host. Large bodies are decoded in slices between turns of the event loop.
 //
@@ -49,6 +46,10 @@ public:
     static constexpr int kMaxRedirects = 20;
     static constexpr qsizetype kChunkBytes = 10000;
     static constexpr qsizetype kDecodeSlice = 256 * 1024;
+    // Qt keeps at most this much of a reply unread, so a fast sender cannot fill memory.
+    static constexpr qint64 kReadBufferBytes = 64 * 1024;
+    // After a body this large, freed memory goes back to the system.
+    static constexpr qint64 kTrimAfterBytes = 4 * 1024 * 1024;
 
     // Which cap a request has: pages of many resources, or pages about one.
     enum class Size { Page, Small };
@@ -62,12 +63,15 @@ public:
     void setTimeouts(int deadlineMs, int idleMs);
     void setCaps(qint64 pageBytes, qint64 smallBytes);
 
-    // GET with "If-Modified-Since: 0".
-    QCoro::Task<Fetched> FetchPageText(QString url, RequestScope *scope = nullptr, Size size = Size::Page);
+    // GET with "If-Modified-Since: 0", or the validators' date; with validators, an unchanged
+    // page answers notModified().
+    QCoro::Task<Fetched> FetchPageText(QString url, RequestScope *scope = nullptr, Size size = Size::Page,
+                                       Validators validators = {});
     // GET; GBK unless the reply names its encoding.
     QCoro::Task<Fetched> OpenUrlText(QString url, RequestScope *scope = nullptr, Size size = Size::Page);
-    // GET.
-    QCoro::Task<Fetched> OpenUrlDecoded(QString url, RequestScope *scope = nullptr, Size size = Size::Page);
+    // GET; conditional as FetchPageText.
+    QCoro::Task<Fetched> OpenUrlDecoded(QString url, RequestScope *scope = nullptr, Size size = Size::Page,
+                                        Validators validators = {});
     // Form POST; only the first 10000 bytes of the reply are read, GBK unless it names its
     // encoding.
     QCoro::Task<Fetched> PostFormChunk(QString url, QString body, RequestScope *scope = nullptr);
@@ -83,10 +87,10 @@ private:
         QByteArray body;
         qint64 limit = kPageCap;
         bool firstChunk = false; // read `limit` bytes and stop: not a failure
+        qint64 *held = nullptr;  // set to the most body bytes held at once
     };
     struct Reply {
-        bool failed = true;
-        int status = 0;
+        Fetched outcome; // everything but the text
         QByteArray body;
         QByteArray contentType;
     };
@@ -94,10 +98,13 @@ private:
     // or sniffed (UTF-8 when the bytes look like it, else GBK).
     enum class Decoding { Gbk, Sniffed };
 
+    // One operation from start to end; memory that a large body took goes back afterwards.
+    QCoro::Task<Fetched> run(Exchange exchange, Decoding decoding, RequestScope *scope);
     // One operation: the exchange, then its body decoded.
     QCoro::Task<Fetched> fetch(Exchange exchange, Decoding decoding, RequestScope *scope);
-    // The one place where requests are made: caps, deadline and the redirect rules.
-    QCoro::Task<Reply> send(Exchange exchange, RequestScope &operation);
+    // The one place where requests are made: caps, deadline, the redirect rules, and the
+    // caller's host watch.
+    QCoro::Task<Reply> send(Exchange exchange, RequestScope &operation, RequestScope *caller);
     QCoro::Task<QString> decode(QByteArray body, text::TextDecoder decoder, RequestScope &operation);
     qint64 cap(Size size) const { return size == Size::Page ? m_pageCap : m_smallCap; }
 
