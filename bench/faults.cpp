@@ -68,8 +68,8 @@ int runCase(const Route &route) {
     const qint64 elapsed = clock.elapsed();
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete); // the run, gone
     QTextStream(stdout) << route.name << '\t' << elapsed << '\t' << end << '\t' << rows << '\t' << codes
-                        << '\t' << watch.longestGap() << '\t' << peakResidentMiB() << '\t' << residentMiB() << '\t'
-                        << status << '\t' << log.join(u" | ") << '\n';
+                        << '\t' << watch.longestGap() << '\t' << peakResidentMiB() << '\t' << residentMiB()
+                        << '\t' << status << '\t' << log.join(u" | ") << '\n';
     return 0;
 }
 
