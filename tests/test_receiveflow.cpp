@@ -206,6 +206,8 @@ private Q_SLOTS:
             QVERIFY(r.finish(20000));
             QCOMPARE(r.outcomes.size(), 1);
             QCOMPARE(r.outcomes[0] == ReceiveOutcome::NoAnswer, noAnswer);
+            // Whatever became of the connection, the code went out once: never received twice.
+            QVERIFY2(r.sentCodes().size() <= 1, qPrintable(r.sentCodes().join(u' ')));
             QCOMPARE(r.desktop.messages.size(), answer.contains("成功") && batch ? 0 : 1);
             if (noAnswer) {
                 QCOMPARE(r.desktop.messages[0].text, cloudDown);

@@ -11,6 +11,7 @@
 #include <QTimer>
 #include <QUrl>
 
+#include <cstring>
 #include <optional>
 
 #ifdef __GLIBC__
@@ -30,6 +31,10 @@ std::optional<Failure> transportFailure(QNetworkReply::NetworkError error, int s
     const bool mirrorsStatus = (code >= 201 && code <= 299) || (code >= 401 && code <= 499);
     if (error == QNetworkReply::NoError || (mirrorsStatus && status >= 400))
         return std::nullopt;
+    // A post answered by a redirect: Qt wanted its body again (see OneShotBody) and says it could
+    // not have it; the redirect is ours to judge.
+    if (error == QNetworkReply::ContentReSendError && status >= 300 && status <= 399)
+        return std::nullopt;
     switch (error) {
     case QNetworkReply::OperationCanceledError: // we abort only on paths judged before this
     case QNetworkReply::TimeoutError:
@@ -43,6 +48,35 @@ std::optional<Failure> transportFailure(QNetworkReply::NetworkError error, int s
         return Failure::Unreachable;
     }
 }
+
+// A form's body that can be read once only. Should the connection drop after the server has
+// read a post, Qt 6.4 would send the post again on its own (a gift received twice); from this
+// body it cannot, and the post fails instead.
+class OneShotBody final : public QIODevice {
+public:
+    explicit OneShotBody(QByteArray bytes)
+        : m_bytes(std::move(bytes)) {
+        open(QIODevice::ReadOnly);
+    }
+    bool isSequential() const override { return true; }
+    qint64 bytesAvailable() const override { return m_bytes.size() - m_at + QIODevice::bytesAvailable(); }
+    // Never read again, and no warning about it.
+    bool seek(qint64) override { return false; }
+    bool reset() override { return false; }
+
+protected:
+    qint64 readData(char *data, qint64 most) override {
+        const qint64 count = qMin(most, m_bytes.size() - m_at);
+        std::memcpy(data, m_bytes.constData() + m_at, size_t(count));
+        m_at += count;
+        return count;
+    }
+    qint64 writeData(const char *, qint64) override { return -1; }
+
+private:
+    QByteArray m_bytes;
+    qint64 m_at = 0;
+};
 
 // The host a watch counts time-outs for: the address's host, with its port when it has one.
 QString hostKey(const QUrl &url) {
@@ -153,9 +187,23 @@ QCoro::Task<WebClient::Reply> WebClient::send(Exchange exchange, RequestScope &o
         request.setRawHeader("Accept-Encoding", "gzip, deflate");
         for (const auto &[name, value] : exchange.headers)
             request.setRawHeader(name, value);
-        QNetworkReply *reply = exchange.verb == "GET"
-                                   ? m_manager.get(request)
-                                   : m_manager.sendCustomRequest(request, exchange.verb, exchange.body);
+        QNetworkReply *reply = nullptr;
+        if (exchange.verb == "GET") {
+            reply = m_manager.get(request);
+        } else {
+            // A post goes on a connection of its own, so that it never meets one the server has
+            // closed meanwhile (which Qt would meet by sending the post again).
+            auto *manager = new QNetworkAccessManager(this);
+            manager->setCookieJar(m_jar);
+            m_jar->setParent(this); // the jar stays the client's
+            manager->setRedirectPolicy(QNetworkRequest::ManualRedirectPolicy);
+            auto *form = new OneShotBody(exchange.body);
+            request.setHeader(QNetworkRequest::ContentLengthHeader, exchange.body.size());
+            request.setAttribute(QNetworkRequest::DoNotBufferUploadDataAttribute, true);
+            reply = manager->sendCustomRequest(request, exchange.verb, form);
+            form->setParent(reply);
+            connect(reply, &QObject::destroyed, manager, &QObject::deleteLater);
+        }
         reply->setReadBufferSize(kReadBufferBytes);
         // Qt hands the limit to its HTTP thread only for a request already started; a request
         // with a body starts on a later turn, so the limit goes again right after that, before
