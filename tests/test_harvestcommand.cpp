@@ -327,19 +327,22 @@ private Q_SLOTS:
 
     void unreadablePageExitsOneAfterTheOthers_data() {
         QTest::addColumn<Fault>("fault");
-        QTest::newRow("404") << Fault::NotFound;
-        QTest::newRow("reset") << Fault::Reset;
-        QTest::newRow("truncated") << Fault::Truncated;
+        QTest::addColumn<QString>("why");
+        QTest::newRow("404") << Fault::NotFound << u"HTTP 404"_qs;
+        QTest::newRow("reset") << Fault::Reset << u"无法连接"_qs;
+        QTest::newRow("truncated") << Fault::Truncated << u"内容不完整"_qs;
+        QTest::newRow("gzip cut short") << Fault::TruncatedGzipChunked << u"内容不完整"_qs;
     }
     void unreadablePageExitsOneAfterTheOthers() {
         QFETCH(Fault, fault);
+        QFETCH(QString, why);
         Command c;
         c.sites.setFault(QStringLiteral("^/libao/index_2\\.html$"), fault);
         QCOMPARE(c.run({u"libao"_qs, u"1-3"_qs}), 1);
         const QList<Row> rows = c.rows();
         QCOMPARE(rows.size(), 40);
         QCOMPARE(sourcesInOrder(rows), (QStringList{u"1"_qs, u"3"_qs}));
-        QCOMPARE(QString::fromUtf8(c.err), u"第2页: 页面获取失败,请稍后再试\n"_qs);
+        QCOMPARE(QString::fromUtf8(c.err), u"第2页: 页面获取失败,请稍后再试 (" + why + u")\n");
         // The pages read are recorded, the unreadable one is not.
         const auto ledger = c.ledger();
         QCOMPARE(ledger.size(), 40);
@@ -356,8 +359,9 @@ private Q_SLOTS:
         c.environment.insert(u"GIFTVANE_LISTING_SITE"_qs, address);
         QCOMPARE(c.run({u"tiquma"_qs, u"1-2"_qs}), 1);
         QCOMPARE(c.out, QByteArray());
-        QCOMPARE(QString::fromUtf8(c.err),
-                 u"第1页: 页面获取失败,请稍后再试\n第2页: 页面获取失败,请稍后再试\n"_qs);
+        QCOMPARE(
+            QString::fromUtf8(c.err),
+            u"第1页: 页面获取失败,请稍后再试 (无法连接)\n第2页: 页面获取失败,请稍后再试 (无法连接)\n"_qs);
     }
 
     void badArgumentsExitTwo_data() {

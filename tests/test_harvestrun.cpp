@@ -86,6 +86,10 @@ RunRequest listingPage(int page) {
     return {harvestKindNamed(u"libao"), page, {}};
 }
 
+int idOf(const QString &key) {
+    return key.section(u'/', 2).section(u'.', 0, 0).toInt();
+}
+
 RunRequest named(const char16_t *harvest, int page, const QString &keyword = {}) {
     return {harvestKindNamed(harvest), page, keyword};
 }
@@ -235,14 +239,18 @@ private Q_SLOTS:
 
     void unreadablePagesSaySo_data() {
         QTest::addColumn<int>("fault");
-        QTest::newRow("hang") << int(Fault::Hang);
-        QTest::newRow("reset") << int(Fault::Reset);
-        QTest::newRow("404") << int(Fault::NotFound);
-        QTest::newRow("truncated") << int(Fault::Truncated);
-        QTest::newRow("too large") << int(Fault::Oversized);
+        QTest::addColumn<QString>("why");
+        QTest::newRow("hang") << int(Fault::Hang) << u"连接超时"_qs;
+        QTest::newRow("reset") << int(Fault::Reset) << u"无法连接"_qs;
+        QTest::newRow("404") << int(Fault::NotFound) << u"HTTP 404"_qs;
+        QTest::newRow("truncated") << int(Fault::Truncated) << u"内容不完整"_qs;
+        QTest::newRow("too large") << int(Fault::Oversized) << u"内容过大"_qs;
+        QTest::newRow("broken gzip") << int(Fault::GarbageGzip) << u"压缩内容损坏"_qs;
+        QTest::newRow("gzip cut short") << int(Fault::TruncatedGzip) << u"内容不完整"_qs;
     }
     void unreadablePagesSaySo() {
         QFETCH(int, fault);
+        QFETCH(QString, why);
         const RunRequest requests[] = {listingPage(1), named(u"share-search", 0, u"原神"_qs)};
         for (const RunRequest &request : requests) {
             Harvest h;
@@ -252,7 +260,7 @@ private Q_SLOTS:
             QVERIFY(h.finish());
             QCOMPARE(h.ends, QList<HarvestRun::End>{HarvestRun::End::Unreadable});
             QCOMPARE(h.statuses.last(), u"页面获取失败,请稍后再试"_qs);
-            QCOMPARE(h.log, QStringList{u"页面获取失败,请稍后再试"_qs});
+            QCOMPARE(h.log, QStringList{u"页面获取失败,请稍后再试 (" + why + u")"});
             QCOMPARE(h.list.rowCount(), 0);
         }
 
@@ -266,6 +274,26 @@ private Q_SLOTS:
         QCOMPARE(empty.ends, QList<HarvestRun::End>{HarvestRun::End::Empty});
         QCOMPARE(empty.statuses, QStringList{u"正在获取第1页资源.."_qs});
         QVERIFY(empty.log.isEmpty());
+    }
+
+    void aDeadCloudDiskIsGivenUpOnce() {
+        // Every gift page hangs: after three time-outs in a row the cloud disk is given up for
+        // the run, said once, and the rows left end at once with their codes and the mark that
+        // an unreadable gift page gives.
+        Harvest h;
+        h.sites.setFault(QStringLiteral("^/lb/"), Fault::Hang);
+        h.web.setTimeouts(scaled(1000), scaled(1000));
+        h.start(listingPage(1));
+        QVERIFY(h.finish(scaled(20000)));
+        QCOMPARE(h.ends, QList<HarvestRun::End>{HarvestRun::End::Complete});
+        QCOMPARE(h.log, QStringList{u"115网盘无响应,本次不再等待"_qs});
+        QCOMPARE(h.resolved.size(), 20);
+        for (const HarvestedRow &row : h.list.rows) {
+            QCOMPARE(row.code, h.sites.codeFor(idOf(row.key)));
+            QVERIFY(row.mark == u"√" && !row.markKnown);
+        }
+        // Only the requests sent before the host was given up reached it.
+        QVERIFY(h.sites.requests(Site::CloudDisk).size() <= HarvestRun::kDefaultParallelism);
     }
 
     void aFloodedPageGivesAThousandRows() {

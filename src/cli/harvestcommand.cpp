@@ -131,8 +131,10 @@ void HarvestCommand::startNext() {
 }
 
 void HarvestCommand::runEnded(HarvestRun::End end) {
-    if (end == HarvestRun::End::Unreadable)
-        m_status = Unreadable; // the remaining pages are harvested all the same
+    // A page not read, or a site given up for not answering: the remaining pages are harvested
+    // all the same, and the command says it did not read everything.
+    if (end == HarvestRun::End::Unreadable || (m_run && !m_run->hostsDown().isEmpty()))
+        m_status = Unreadable;
     if (end == HarvestRun::End::NothingFound)
         log(label() + QStringLiteral(": 抱歉!未找到相关资源!"));
     if (end == HarvestRun::End::Complete && m_ledger)

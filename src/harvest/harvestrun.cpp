@@ -7,6 +7,7 @@
 
 #include <QElapsedTimer>
 #include <QTimer>
+#include <QUrl>
 
 namespace {
 
@@ -15,6 +16,14 @@ const QString kResolvedText = QStringLiteral("礼包码获取完毕..");
 const QString kUnreadableText = QStringLiteral("页面获取失败,请稍后再试");
 const QString kTooManyText = QStringLiteral("本页资源过多,只取前1000个");
 const QString kNothingFoundText = QStringLiteral("抱歉!未找到相关资源!");
+const QString kCloudDiskDownText = QStringLiteral("115网盘无响应,本次不再等待");
+const QString kSiteDownText = QStringLiteral("站点无响应,本次不再等待");
+
+// A host as the web client's host watch names it: "host", or "host:port" when the address gives one.
+QString hostOf(const QString &address) {
+    const QUrl url(address);
+    return url.port() < 0 ? url.host() : url.host() + u':' + QString::number(url.port());
+}
 
 } // namespace
 
@@ -99,6 +108,13 @@ QCoro::Task<Fetched> HarvestRun::fetchPage() {
 
 QCoro::Task<> HarvestRun::work() {
     const RunRequest &r = m_request;
+    // A host that keeps timing out is given up for the rest of the run, said once: the rows
+    // that need it end at once instead of each waiting out its deadline.
+    scope().watchHosts();
+    connect(&scope(), &RequestScope::hostDown, this, [this](const QString &host) {
+        m_hostsDown.append(host);
+        Q_EMIT logLine(host == hostOf(m_sites.cloudDisk) ? kCloudDiskDownText : kSiteDownText);
+    });
     switch (r.kind->run) {
     case RunKind::ListingPage:
     case RunKind::SharePage:
@@ -132,9 +148,9 @@ QCoro::Task<HarvestRun::End> HarvestRun::listingPhase() {
     if (isCancelled())
         co_return End::Empty;
     if (!page.ok()) {
-        // A dead site must not look like a slow one.
+        // A dead site must not look like a slow one; the log says why.
         Q_EMIT statusText(kUnreadableText);
-        Q_EMIT logLine(kUnreadableText);
+        Q_EMIT logLine(kUnreadableText + u" (" + page.reason() + u")");
         co_return End::Unreadable;
     }
     if (m_request.kind->run == RunKind::ShareSearch && page.text.contains(sharesite::kNoResultText)) {

@@ -67,6 +67,8 @@ public:
     bool isResolving() const { return m_resolving && !isCancelled(); }
     // Requests in flight to one host at most; 1 makes every request wait for the one before.
     void setParallelism(int requests) { m_parallelism = qMax(1, requests); }
+    // The hosts given up in this run because they kept timing out ("host" or "host:port").
+    const QStringList &hostsDown() const { return m_hostsDown; }
     // A listing-site row whose resource has a known code goes straight to that code's gift page;
     // only when the page does not say it is valid is the row resolved afresh.
     void setKnownCodes(KnownCodes lookup) { m_knownCodes = std::move(lookup); }
@@ -114,6 +116,7 @@ private:
     QList<bool> m_foreign;   // the row's link leaves its site: no request
     QList<bool> m_forgotten; // the row was forgotten
     int m_finishedRows = 0;
+    QStringList m_hostsDown;
     std::unique_ptr<HostSlots> m_listingHost;
     std::unique_ptr<HostSlots> m_otherHost; // the cloud disk, or the share site
 };
