@@ -22,8 +22,10 @@ private Q_SLOTS:
         QVERIFY(signIn);
         auto *browser = signIn->findChild<QWebEngineView *>(u"WebBrowser1"_qs);
         QVERIFY(browser);
+        QSignalSpy loaded(browser, &QWebEngineView::loadFinished);
         QTRY_VERIFY_WITH_TIMEOUT(f.sites->requests(Site::CloudDisk).size() >= 2, scaled(20000));
         QVERIFY(signIn->isVisible());
+        QTRY_VERIFY_WITH_TIMEOUT(!loaded.isEmpty(), scaled(20000)); // its link is there to click
 
         // The simulated scan: the stand-in cloud disk sets its session cookie in the browser.
         browser->page()->runJavaScript(QStringLiteral("document.getElementById('scan').click();"));
@@ -46,7 +48,9 @@ private Q_SLOTS:
         f.window->openSignIn(false);
         SignInWindow *signIn = f.window->signInWindow();
         auto *browser = signIn->findChild<QWebEngineView *>(u"WebBrowser1"_qs);
+        QSignalSpy loaded(browser, &QWebEngineView::loadFinished);
         QTRY_VERIFY_WITH_TIMEOUT(f.sites->requests(Site::CloudDisk).size() >= 3, scaled(20000));
+        QTRY_VERIFY_WITH_TIMEOUT(!loaded.isEmpty(), scaled(20000)); // the frame's link is there
         const int framesBefore = int(f.sites->requests(Site::CloudDisk).size());
         browser->page()->runJavaScript(
             QStringLiteral("document.getElementById('qr').contentDocument.getElementById('scan').click();"));

@@ -69,6 +69,7 @@ private Q_SLOTS:
         QCOMPARE(box->isEnabled(), noStore.isEmpty());
         QCOMPARE(box->toolTip().contains(noStore), true);
         QWebEngineView *browser = browserOf(signIn);
+        QSignalSpy loaded(browser, &QWebEngineView::loadFinished);
         QTRY_VERIFY_WITH_TIMEOUT(browser->width() > 0 && box->isVisible(), scaled(5000));
         // A bar below the page: the page keeps the window's full width and is not covered.
         QCOMPARE(browser->geometry().topLeft(), QPoint(0, 0));
@@ -80,6 +81,7 @@ private Q_SLOTS:
         box->click();
         QCOMPARE(ticks.size(), noStore.isEmpty() ? 1 : 0);
         QTRY_VERIFY_WITH_TIMEOUT(f.sites->requests(Site::CloudDisk).size() >= 2, scaled(20000));
+        QTRY_VERIFY_WITH_TIMEOUT(!loaded.isEmpty(), scaled(20000)); // its link is there to click
         browser->page()->runJavaScript(QStringLiteral("document.getElementById('scan').click();"));
         QTRY_VERIFY_WITH_TIMEOUT(!signedIn.isEmpty(), scaled(20000));
         QCOMPARE(signedIn.first().first().toBool(), noStore.isEmpty());
@@ -125,7 +127,9 @@ private Q_SLOTS:
         f.window->openSignIn(false);
         SignInWindow *signIn = f.window->signInWindow();
         QWebEngineView *browser = browserOf(signIn);
+        QSignalSpy loaded(browser, &QWebEngineView::loadFinished);
         QTRY_VERIFY_WITH_TIMEOUT(browserStartLoads(*f.sites).size() == 1, scaled(20000));
+        QTRY_VERIFY_WITH_TIMEOUT(!loaded.isEmpty(), scaled(20000)); // its link is there to click
         browser->page()->runJavaScript(QStringLiteral("document.getElementById('scan').click();"));
         QTRY_VERIFY_WITH_TIMEOUT(!signIn->isVisible(), scaled(20000));
 
