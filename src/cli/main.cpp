@@ -6,6 +6,7 @@
 
 #include <QCoreApplication>
 #include <QLoggingCategory>
+#include <QSettings>
 
 #include <cstdio>
 #include <unistd.h>
@@ -43,10 +44,18 @@ int main(int argc, char *argv[]) {
         return 0;
     }
 
+    // An address that is none, or that would hand a password to every page, is the user's to
+    // mend before anything is asked of the sites.
+    const std::unique_ptr<QSettings> settings = openUserSettings();
+    if (const QString why = SiteAddresses::whyUnusable(settings.get()); !why.isEmpty()) {
+        print(stderr, u"giftvane-harvest: " + why + u"\n");
+        return HarvestCommand::BadArguments;
+    }
+
     int status = 0;
     Interrupts interrupts;
     {
-        HarvestCommand command(line.order, SiteAddresses::configured(), isatty(STDERR_FILENO) == 1);
+        HarvestCommand command(line.order, SiteAddresses::configured(*settings), isatty(STDERR_FILENO) == 1);
         QObject::connect(&interrupts, &Interrupts::raised, &command, &HarvestCommand::interrupt);
         QObject::connect(
             &command, &HarvestCommand::finished, &app, [](int code) { QCoreApplication::exit(code); },

@@ -6,16 +6,47 @@
 
 namespace {
 
-QString variableOr(const char *name, const char *fallback, const QSettings *settings = nullptr,
-                   const char *key = nullptr) {
-    QString value = qEnvironmentVariable(name);
-    if (value.isEmpty() && settings)
-        value = settings->value(QString::fromLatin1(key)).toString().trimmed();
-    if (value.isEmpty())
-        value = QString::fromUtf8(fallback);
+// Where each address comes from: its variable, its key in the settings file, its default.
+struct Source {
+    const char *variable;
+    const char *key;
+    const char *fallback;
+    QString SiteAddresses::*field;
+};
+constexpr Source kSources[] = {
+    {"GIFTVANE_LISTING_SITE", "sites/listing", GIFTVANE_DEFAULT_LISTING_SITE, &SiteAddresses::listing},
+    {"GIFTVANE_SHARE_SITE", "sites/share", GIFTVANE_DEFAULT_SHARE_SITE, &SiteAddresses::share},
+    {"GIFTVANE_CLOUD_DISK_HOST", "sites/cloudDisk", GIFTVANE_DEFAULT_CLOUD_DISK_HOST,
+     &SiteAddresses::cloudDisk},
+    {"GIFTVANE_UPDATE_SERVER", "sites/update", GIFTVANE_DEFAULT_UPDATE_SERVER, &SiteAddresses::update},
+    {"GIFTVANE_FORUM_SITE", "sites/forum", GIFTVANE_DEFAULT_FORUM_SITE, &SiteAddresses::forum},
+    {"GIFTVANE_SUPPORT_SITE", "sites/support", GIFTVANE_DEFAULT_SUPPORT_SITE, &SiteAddresses::support},
+};
+
+// The address and where it was found: the variable, the settings key, or nowhere (the default).
+QString addressOf(const Source &source, const QSettings *settings, QString *foundIn = nullptr) {
+    QString value = qEnvironmentVariable(source.variable);
+    QString where = QString::fromLatin1(source.variable);
+    if (value.isEmpty() && settings) {
+        value = settings->value(QString::fromLatin1(source.key)).toString().trimmed();
+        where = QString::fromLatin1(source.key) + u" in " + settings->fileName();
+    }
+    if (value.isEmpty()) {
+        value = QString::fromUtf8(source.fallback);
+        where.clear();
+    }
     while (value.endsWith(QLatin1Char('/')))
         value.chop(1);
+    if (foundIn)
+        *foundIn = where;
     return value;
+}
+
+SiteAddresses addresses(const QSettings *settings) {
+    SiteAddresses out;
+    for (const Source &source : kSources)
+        out.*source.field = addressOf(source, settings);
+    return out;
 }
 
 } // namespace
@@ -37,22 +68,28 @@ SiteAddresses SiteAddresses::compiledDefaults() {
 }
 
 SiteAddresses SiteAddresses::fromEnvironment() {
-    return {variableOr("GIFTVANE_LISTING_SITE", GIFTVANE_DEFAULT_LISTING_SITE),
-            variableOr("GIFTVANE_SHARE_SITE", GIFTVANE_DEFAULT_SHARE_SITE),
-            variableOr("GIFTVANE_CLOUD_DISK_HOST", GIFTVANE_DEFAULT_CLOUD_DISK_HOST),
-            variableOr("GIFTVANE_UPDATE_SERVER", GIFTVANE_DEFAULT_UPDATE_SERVER),
-            variableOr("GIFTVANE_FORUM_SITE", GIFTVANE_DEFAULT_FORUM_SITE),
-            variableOr("GIFTVANE_SUPPORT_SITE", GIFTVANE_DEFAULT_SUPPORT_SITE)};
+    return addresses(nullptr);
 }
 
 SiteAddresses SiteAddresses::configured(const QSettings &settings) {
-    return {variableOr("GIFTVANE_LISTING_SITE", GIFTVANE_DEFAULT_LISTING_SITE, &settings, "sites/listing"),
-            variableOr("GIFTVANE_SHARE_SITE", GIFTVANE_DEFAULT_SHARE_SITE, &settings, "sites/share"),
-            variableOr("GIFTVANE_CLOUD_DISK_HOST", GIFTVANE_DEFAULT_CLOUD_DISK_HOST, &settings,
-                       "sites/cloudDisk"),
-            variableOr("GIFTVANE_UPDATE_SERVER", GIFTVANE_DEFAULT_UPDATE_SERVER, &settings, "sites/update"),
-            variableOr("GIFTVANE_FORUM_SITE", GIFTVANE_DEFAULT_FORUM_SITE, &settings, "sites/forum"),
-            variableOr("GIFTVANE_SUPPORT_SITE", GIFTVANE_DEFAULT_SUPPORT_SITE, &settings, "sites/support")};
+    return addresses(&settings);
+}
+
+QString SiteAddresses::whyUnusable(const QSettings *settings) {
+    for (const Source &source : kSources) {
+        QString where;
+        const QString value = addressOf(source, settings, &where);
+        const QUrl url(value, QUrl::StrictMode);
+        QString problem;
+        if (!url.isValid() || url.host().isEmpty() || (url.scheme() != u"http" && url.scheme() != u"https"))
+            problem = u"is not an http or https address: \"" + value + u'"';
+        else if (!url.userInfo().isEmpty())
+            problem =
+                u"carries a user name or password, which would be sent to every page: \"" + value + u'"';
+        if (!problem.isEmpty())
+            return (where.isEmpty() ? QStringLiteral("the compiled-in address") : where) + u" " + problem;
+    }
+    return {};
 }
 
 SiteAddresses SiteAddresses::configured() {

@@ -30,6 +30,10 @@ struct SiteAddresses {
     static SiteAddresses configured(const QSettings &settings);
     // Variables, then the user's settings file, then defaults: how the programs read them.
     static SiteAddresses configured();
+    // Why an address the programs would use cannot be a site's (not an http or https address
+    // with a host, or one with a user name or password), naming the variable or setting it
+    // came from; empty when every one is fine.
+    static QString whyUnusable(const QSettings *settings);
 };
 
 // The link resolved against the site as a URL reference, as a browser would follow it; empty
