@@ -62,6 +62,26 @@ private Q_SLOTS:
         QCOMPARE(list.CheckedCount(), 1);
     }
 
+    void longTextFromASiteIsShownCut_data() {
+        QTest::addColumn<QString>("title");
+        QTest::addColumn<QString>("shown");
+        const QString thousand(1000, u'x');
+        QTest::newRow("as long as a line may be") << thousand << thousand;
+        QTest::newRow("longer") << thousand + u"yz" << thousand + u"…";
+        // Never half a character: an emoji across the limit goes whole.
+        QTest::newRow("pair across the limit") << QString(999, u'x') + u"😀tail" << QString(999, u'x') + u"…";
+    }
+    void longTextFromASiteIsShownCut() {
+        QFETCH(QString, title);
+        QFETCH(QString, shown);
+        GiftListModel list;
+        list.setCode(list.AppendGiftRow(title, title, title), title);
+        for (const auto column :
+             {GiftListModel::TitleColumn, GiftListModel::SizeColumn, GiftListModel::CodeColumn})
+            QCOMPARE(list.index(0, column).data().toString(), shown);
+        QCOMPARE(list.entry(0).code, title); // the row keeps it whole: copy and receive use it
+    }
+
     void exportWritesReverseOrderInGbkAndAppends() {
         GiftListModel list;
         for (const char *code : {"A", "B", "C"})

@@ -10,6 +10,7 @@
 #include "ledger/ledger.h"
 #include "receive/receiveflow.h"
 #include "receive/signinwindow.h"
+#include "text/text.h"
 #include "version.h"
 #include "web/clouddisk.h"
 
@@ -273,13 +274,15 @@ QString MainWindow::statusText(int panel) const {
 }
 
 void MainWindow::AppendLogLine(const QString &message) {
-    m_log->addItem(u"[" + m_services.clock().toString(QStringLiteral("H:m:s")) + u"]" + message);
+    // Log lines and status texts carry titles from outside sites: shown cut at a sane length.
+    m_log->addItem(u"[" + m_services.clock().toString(QStringLiteral("H:m:s")) + u"]" +
+                   text::shownText(message));
     m_log->setCurrentRow(m_log->count() - 1);
     m_log->scrollToBottom();
 }
 
 void MainWindow::setStatusText(const QString &text) {
-    m_panels[1]->setText(text);
+    m_panels[1]->setText(text::shownText(text));
 }
 
 void MainWindow::info(const QString &text, const QString &title) {

@@ -1,5 +1,7 @@
 #include "giftlist/giftlistmodel.h"
 
+#include "text/text.h"
+
 #include <QColor>
 
 const GiftListModel::ColumnSpec GiftListModel::kColumns[ColumnCount] = {
@@ -41,14 +43,15 @@ QVariant GiftListModel::data(const QModelIndex &index, int role) const {
     switch (static_cast<Column>(index.column())) {
     case NumberColumn:
         return row.number;
+    // Text from a site is shown cut at a length no screen needs (the row keeps all of it).
     case TitleColumn:
-        return row.title;
+        return text::shownText(row.title);
     case SizeColumn:
-        return row.size;
+        return text::shownText(row.size);
     case CodeColumn:
-        return row.code;
+        return text::shownText(row.code);
     case KeyColumn:
-        return row.key;
+        return text::shownText(row.key);
     case MarkColumn:
         return row.mark;
     case ColumnCount:

@@ -9,9 +9,11 @@
 // Small helpers of the ledger's own SQL; nothing outside src/ledger uses them.
 namespace ledgersql {
 
-// Qt binds a null QString as SQL NULL; the text columns hold '' instead.
+// Qt binds a null QString as SQL NULL; the text columns hold '' instead. A field from a site
+// is kept up to 64 KiB: more is no title or code anyone needs, and would only fill the file.
+inline constexpr qsizetype kFieldLimit = 64 * 1024;
 inline QString text(const QString &value) {
-    return value.isNull() ? QStringLiteral("") : value;
+    return value.isNull() ? QStringLiteral("") : value.left(kFieldLimit);
 }
 
 // Searches run over case-folded copies: SQLite's own case folding knows only ASCII.

@@ -93,7 +93,7 @@ SqlResult Ledger::writeHarvest(const QList<SeenCode> &rows, qint64 seen) {
         if (row.code.isEmpty())
             continue;
         if (const SqlResult failure =
-                run(upsert, {row.code, text(row.title), text(row.size), text(row.site), text(row.tab),
+                run(upsert, {text(row.code), text(row.title), text(row.size), text(row.site), text(row.tab),
                              text(row.source), text(row.mark), text(row.key), seen, seen, folded(row.code),
                              folded(row.title)});
             !failure.ok())
@@ -108,7 +108,7 @@ SqlResult Ledger::writeReceive(const Write &attempt) {
     if (!transaction.result().ok())
         return transaction.result();
     const qint64 at = attempt.at;
-    const QString &code = attempt.code;
+    const QString code = text(attempt.code);
     QSqlQuery upsert(db);
     upsert.prepare(QStringLiteral(
         "INSERT INTO codes(code, title, first_seen, last_seen, code_folded, title_folded, last_kind,"

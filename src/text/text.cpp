@@ -82,6 +82,14 @@ QString PercentEncodeUtf8(QStringView text) {
     return QString::fromLatin1(QUrl::toPercentEncoding(text.toString()));
 }
 
+QString shownText(const QString &text, qsizetype limit) {
+    if (text.size() <= limit)
+        return text;
+    // Not inside a surrogate pair.
+    const qsizetype cut = text.at(limit - 1).isHighSurrogate() ? limit - 1 : limit;
+    return text.left(cut) + u'…';
+}
+
 QString RegexReplaceAll(const QString &text, const QString &pattern, const QString &replacement) {
     const QRegularExpression expression(pattern, QRegularExpression::CaseInsensitiveOption);
     QString result = text;

@@ -33,6 +33,11 @@ QByteArray charsetOf(QByteArrayView contentType);
 // "=", "+", "%" and "/" cannot cut or add anything.
 QString PercentEncodeUtf8(QStringView text);
 
+// Text from a site as a line of the window shows it: at most `limit` characters, a longer one
+// cut there with "…", so that a hostile title cannot keep the window busy laying it out.
+inline constexpr qsizetype kShownLimit = 1000;
+QString shownText(const QString &text, qsizetype limit = kShownLimit);
+
 // Removes or replaces every case-insensitive match of the pattern.
 QString RegexReplaceAll(const QString &text, const QString &pattern, const QString &replacement);
 
