@@ -438,6 +438,10 @@ private Q_SLOTS:
         f.window->currentTab()->openSelected();
         const QString base = f.sites->address(Site::CloudDisk);
         QCOMPARE(f.desktop.opened, (QList<QUrl>{QUrl(base + u"/lb/gv13"), QUrl(base + u"/lb/gv14")}));
+        f.desktop.openFails = true; // no browser took it
+        f.window->currentTab()->openSelected();
+        QCOMPARE(f.desktop.messages.last().text, u"无法打开礼包页面"_qs);
+        QCOMPARE(f.desktop.messages.last().icon, Desktop::Icon::Warning);
     }
 
     void popupMenuWaitsForStartup() {
@@ -463,7 +467,7 @@ private Q_SLOTS:
         f.fill(0, {u"A"_qs, u"B"_qs, u"C码"_qs});
         f.desktop.messages.clear();
         f.click("Command4"); // cancelled: nothing written, nothing shown
-        QCOMPARE(f.desktop.dialogs, QStringList{u"请选择要导出的路径|文本文件 (*.txt)|append"_qs});
+        QCOMPARE(f.desktop.dialogs, QStringList{u"请选择要导出的路径|文本文件 (*.txt)|append|礼包码.txt"_qs});
         QVERIFY(f.desktop.messages.isEmpty());
 
         QTemporaryDir dir;
@@ -475,6 +479,9 @@ private Q_SLOTS:
         QCOMPARE(file.readAll(), QByteArray("C\xC2\xEB\r\nB\r\nA\r\n\r\nC\xC2\xEB\r\nB\r\nA\r\n\r\n"));
         QCOMPARE(f.desktop.texts(), (QStringList{u"成功导出礼包数据"_qs, u"成功导出礼包数据"_qs}));
         QCOMPARE(f.desktop.messages.last().title, u"Corvane系列软件"_qs);
+        f.desktop.savePath = dir.filePath(u"typed"_qs); // a name typed without a suffix
+        f.click("Command4");
+        QVERIFY(QFile::exists(dir.filePath(u"typed.txt"_qs)) && !QFile::exists(f.desktop.savePath));
 
         f.desktop.messages.clear();
         f.desktop.savePath = dir.filePath(u"missing/dir/codes.txt"_qs);

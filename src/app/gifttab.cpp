@@ -318,8 +318,12 @@ void GiftTab::openSelected() {
         info(QStringLiteral("该礼包码已失效或已被查封!"));
         return;
     }
-    m_context.desktop.openUrl(
-        QUrl(clouddisk::giftPageAddress(m_context.harvests.sites.cloudDisk, entry.code), QUrl::TolerantMode));
+    const QUrl page(clouddisk::giftPageAddress(m_context.harvests.sites.cloudDisk, entry.code),
+                    QUrl::TolerantMode);
+    if (!m_context.desktop.tryOpenUrl(page)) {
+        m_context.desktop.message(window(), Desktop::Icon::Warning, QStringLiteral("Corvane软件"),
+                                  QStringLiteral("无法打开礼包页面"));
+    }
 }
 
 void GiftTab::exportList() {
