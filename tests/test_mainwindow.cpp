@@ -284,8 +284,9 @@ private Q_SLOTS:
             QVERIFY(!action->menu());
             bar.append(action->objectName() + u"=" + action->text());
         }
-        QCOMPARE(bar, (QStringList{u"dl115=登录115"_qs, u"jsjl=接收记录"_qs, u"sj=软件说明"_qs,
-                                   u"kf=客服中心"_qs, u"bbs=官方论坛"_qs, u"tuichu=退出程序"_qs}));
+        QCOMPARE(bar, (QStringList{u"dl115=登录115"_qs, u"tcdl=退出登录"_qs, u"jsjl=接收记录"_qs,
+                                   u"sj=软件说明"_qs, u"kf=客服中心"_qs, u"bbs=官方论坛"_qs,
+                                   u"tuichu=退出程序"_qs}));
         QStringList popup;
         for (QAction *action : f.window->popupMenu()->actions())
             popup.append(action->isSeparator() ? u"-"_qs : action->text());

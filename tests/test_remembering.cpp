@@ -143,7 +143,7 @@ private Q_SLOTS:
         QStringList bar;
         for (QAction *action : f.window->menuBar()->actions())
             bar.append(action->text());
-        QCOMPARE(bar.mid(0, 2), (QStringList{u"登录115"_qs, u"接收记录"_qs}));
+        QCOMPARE(bar.mid(0, 3), (QStringList{u"登录115"_qs, u"退出登录"_qs, u"接收记录"_qs}));
         f.window->findChild<QAction *>(u"jsjl"_qs)->trigger();
         f.window->findChild<QAction *>(u"jsjl"_qs)->trigger();
         QCOMPARE(f.window->findChildren<LedgerWindow *>().size(), 1);

@@ -203,20 +203,25 @@ void GiftTab::startPageRun(bool lockTabControl) {
     startRun({&harvestKind(m_id, false), m_page, {}}, lockTabControl);
 }
 
+void GiftTab::changePage(int page) {
+    m_page = page;
+    Q_EMIT pageChanged(page);
+}
+
 void GiftTab::fetchChosenPage() {
-    m_page = m_slider->value();
+    changePage(m_slider->value());
     startPageRun(false);
 }
 
 void GiftTab::fetchNextPage() {
     m_next->setText(QStringLiteral("下一页"));
-    m_page = qMin(m_page + 1, int(std::numeric_limits<qint16>::max()));
+    changePage(qMin(m_page + 1, int(std::numeric_limits<qint16>::max())));
     startPageRun(true);
 }
 
 void GiftTab::fetchPreviousPage() {
     if (m_page != 0) {
-        --m_page;
+        changePage(m_page - 1);
         startPageRun(false);
         return;
     }

@@ -42,6 +42,7 @@ public:
     GiftListModel &list() const { return *m_model; }
     QTreeView *view() const { return m_list; }
     int pageNumber() const { return m_page; }
+    // Sets the page as start-up does; pageChanged() is for the user's own changes.
     void setPageNumber(int page) { m_page = page; }
     HarvestController &harvests() const { return *m_harvests; }
     bool isHarvesting() const { return m_harvests->isHarvesting(); }
@@ -67,6 +68,8 @@ Q_SIGNALS:
     void menuRequested(const QPoint &globalPos);
     // "上一页" of the third tab.
     void signInRequested();
+    // The user's command changed the tab's page (LibaoPage, SharePage or TiqumaPage).
+    void pageChanged(int page);
 
 protected:
     bool eventFilter(QObject *watched, QEvent *event) override;
@@ -85,6 +88,7 @@ private:
     void startPageRun(bool lockTabControl);
     void startRun(const RunRequest &request, bool lockTabControl);
     void runEnded(const RunRequest &request, HarvestRun::End end);
+    void changePage(int page);
     void setControlsEnabled(TabControls controls, bool enabled);
     int selectedRow() const;
 
