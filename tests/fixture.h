@@ -24,6 +24,7 @@ struct Fixture {
     std::unique_ptr<WebClient> web = std::make_unique<WebClient>();
     std::unique_ptr<Ledger> ledger;   // none unless a test sets one
     UserSettings *settings = nullptr; // none unless a test sets one: nothing is remembered
+    QString signInPlugin;             // the program's own unless a test sets one
     std::unique_ptr<MainWindow> window;
     QTime now{9, 5, 3};
 
@@ -43,6 +44,7 @@ struct Fixture {
         Services services{&desktop,    web.get(),   addresses(), [this] { return now; },
                           parallelism, ledger.get()};
         services.settings = settings;
+        services.signInPlugin = signInPlugin;
         window = std::make_unique<MainWindow>(services);
         if (!started)
             return true;

@@ -445,6 +445,40 @@ private Q_SLOTS:
         QCOMPARE(f.desktop.messages.last().icon, Desktop::Icon::Warning);
     }
 
+    void aSignInBrowserThatCannotLoadIsSaidAndNothingElseStops_data() {
+        QTest::addColumn<QString>("plugin");
+        QTest::newRow("no such file") << u"missing/giftvane-signin"_qs;
+        QTest::newRow("not a plugin") << u"notplugin.so"_qs;
+    }
+    void aSignInBrowserThatCannotLoadIsSaidAndNothingElseStops() {
+        QFETCH(QString, plugin);
+        QTemporaryDir dir;
+        QFile notPlugin(dir.filePath(u"notplugin.so"_qs));
+        QVERIFY(notPlugin.open(QIODevice::WriteOnly) && notPlugin.write("not a library") > 0);
+        notPlugin.close();
+        Fixture f;
+        f.signInPlugin = dir.filePath(plugin);
+        QVERIFY(f.open());
+        f.window->findChild<QAction *>(u"dl115"_qs)->trigger();
+        QCOMPARE(f.desktop.messages.size(), 2);
+        QCOMPARE(f.desktop.messages[0].text, u"请使用移动端app进行扫描登录"_qs);
+        const RecordingDesktop::Message box = f.desktop.messages[1];
+        QCOMPARE(box.icon, Desktop::Icon::Warning);
+        QCOMPARE(box.title, u"Corvane软件"_qs);
+        QVERIFY2(box.text.startsWith(u"无法打开登录窗口：") && box.text.contains(f.signInPlugin),
+                 qPrintable(box.text));
+        QVERIFY(!f.window->signInWindow());
+
+        // Asked again, it says so again; the rest of the window goes on.
+        f.showTab(2);
+        f.click("Command5");
+        QCOMPARE(f.desktop.messages.size(), 3);
+        QCOMPARE(f.desktop.messages[2].text, box.text);
+        f.click("Command18");
+        QVERIFY(f.waitIdle(2));
+        QCOMPARE(f.list(2).rowCount(), 20);
+    }
+
     void popupMenuWaitsForStartup() {
         Fixture f;
         QVERIFY(f.open(false));

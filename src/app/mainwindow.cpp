@@ -399,9 +399,14 @@ void MainWindow::showPopupMenu(const QPoint &globalPos) {
 
 void MainWindow::openSignIn(bool modal) {
     if (!m_signIn) {
-        m_signIn = createSignInWindow(m_web, m_services.sites.cloudDisk);
-        if (!m_signIn)
+        const SignInLoad load =
+            createSignInWindow(m_web, m_services.sites.cloudDisk, m_services.signInPlugin);
+        if (!load.window) {
+            // Nothing else needs the browser: the program goes on without it.
+            m_desktop.message(this, Desktop::Icon::Warning, kShortTitle, u"无法打开登录窗口：" + load.why);
             return;
+        }
+        m_signIn = load.window;
         connect(m_signIn, &SignInWindow::signedIn, this, [this] {
             setStatusText(QStringLiteral("您已成功登录115网盘，现在可以直接进行礼包接收了。"));
         });

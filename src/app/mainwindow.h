@@ -45,6 +45,8 @@ struct Services {
     KeptSignIn *kept = nullptr;
     // What the user chose, remembered across runs; without it nothing is remembered.
     UserSettings *settings = nullptr;
+    // The sign-in browser's plugin file; empty for the program's own (tests point elsewhere).
+    QString signInPlugin = {};
 };
 
 // Form1: the chrome around the three tabs (menus, status bar, activity log, clock, tab bar,
