@@ -49,11 +49,14 @@ public:
     // A listing-site run of this tab is resolving gift codes.
     bool isResolving() const { return m_harvests->isResolving(); }
 
-    // The selected row; an empty entry when none is selected.
+    // The selected row (the current one where several are selected); an empty entry when none
+    // is selected.
     GiftEntry selectedEntry() const;
 
     // Commands on the selected row and on the whole list.
     void copySelected();
+    // Ctrl+C: the codes of every selected row, in list order, one a line.
+    void copySelectedRows();
     void openSelected();
     void hideSelectedRow();
     void exportList();
