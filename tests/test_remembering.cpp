@@ -124,6 +124,10 @@ private Q_SLOTS:
         f.ledger = std::make_unique<Ledger>(path);
         QVERIFY(f.open());
         QVERIFY(!f.ledger->open() && !f.ledger->isOff());
+        f.window->openLedger(); // waiting is not off: the window opens, with nothing to say
+        QVERIFY(f.desktop.messages.isEmpty());
+        auto *ledgerWindow = f.window->findChild<LedgerWindow *>();
+        QVERIFY(ledgerWindow && ledgerWindow->isVisible() && ledgerWindow->offText().isEmpty());
         f.click("Command8");
         QVERIFY(f.waitIdle(0));
         QCOMPARE(f.ledger->waiting(), 1);

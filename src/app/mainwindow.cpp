@@ -489,7 +489,8 @@ void MainWindow::openSignIn(bool modal) {
 
 void MainWindow::openLedger() {
     Ledger *ledger = m_services.ledger;
-    if (!ledger || !ledger->isOn()) {
+    // A ledger that waits for a file another program holds is shown as far as it can be.
+    if (!ledger || ledger->isOff()) {
         info(u"接收记录不可用：" + (ledger ? ledger->whyOff() : QString()), kShortTitle);
         return;
     }
