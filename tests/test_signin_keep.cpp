@@ -31,6 +31,23 @@ QList<bool> browserStartLoads(const sandbox::Sandbox &sites) {
     return out;
 }
 
+// The lists, tables and tab rows under the interface that have no name; the browser's page is
+// not looked into.
+void collectUnnamedLists(QAccessibleInterface *node, QStringList &unnamed) {
+    if (!node || qobject_cast<QWebEngineView *>(node->object()))
+        return;
+    const QAccessible::Role role = node->role();
+    const bool list = role == QAccessible::List || role == QAccessible::Table || role == QAccessible::Tree ||
+                      role == QAccessible::PageTabList;
+    if (list && node->text(QAccessible::Name).isEmpty() && node->object())
+        unnamed.append(QString::fromLatin1(node->object()->metaObject()->className()) + u' ' +
+                       node->object()->objectName());
+    if (list)
+        return; // its rows and cells are the data's
+    for (int i = 0; i < node->childCount(); ++i)
+        collectUnnamedLists(node->child(i), unnamed);
+}
+
 } // namespace
 
 // "保持登录" in the sign-in browser, and the sign-in window among the program's windows. Needs
@@ -169,6 +186,12 @@ private Q_SLOTS:
         }
         windows.sort();
         QCOMPARE(windows, (QStringList{u"Giftvane"_qs, u"接收记录"_qs, u"登录115网盘"_qs}));
+        // Within them, every list, table and tab row is named (the page in the browser is the
+        // site's own).
+        QStringList unnamed;
+        for (int i = 0; i < application->childCount(); ++i)
+            collectUnnamedLists(application->child(i), unnamed);
+        QCOMPARE(unnamed, QStringList());
     }
 };
 
