@@ -83,25 +83,6 @@ private Q_SLOTS:
         QCOMPARE(file.readAll(), QByteArray("x\r\ny\r\n"));
         QVERIFY(!giftexport::appendToFile(dir.filePath(u"no/such/dir/codes.txt"_qs), "z").isEmpty());
     }
-
-    void exportNamesWithoutSuffixGetTxt_data() {
-        QTest::addColumn<QString>("chosen");
-        QTest::addColumn<QString>("written");
-        QTest::newRow("no suffix") << u"codes"_qs << u"codes.txt"_qs;
-        QTest::newRow("a dot at the end") << u"codes."_qs << u"codes.txt"_qs;
-        QTest::newRow("txt") << u"codes.txt"_qs << u"codes.txt"_qs;
-        QTest::newRow("another suffix") << u"codes.list"_qs << u"codes.list"_qs;
-        QTest::newRow("a file that is there") << u"held"_qs << u"held"_qs;
-        QTest::newRow("a dot in the folder only") << u"v1.2/codes"_qs << u"v1.2/codes.txt"_qs;
-    }
-    void exportNamesWithoutSuffixGetTxt() {
-        QFETCH(QString, chosen);
-        QFETCH(QString, written);
-        QTemporaryDir dir;
-        QFile held(dir.filePath(u"held"_qs));
-        QVERIFY(held.open(QIODevice::WriteOnly));
-        QCOMPARE(giftexport::withTextSuffix(dir.filePath(chosen)), dir.filePath(written));
-    }
 };
 
 QTEST_GUILESS_MAIN(TestGiftList)

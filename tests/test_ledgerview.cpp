@@ -160,53 +160,34 @@ private Q_SLOTS:
         QCOMPARE(QAccessible::queryAccessibleInterface(view)->text(QAccessible::Name), u"接收记录"_qs);
     }
 
-    void aLedgerThatIsOffSaysSoInsteadOfShowingNothing_data() {
-        QTest::addColumn<bool>("offAtOpen");
-        QTest::newRow("off before the window opens") << true;
-        QTest::newRow("turned off while it is open") << false;
-    }
-    void aLedgerThatIsOffSaysSoInsteadOfShowingNothing() {
-        QFETCH(bool, offAtOpen);
+    void aLedgerThatTurnsOffSaysSoInsteadOfShowingNothing() {
         OpenLedger f;
-        const QString path = f.ledger->path();
-        if (offAtOpen) { // a file that is no database
-            QFile file(path);
-            QVERIFY(file.open(QIODevice::WriteOnly) && file.write(QByteArray(4096, 'x')) == 4096);
-        }
-        QCOMPARE(f.ledger->open(), !offAtOpen);
+        QVERIFY(f.ledger->open());
         f.record({u"1 GB"_qs});
         LedgerWindow window(*f.ledger, f.desktop);
         window.show();
-        QVERIFY(QTest::qWaitForWindowExposed(&window));
-        auto *view = window.findChild<QTableView *>(u"codes"_qs);
-        auto *off = window.findChild<QLabel *>(u"off"_qs);
-        QCOMPARE(view->isVisible(), !offAtOpen);
-        if (!offAtOpen) {
-            QCOMPARE(window.countsText(), u"已接收：0  已失效：0  待接收：1"_qs);
-            { // another program makes every write fail: the ledger gives up on the file
-                QSqlDatabase other = QSqlDatabase::addDatabase(u"QSQLITE"_qs, u"other"_qs);
-                other.setDatabaseName(path);
-                QVERIFY(other.open());
-                QVERIFY(QSqlQuery(other).exec(u"CREATE TRIGGER boom BEFORE INSERT ON codes"
-                                              u" BEGIN SELECT RAISE(ABORT, 'boom'); END"_qs));
-            }
-            QSqlDatabase::removeDatabase(u"other"_qs);
-            f.record({u"1 GB"_qs, u"2 GB"_qs});
-            QVERIFY(f.ledger->isOff());
+        QCOMPARE(window.countsText(), u"已接收：0  已失效：0  待接收：1"_qs);
+        { // another program makes every write fail: the ledger gives up on the file
+            QSqlDatabase other = QSqlDatabase::addDatabase(u"QSQLITE"_qs, u"other"_qs);
+            other.setDatabaseName(f.ledger->path());
+            QVERIFY(other.open());
+            QVERIFY(QSqlQuery(other).exec(u"CREATE TRIGGER boom BEFORE INSERT ON codes"
+                                          u" BEGIN SELECT RAISE(ABORT, 'boom'); END"_qs));
         }
-        QVERIFY(!view->isVisible());
-        QVERIFY(off->isVisible());
+        QSqlDatabase::removeDatabase(u"other"_qs);
+        f.record({u"1 GB"_qs, u"2 GB"_qs});
+        QVERIFY(f.ledger->isOff());
+        auto *off = window.findChild<QLabel *>(u"off"_qs);
+        QVERIFY(off->isVisible() && !window.findChild<QTableView *>(u"codes"_qs)->isVisible());
         QCOMPARE(off->text(), QString(u"接收记录不可用：" + f.ledger->whyOff()));
-        QVERIFY(off->text().contains(QDir::toNativeSeparators(path)));
+        QVERIFY(off->text().contains(QDir::toNativeSeparators(f.ledger->path())));
         QVERIFY(!window.findChild<QLabel *>(u"counts"_qs)->isVisible());
 
         f.desktop.savePath = f.dir.filePath(u"codes.csv"_qs);
         window.exportCsv();
-        QVERIFY(f.desktop.dialogs.isEmpty());
-        QVERIFY(!QFile::exists(f.desktop.savePath));
-        QCOMPARE(f.desktop.messages.size(), 1);
+        QVERIFY(f.desktop.dialogs.isEmpty() && !QFile::exists(f.desktop.savePath));
+        QCOMPARE(f.desktop.texts(), QStringList{off->text()});
         QCOMPARE(f.desktop.messages[0].icon, Desktop::Icon::Warning);
-        QCOMPARE(f.desktop.messages[0].text, off->text());
     }
 
     void keysLeaveTheTable_data() {

@@ -31,20 +31,15 @@ QList<bool> browserStartLoads(const sandbox::Sandbox &sites) {
     return out;
 }
 
-// The lists, tables and tab rows under the interface that have no name; the browser's page is
-// not looked into.
+// The lists, tables and tab rows under the interface without a name (the browser's page aside).
 void collectUnnamedLists(QAccessibleInterface *node, QStringList &unnamed) {
     if (!node || qobject_cast<QWebEngineView *>(node->object()))
         return;
-    const QAccessible::Role role = node->role();
-    const bool list = role == QAccessible::List || role == QAccessible::Table || role == QAccessible::Tree ||
-                      role == QAccessible::PageTabList;
-    if (list && node->text(QAccessible::Name).isEmpty() && node->object())
-        unnamed.append(QString::fromLatin1(node->object()->metaObject()->className()) + u' ' +
-                       node->object()->objectName());
-    if (list)
-        return; // its rows and cells are the data's
-    for (int i = 0; i < node->childCount(); ++i)
+    const QList<QAccessible::Role> lists{QAccessible::List, QAccessible::Table, QAccessible::Tree,
+                                         QAccessible::PageTabList};
+    if (lists.contains(node->role()) && node->text(QAccessible::Name).isEmpty())
+        unnamed.append(node->object() ? node->object()->objectName() : QString::number(node->role()));
+    for (int i = 0; !lists.contains(node->role()) && i < node->childCount(); ++i)
         collectUnnamedLists(node->child(i), unnamed);
 }
 
@@ -186,9 +181,7 @@ private Q_SLOTS:
         }
         windows.sort();
         QCOMPARE(windows, (QStringList{u"Giftvane"_qs, u"接收记录"_qs, u"登录115网盘"_qs}));
-        // Within them, every list, table and tab row is named (the page in the browser is the
-        // site's own).
-        QStringList unnamed;
+        QStringList unnamed; // and within them every list, table and tab row
         for (int i = 0; i < application->childCount(); ++i)
             collectUnnamedLists(application->child(i), unnamed);
         QCOMPARE(unnamed, QStringList());
