@@ -22,7 +22,9 @@ struct Fixture {
     std::unique_ptr<sandbox::Sandbox> sites = std::make_unique<sandbox::Sandbox>(3);
     RecordingDesktop desktop;
     std::unique_ptr<WebClient> web = std::make_unique<WebClient>();
-    std::unique_ptr<Ledger> ledger; // none unless a test sets one
+    std::unique_ptr<Ledger> ledger;   // none unless a test sets one
+    UserSettings *settings = nullptr; // none unless a test sets one: nothing is remembered
+    QString signInPlugin;             // the program's own unless a test sets one
     std::unique_ptr<MainWindow> window;
     QTime now{9, 5, 3};
 
@@ -41,6 +43,8 @@ struct Fixture {
             return false;
         Services services{&desktop,    web.get(),   addresses(), [this] { return now; },
                           parallelism, ledger.get()};
+        services.settings = settings;
+        services.signInPlugin = signInPlugin;
         window = std::make_unique<MainWindow>(services);
         if (!started)
             return true;

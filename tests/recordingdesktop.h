@@ -34,7 +34,19 @@ public:
         dialogs.append(asked);
         return savePath;
     }
+    // Records as saveFileName does, followed by "|" and the name proposed.
+    QString saveFileNameProposing(QWidget *parent, const QString &title, const QString &filter, SaveMode mode,
+                                  const QString &proposedName) override {
+        const QString path = saveFileName(parent, title, filter, mode);
+        dialogs.last() += u"|" + proposedName;
+        return path;
+    }
     void openUrl(const QUrl &url) override { opened.append(url); }
+    // Records the address; false when openFails is set.
+    bool tryOpenUrl(const QUrl &url) override {
+        opened.append(url);
+        return !openFails;
+    }
     void setClipboardText(const QString &text) override { clipboard = text; }
 
     // The secret store, in memory. Answers come at once, as a store that is already unlocked.
@@ -75,6 +87,7 @@ public:
     QStringList dialogs;
     QString savePath;
     QList<QUrl> opened;
+    bool openFails = false; // plays a desktop where no program takes an address
     QString clipboard;
     std::function<void(const Message &)> onMessage;
 

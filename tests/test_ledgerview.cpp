@@ -6,11 +6,16 @@
 
 #include <QAccessible>
 #include <QApplication>
+#include <QDir>
+#include <QFile>
 #include <QHeaderView>
+#include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QScreen>
 #include <QScrollBar>
+#include <QSqlDatabase>
+#include <QSqlQuery>
 #include <QStandardPaths>
 #include <QTableView>
 #include <QTemporaryDir>
@@ -158,6 +163,36 @@ private Q_SLOTS:
         QVERIFY(header->sectionViewportPosition(last) + header->sectionSize(last) <=
                 view->viewport()->width());
         QCOMPARE(QAccessible::queryAccessibleInterface(view)->text(QAccessible::Name), u"接收记录"_qs);
+    }
+
+    void aLedgerThatTurnsOffSaysSoInsteadOfShowingNothing() {
+        OpenLedger f;
+        QVERIFY(f.ledger->open());
+        f.record({u"1 GB"_qs});
+        LedgerWindow window(*f.ledger, f.desktop);
+        window.show();
+        QCOMPARE(window.countsText(), u"已接收：0  已失效：0  待接收：1"_qs);
+        { // another program makes every write fail: the ledger gives up on the file
+            QSqlDatabase other = QSqlDatabase::addDatabase(u"QSQLITE"_qs, u"other"_qs);
+            other.setDatabaseName(f.ledger->path());
+            QVERIFY(other.open());
+            QVERIFY(QSqlQuery(other).exec(u"CREATE TRIGGER boom BEFORE INSERT ON codes"
+                                          u" BEGIN SELECT RAISE(ABORT, 'boom'); END"_qs));
+        }
+        QSqlDatabase::removeDatabase(u"other"_qs);
+        f.record({u"1 GB"_qs, u"2 GB"_qs});
+        QVERIFY(f.ledger->isOff());
+        auto *off = window.findChild<QLabel *>(u"off"_qs);
+        QVERIFY(off->isVisible() && !window.findChild<QTableView *>(u"codes"_qs)->isVisible());
+        QCOMPARE(off->text(), QString(u"接收记录不可用：" + f.ledger->whyOff()));
+        QVERIFY(off->text().contains(QDir::toNativeSeparators(f.ledger->path())));
+        QVERIFY(!window.findChild<QLabel *>(u"counts"_qs)->isVisible());
+
+        f.desktop.savePath = f.dir.filePath(u"codes.csv"_qs);
+        window.exportCsv();
+        QVERIFY(f.desktop.dialogs.isEmpty() && !QFile::exists(f.desktop.savePath));
+        QCOMPARE(f.desktop.texts(), QStringList{off->text()});
+        QCOMPARE(f.desktop.messages[0].icon, Desktop::Icon::Warning);
     }
 
     void keysLeaveTheTable_data() {

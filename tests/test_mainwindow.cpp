@@ -5,7 +5,9 @@
 #include <QAction>
 #include <QDir>
 #include <QFile>
+#include <QItemSelectionModel>
 #include <QKeyEvent>
+#include <QKeySequence>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
@@ -284,8 +286,9 @@ private Q_SLOTS:
             QVERIFY(!action->menu());
             bar.append(action->objectName() + u"=" + action->text());
         }
-        QCOMPARE(bar, (QStringList{u"dl115=登录115"_qs, u"jsjl=接收记录"_qs, u"sj=软件说明"_qs,
-                                   u"kf=客服中心"_qs, u"bbs=官方论坛"_qs, u"tuichu=退出程序"_qs}));
+        QCOMPARE(bar, (QStringList{u"dl115=登录115"_qs, u"tcdl=退出登录"_qs, u"jsjl=接收记录"_qs,
+                                   u"sj=软件说明"_qs, u"kf=客服中心"_qs, u"bbs=官方论坛"_qs,
+                                   u"tuichu=退出程序"_qs}));
         QStringList popup;
         for (QAction *action : f.window->popupMenu()->actions())
             popup.append(action->isSeparator() ? u"-"_qs : action->text());
@@ -438,6 +441,105 @@ private Q_SLOTS:
         f.window->currentTab()->openSelected();
         const QString base = f.sites->address(Site::CloudDisk);
         QCOMPARE(f.desktop.opened, (QList<QUrl>{QUrl(base + u"/lb/gv13"), QUrl(base + u"/lb/gv14")}));
+        f.desktop.openFails = true; // no browser took it
+        f.window->currentTab()->openSelected();
+        QCOMPARE(f.desktop.messages.last().text, u"无法打开礼包页面"_qs);
+        QCOMPARE(f.desktop.messages.last().icon, Desktop::Icon::Warning);
+    }
+
+    void keyboard_data() {
+        QTest::addColumn<QString>("start"); // tab:control[=text typed into it]
+        QTest::addColumn<QList<int>>("selected");
+        QTest::addColumn<QString>("keys");
+        QTest::addColumn<QString>("focusAfter");
+        QTest::addColumn<QString>("effect");
+        const QString notice = u"box:本程序仅做采集整理服务，内容均为网友提供，\r\n\r\n"
+                               u"如有任何问题与Corvane及开发者无关,请勿将程序用于非法用途"_qs;
+        const QList<int> none;
+        QTest::newRow("F10 reaches the menu bar")
+            << u"0:Text1"_qs << none << u"F10"_qs << u"menubar"_qs << u"menu:dl115"_qs;
+        QTest::newRow("arrows move along it")
+            << u"0:Text1"_qs << none << u"F10 Right Right Right Left"_qs << u"menubar"_qs << u"menu:jsjl"_qs;
+        QTest::newRow("Enter runs the item, the keyboard goes back")
+            << u"0:ListView1"_qs << none << u"F10 Right Right Right Return"_qs << u"ListView1"_qs << notice;
+        QTest::newRow("Esc goes back")
+            << u"0:Text1"_qs << none << u"F10 Right Esc"_qs << u"Text1"_qs << u"none"_qs;
+        QTest::newRow("Tab passes over 开始获取 under the list")
+            << u"1:SSTab1Tabs"_qs << none << u"Tab"_qs << u"ListView1"_qs << u"none"_qs;
+        QTest::newRow("Enter in the keyword box searches")
+            << u"0:Text1=礼包"_qs << none << u"Return"_qs << u"Text1"_qs
+            << u"status:正在进行搜索礼包相关资源.."_qs;
+        QTest::newRow("as the button does")
+            << u"1:Text2=x"_qs << none << u"Enter"_qs << u"Text2"_qs << u"box:请输入最少两个字符"_qs;
+        QTest::newRow("not while a harvest locks the button")
+            << u"0:Text1=礼包"_qs << none << u"lock Return"_qs << u"Text1"_qs << u"none"_qs;
+        QTest::newRow("Ctrl+C copies the codes of the selected rows")
+            << u"0:ListView1"_qs << QList<int>{3, 0, 1} << u"Ctrl+C"_qs << u"ListView1"_qs
+            << u"clipboard:gv1\ngv3|礼包码已复制.."_qs;
+        QTest::newRow("none with a code") << u"0:ListView1"_qs << QList<int>{0} << u"Ctrl+C"_qs
+                                          << u"ListView1"_qs << u"box:请先获取礼包"_qs;
+    }
+    void keyboard() {
+        QFETCH(QString, start);
+        QFETCH(QList<int>, selected);
+        QFETCH(QString, keys);
+        QFETCH(QString, focusAfter);
+        QFETCH(QString, effect);
+        Fixture f;
+        QVERIFY(f.open());
+        QVERIFY(QTest::qWaitForWindowActive(f.window.get()));
+        const int tab = start.section(u':', 0, 0).toInt();
+        f.showTab(tab);
+        f.fill(tab, {QString(), u"gv1"_qs, u"gv2"_qs, u"gv3"_qs});
+        for (const int row : selected)
+            f.view(tab)->selectionModel()->select(f.list(tab).index(row, 0),
+                                                  QItemSelectionModel::Select | QItemSelectionModel::Rows);
+        const QString name = start.section(u':', 1).section(u'=', 0, 0);
+        QWidget *widget = f.control(qPrintable(name), name.startsWith(u"SSTab1") ? -1 : tab);
+        if (auto *box = qobject_cast<QLineEdit *>(widget))
+            box->setText(start.section(u'=', 1));
+        widget->setFocus();
+        QTRY_VERIFY(widget->hasFocus());
+        const QString statusBefore = f.window->statusText(2);
+        for (const QString &key : keys.split(u' ')) {
+            if (key == u"lock") { // a page harvest that stays in its listing phase locks "开始搜索"
+                f.sites->setFault(QStringLiteral("^/libao/index_"), sandbox::Fault::Hang);
+                f.click("Command8");
+                continue;
+            }
+            const QKeyCombination pressed = QKeySequence::fromString(key)[0];
+            QTest::keyClick(QApplication::focusWidget(), pressed.key(), pressed.keyboardModifiers());
+        }
+        QCOMPARE(QApplication::focusWidget()->objectName(), focusAfter);
+        QString seen = u"none"_qs;
+        if (!f.desktop.messages.isEmpty())
+            seen = u"box:" + f.desktop.messages.last().text;
+        else if (!f.desktop.clipboard.isEmpty())
+            seen = u"clipboard:" + f.desktop.clipboard + u"|" + f.window->statusText(2);
+        else if (QAction *active = f.window->menuBar()->activeAction())
+            seen = u"menu:" + active->objectName();
+        else if (f.window->statusText(2) != statusBefore && !keys.startsWith(u"lock"))
+            seen = u"status:" + f.window->statusText(2);
+        QCOMPARE(seen, effect);
+    }
+
+    void aSignInBrowserThatCannotLoadIsSaidAndNothingElseStops() {
+        QTemporaryDir dir;
+        Fixture f;
+        f.signInPlugin = dir.filePath(u"missing/giftvane-signin"_qs);
+        QVERIFY(f.open());
+        f.window->findChild<QAction *>(u"dl115"_qs)->trigger();
+        f.showTab(2);
+        f.click("Command5");
+        QCOMPARE(f.desktop.messages.size(), 3); // the request to scan, then the same box twice
+        const RecordingDesktop::Message box = f.desktop.messages[1];
+        QCOMPARE(box.icon, Desktop::Icon::Warning);
+        QCOMPARE(box.title, u"Corvane软件"_qs);
+        QVERIFY(box.text.startsWith(u"无法打开登录窗口：") && box.text.contains(f.signInPlugin));
+        QCOMPARE(f.desktop.messages[2].text, box.text);
+        f.click("Command18"); // the rest of the window goes on
+        QVERIFY(f.waitIdle(2));
+        QCOMPARE(f.list(2).rowCount(), 20);
     }
 
     void popupMenuWaitsForStartup() {
@@ -463,7 +565,7 @@ private Q_SLOTS:
         f.fill(0, {u"A"_qs, u"B"_qs, u"C码"_qs});
         f.desktop.messages.clear();
         f.click("Command4"); // cancelled: nothing written, nothing shown
-        QCOMPARE(f.desktop.dialogs, QStringList{u"请选择要导出的路径|文本文件 (*.txt)|append"_qs});
+        QCOMPARE(f.desktop.dialogs, QStringList{u"请选择要导出的路径|文本文件 (*.txt)|append|礼包码.txt"_qs});
         QVERIFY(f.desktop.messages.isEmpty());
 
         QTemporaryDir dir;
@@ -475,6 +577,9 @@ private Q_SLOTS:
         QCOMPARE(file.readAll(), QByteArray("C\xC2\xEB\r\nB\r\nA\r\n\r\nC\xC2\xEB\r\nB\r\nA\r\n\r\n"));
         QCOMPARE(f.desktop.texts(), (QStringList{u"成功导出礼包数据"_qs, u"成功导出礼包数据"_qs}));
         QCOMPARE(f.desktop.messages.last().title, u"Corvane系列软件"_qs);
+        f.desktop.savePath = dir.filePath(u"typed"_qs); // a name typed without a suffix
+        f.click("Command4");
+        QVERIFY(QFile::exists(dir.filePath(u"typed.txt"_qs)) && !QFile::exists(f.desktop.savePath));
 
         f.desktop.messages.clear();
         f.desktop.savePath = dir.filePath(u"missing/dir/codes.txt"_qs);

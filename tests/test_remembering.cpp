@@ -124,6 +124,10 @@ private Q_SLOTS:
         f.ledger = std::make_unique<Ledger>(path);
         QVERIFY(f.open());
         QVERIFY(!f.ledger->open() && !f.ledger->isOff());
+        f.window->openLedger(); // waiting is not off: the window opens, with nothing to say
+        QVERIFY(f.desktop.messages.isEmpty());
+        auto *ledgerWindow = f.window->findChild<LedgerWindow *>();
+        QVERIFY(ledgerWindow && ledgerWindow->isVisible() && ledgerWindow->offText().isEmpty());
         f.click("Command8");
         QVERIFY(f.waitIdle(0));
         QCOMPARE(f.ledger->waiting(), 1);
@@ -143,7 +147,7 @@ private Q_SLOTS:
         QStringList bar;
         for (QAction *action : f.window->menuBar()->actions())
             bar.append(action->text());
-        QCOMPARE(bar.mid(0, 2), (QStringList{u"登录115"_qs, u"接收记录"_qs}));
+        QCOMPARE(bar.mid(0, 3), (QStringList{u"登录115"_qs, u"退出登录"_qs, u"接收记录"_qs}));
         f.window->findChild<QAction *>(u"jsjl"_qs)->trigger();
         f.window->findChild<QAction *>(u"jsjl"_qs)->trigger();
         QCOMPARE(f.window->findChildren<LedgerWindow *>().size(), 1);

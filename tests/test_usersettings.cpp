@@ -65,15 +65,15 @@ private Q_SLOTS:
 
     void choicesReadBack_data() {
         QTest::addColumn<QByteArray>("content");
-        QTest::addColumn<QVariantList>("read"); // tab, the share tab's page, keep, frame
-        QTest::newRow("written by the program") << QByteArray("[pages]\nshare=150\n\n[signIn]\nkeep=true\n\n["
+        QTest::addColumn<QVariantList>("read"); // tab, the share tab's page (-1: none), keep, frame
+        QTest::newRow("written by the program") << QByteArray("[pages]\nshare=151\n\n[signIn]\nkeep=true\n\n["
                                                               "window]\nframe=@Rect(10 20 978 590)\ntab=2\n")
-                                                << QVariantList{2, 150, true, QRect(10, 20, 978, 590)};
+                                                << QVariantList{2, 151, true, QRect(10, 20, 978, 590)};
         QTest::newRow("out of range")
-            << QByteArray("[window]\ntab=3\n[pages]\nshare=151\n") << QVariantList{0, 1, false, QRect()};
+            << QByteArray("[window]\ntab=3\n[pages]\nshare=32768\n") << QVariantList{0, -1, false, QRect()};
         QTest::newRow("not numbers") << QByteArray("[window]\ntab=two\nframe=wide\n[pages]\nshare=x\n")
-                                     << QVariantList{0, 1, false, QRect()};
-        QTest::newRow("no file") << QByteArray() << QVariantList{0, 1, false, QRect()};
+                                     << QVariantList{0, -1, false, QRect()};
+        QTest::newRow("no file") << QByteArray() << QVariantList{0, -1, false, QRect()};
     }
     void choicesReadBack() {
         QFETCH(QByteArray, content);
@@ -87,13 +87,13 @@ private Q_SLOTS:
         QSettings file(path, QSettings::IniFormat);
         UserSettings settings(file);
         QCOMPARE(settings.currentTab(), read[0].toInt());
-        QCOMPARE(settings.page(1), read[1].toInt());
+        QCOMPARE(settings.page(1).value_or(-1), read[1].toInt());
         QCOMPARE(settings.keepSignIn(), read[2].toBool());
         QCOMPARE(settings.windowFrame().value_or(QRect()), read[3].toRect());
         if (content.contains("keep=true")) { // what the program writes, it reads back the same way
             file.clear();
             settings.setCurrentTab(2);
-            settings.setPage(1, 150);
+            settings.setPage(1, 151); // past the slider, as "下一页" goes
             settings.setKeepSignIn(true);
             file.setValue(u"window/frame"_qs, QRect(10, 20, 978, 590));
             file.sync();

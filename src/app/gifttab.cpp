@@ -8,6 +8,7 @@
 
 #include <QFrame>
 #include <QHeaderView>
+#include <QItemSelectionModel>
 #include <QKeyEvent>
 #include <QLineEdit>
 #include <QMouseEvent>
@@ -16,6 +17,8 @@
 #include <QSlider>
 #include <QTimer>
 #include <QTreeView>
+
+#include <algorithm>
 
 using controls::place;
 using controls::twips;
@@ -57,6 +60,7 @@ GiftTab::GiftTab(TabId id, TabContext context, QWidget *parent)
     const TabNames &n = kNames[int(id)];
     if (n.hiddenStart) { // under the gift list, out of the user's reach
         m_hiddenStart = button(this, n.hiddenStart, QStringLiteral("开始获取"), twips(4560, 4200, 2175, 855));
+        m_hiddenStart->setFocusPolicy(Qt::NoFocus); // Tab must not land on what nobody sees
         connect(m_hiddenStart, &QPushButton::clicked, this, [this] { startPageRun(false); });
     }
     if (id == TabId::Libao)
@@ -88,7 +92,8 @@ void GiftTab::buildList() {
     m_list->setRootIsDecorated(false);
     m_list->setUniformRowHeights(true);
     m_list->setAllColumnsShowFocus(true);
-    m_list->setSelectionMode(QAbstractItemView::SingleSelection);
+    // Several rows may be selected for Ctrl+C; commands on one gift take the current row.
+    m_list->setSelectionMode(QAbstractItemView::ExtendedSelection);
     m_list->setSelectionBehavior(QAbstractItemView::SelectRows);
     m_list->setEditTriggers(QAbstractItemView::NoEditTriggers);
     m_list->setContextMenuPolicy(Qt::CustomContextMenu);
@@ -140,6 +145,8 @@ void GiftTab::buildSearchPanel() {
     m_help->setCursor(Qt::PointingHandCursor);
     m_help->onClick = [this] { info(kNotice); };
     connect(m_search, &QPushButton::clicked, this, &GiftTab::search);
+    // Enter searches as the button does, and not while the button is locked.
+    connect(m_keyword, &QLineEdit::returnPressed, m_search, &QPushButton::click);
 }
 
 void GiftTab::buildPageControls() {
@@ -179,10 +186,17 @@ void GiftTab::info(const QString &text, const QString &title) {
 }
 
 bool GiftTab::eventFilter(QObject *watched, QEvent *event) {
-    if (watched == m_list && event->type() == QEvent::KeyPress &&
-        static_cast<QKeyEvent *>(event)->key() == Qt::Key_F6) {
-        hideSelectedRow();
-        return true;
+    if (watched == m_list && event->type() == QEvent::KeyPress) {
+        const auto *key = static_cast<QKeyEvent *>(event);
+        if (key->key() == Qt::Key_F6) {
+            hideSelectedRow();
+            return true;
+        }
+        // The view's own copy would take the current cell's text, whatever the column.
+        if (key->matches(QKeySequence::Copy)) {
+            copySelectedRows();
+            return true;
+        }
     }
     if (watched == m_list->viewport() && event->type() == QEvent::MouseButtonDblClick) {
         const auto *click = static_cast<QMouseEvent *>(event);
@@ -203,20 +217,25 @@ void GiftTab::startPageRun(bool lockTabControl) {
     startRun({&harvestKind(m_id, false), m_page, {}}, lockTabControl);
 }
 
+void GiftTab::changePage(int page) {
+    m_page = page;
+    Q_EMIT pageChanged(page);
+}
+
 void GiftTab::fetchChosenPage() {
-    m_page = m_slider->value();
+    changePage(m_slider->value());
     startPageRun(false);
 }
 
 void GiftTab::fetchNextPage() {
     m_next->setText(QStringLiteral("下一页"));
-    m_page = qMin(m_page + 1, int(std::numeric_limits<qint16>::max()));
+    changePage(qMin(m_page + 1, int(std::numeric_limits<qint16>::max())));
     startPageRun(true);
 }
 
 void GiftTab::fetchPreviousPage() {
     if (m_page != 0) {
-        --m_page;
+        changePage(m_page - 1);
         startPageRun(false);
         return;
     }
@@ -278,8 +297,12 @@ void GiftTab::setControlsEnabled(TabControls which, bool enabled) {
 // --- Row commands ---------------------------------------------------------------------------
 
 int GiftTab::selectedRow() const {
-    const QModelIndexList rows = m_list->selectionModel()->selectedRows();
-    return rows.isEmpty() ? -1 : rows.first().row();
+    const QItemSelectionModel *selection = m_list->selectionModel();
+    const QModelIndex current = m_list->currentIndex();
+    if (current.isValid() && selection->isRowSelected(current.row()))
+        return current.row();
+    const QModelIndexList rows = selection->selectedRows();
+    return rows.isEmpty() ? -1 : std::min_element(rows.begin(), rows.end())->row();
 }
 
 GiftEntry GiftTab::selectedEntry() const {
@@ -308,6 +331,22 @@ void GiftTab::copySelected() {
     Q_EMIT statusText(QStringLiteral("礼包码已复制.."));
 }
 
+void GiftTab::copySelectedRows() {
+    QModelIndexList rows = m_list->selectionModel()->selectedRows();
+    std::sort(rows.begin(), rows.end());
+    QStringList codes;
+    for (const QModelIndex &row : rows) {
+        if (const QString code = m_model->entry(row.row()).code; !code.isEmpty())
+            codes.append(code);
+    }
+    if (codes.isEmpty()) {
+        info(QStringLiteral("请先获取礼包"));
+        return;
+    }
+    m_context.desktop.setClipboardText(codes.join(u'\n'));
+    Q_EMIT statusText(QStringLiteral("礼包码已复制.."));
+}
+
 void GiftTab::openSelected() {
     const GiftEntry entry = selectedEntry();
     if (entry.code.isEmpty()) {
@@ -318,8 +357,12 @@ void GiftTab::openSelected() {
         info(QStringLiteral("该礼包码已失效或已被查封!"));
         return;
     }
-    m_context.desktop.openUrl(
-        QUrl(clouddisk::giftPageAddress(m_context.harvests.sites.cloudDisk, entry.code), QUrl::TolerantMode));
+    const QUrl page(clouddisk::giftPageAddress(m_context.harvests.sites.cloudDisk, entry.code),
+                    QUrl::TolerantMode);
+    if (!m_context.desktop.tryOpenUrl(page)) {
+        m_context.desktop.message(window(), Desktop::Icon::Warning, QStringLiteral("Corvane软件"),
+                                  QStringLiteral("无法打开礼包页面"));
+    }
 }
 
 void GiftTab::exportList() {

@@ -42,17 +42,21 @@ public:
     GiftListModel &list() const { return *m_model; }
     QTreeView *view() const { return m_list; }
     int pageNumber() const { return m_page; }
+    // Sets the page as start-up does; pageChanged() is for the user's own changes.
     void setPageNumber(int page) { m_page = page; }
     HarvestController &harvests() const { return *m_harvests; }
     bool isHarvesting() const { return m_harvests->isHarvesting(); }
     // A listing-site run of this tab is resolving gift codes.
     bool isResolving() const { return m_harvests->isResolving(); }
 
-    // The selected row; an empty entry when none is selected.
+    // The selected row (the current one where several are selected); an empty entry when none
+    // is selected.
     GiftEntry selectedEntry() const;
 
     // Commands on the selected row and on the whole list.
     void copySelected();
+    // Ctrl+C: the codes of every selected row, in list order, one a line.
+    void copySelectedRows();
     void openSelected();
     void hideSelectedRow();
     void exportList();
@@ -67,6 +71,8 @@ Q_SIGNALS:
     void menuRequested(const QPoint &globalPos);
     // "上一页" of the third tab.
     void signInRequested();
+    // The user's command changed the tab's page (LibaoPage, SharePage or TiqumaPage).
+    void pageChanged(int page);
 
 protected:
     bool eventFilter(QObject *watched, QEvent *event) override;
@@ -85,6 +91,7 @@ private:
     void startPageRun(bool lockTabControl);
     void startRun(const RunRequest &request, bool lockTabControl);
     void runEnded(const RunRequest &request, HarvestRun::End end);
+    void changePage(int page);
     void setControlsEnabled(TabControls controls, bool enabled);
     int selectedRow() const;
 

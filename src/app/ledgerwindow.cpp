@@ -66,6 +66,7 @@ LedgerWindow::LedgerWindow(Ledger &ledger, Desktop &desktop, QWidget *parent)
     , m_search(new QLineEdit(this))
     , m_view(new QTableView(this))
     , m_counts(new QLabel(this))
+    , m_off(new QLabel(this))
     , m_export(new QPushButton(QStringLiteral("导出CSV"), this)) {
     presentAsWindow("LedgerWindow");
     setWindowTitle(QStringLiteral("接收记录"));
@@ -84,6 +85,12 @@ LedgerWindow::LedgerWindow(Ledger &ledger, Desktop &desktop, QWidget *parent)
     m_counts->setObjectName(QStringLiteral("counts"));
     m_counts->setTextFormat(Qt::PlainText);
     m_export->setObjectName(QStringLiteral("export"));
+    m_off->setObjectName(QStringLiteral("off"));
+    m_off->setTextFormat(Qt::PlainText);
+    m_off->setWordWrap(true);
+    m_off->setAlignment(Qt::AlignCenter);
+    m_off->setTextInteractionFlags(Qt::TextSelectableByMouse); // the file's path, to be copied
+    m_off->hide();
 
     m_view->setModel(&m_model);
     m_view->setSelectionBehavior(QAbstractItemView::SelectRows);
@@ -104,6 +111,7 @@ LedgerWindow::LedgerWindow(Ledger &ledger, Desktop &desktop, QWidget *parent)
     auto *layout = new QVBoxLayout(this);
     layout->addLayout(top);
     layout->addWidget(m_view, 1);
+    layout->addWidget(m_off, 1);
     layout->addLayout(bottom);
     // Every column in view: the fixed ones, the title's share, the scroll bar and the margins.
     int columns = kTitleWidth + m_view->verticalScrollBar()->sizeHint().width() + 2 * m_view->frameWidth();
@@ -181,7 +189,20 @@ void LedgerWindow::search() {
     m_model.setFilter(m_search->text());
 }
 
+QString LedgerWindow::offText() const {
+    return m_ledger.isOff() ? u"接收记录不可用：" + m_ledger.whyOff() : QString();
+}
+
 void LedgerWindow::showCounts() {
+    // Off, the ledger reads as empty: zero counts and no rows would say nothing was recorded.
+    const QString off = offText();
+    m_off->setText(off);
+    m_off->setVisible(!off.isEmpty());
+    m_view->setVisible(off.isEmpty());
+    m_counts->setVisible(off.isEmpty());
+    m_search->setEnabled(off.isEmpty());
+    if (!off.isEmpty())
+        return;
     const Ledger::Counts counts = m_ledger.counts();
     m_counts->setText(QStringLiteral("已接收：%1  已失效：%2  待接收：%3")
                           .arg(counts.received)
@@ -193,6 +214,10 @@ void LedgerWindow::exportCsv() {
     // What is typed is what is exported, even if the search has not caught up yet.
     if (m_searchDelay.isActive())
         search();
+    if (const QString off = offText(); !off.isEmpty()) {
+        m_desktop.message(this, Desktop::Icon::Warning, QStringLiteral("Corvane软件"), off);
+        return;
+    }
     const QString path = m_desktop.saveFileName(
         this, QStringLiteral("导出接收记录"), QStringLiteral("CSV 文件 (*.csv)"), Desktop::SaveMode::Replace);
     if (path.isEmpty())

@@ -14,7 +14,8 @@ class QTableView;
 
 // 接收记录: the ledger's codes with a search box, sortable columns, the counts of received,
 // void and pending codes, and export of the shown rows to CSV. Not modal; it opens centred
-// over its parent window, with every column in view.
+// over its parent window, with every column in view. A ledger that is off is shown as off,
+// with its reason, in place of the table and the counts.
 class LedgerWindow final : public QWidget {
     Q_OBJECT
     Q_DISABLE_COPY_MOVE(LedgerWindow)
@@ -28,8 +29,11 @@ public:
 
     LedgerModel &model() { return m_model; }
     QString countsText() const;
+    // "接收记录不可用：" and the reason while the ledger is off; empty otherwise.
+    QString offText() const;
 
-    // The export command: asks for a file and writes the shown rows to it.
+    // The export command: asks for a file and writes the shown rows to it; refused while the
+    // ledger is off.
     void exportCsv();
 
     void setVisible(bool visible) override;
@@ -48,6 +52,7 @@ private:
     QLineEdit *m_search;
     QTableView *m_view;
     QLabel *m_counts;
+    QLabel *m_off; // in the table's place while the ledger is off
     QPushButton *m_export;
     QTimer m_searchDelay;
 };

@@ -101,14 +101,14 @@ int main(int argc, char *argv[]) {
     SystemDesktop desktop;
     WebClient web;
     Ledger ledger(Ledger::defaultPath());
+    // Outlives the window: the store may answer after the window has gone.
     KeptSignIn kept(desktop, *web.cookieJar(), sites.cloudDisk);
-    // Only for a user who chose it: the store is not asked otherwise (it may ask to be unlocked).
-    if (settings.keepSignIn())
-        kept.restore();
     int status = 0;
     {
         Services services{&desktop, &web, sites};
         services.ledger = &ledger;
+        services.kept = &kept;
+        services.settings = &settings;
         MainWindow window(services);
         ledger.open(); // after the window, whose log says so when the ledger cannot be used
         QObject::connect(

@@ -6,28 +6,35 @@
 #include "app/selectionbar.h"
 #include "app/updatecheck.h"
 #include "desktop/desktop.h"
+#include "desktop/usersettings.h"
 #include "giftlist/giftlistmodel.h"
 #include "ledger/ledger.h"
+#include "receive/keptsignin.h"
 #include "receive/receiveflow.h"
 #include "receive/signinwindow.h"
 #include "text/text.h"
 #include "version.h"
 #include "web/clouddisk.h"
+#include "web/webclient.h"
 
 #include <QAction>
+#include <QApplication>
 #include <QCloseEvent>
 #include <QFrame>
-#include <QGuiApplication>
 #include <QLabel>
 #include <QListWidget>
 #include <QMenu>
 #include <QMenuBar>
 #include <QRadioButton>
 #include <QScreen>
+#include <QShortcut>
+#include <QSignalBlocker>
 #include <QTabBar>
 #include <QTextDocument>
 #include <QTimer>
 #include <QTreeView>
+
+#include <utility>
 
 using controls::place;
 using controls::twips;
@@ -37,6 +44,71 @@ namespace {
 const QString kShortTitle = QStringLiteral("Corvane软件");
 constexpr int kClientWidth = 978;
 constexpr int kClientHeight = 590;
+const QString kSignInExpired = QStringLiteral("登录已过期,请重新登录");
+
+// F10 takes the keyboard to the menu bar, whatever the style does with Alt: the arrows move
+// along it, Enter or Space runs the item, Esc (or F10 again) goes back where the keyboard was.
+class MenuBarKeys final : public QObject {
+    Q_DISABLE_COPY_MOVE(MenuBarKeys)
+
+public:
+    explicit MenuBarKeys(QMenuBar *bar)
+        : QObject(bar)
+        , m_bar(bar) {
+        auto *f10 = new QShortcut(QKeySequence(Qt::Key_F10), bar->window());
+        connect(f10, &QShortcut::activated, this, [this] { m_bar->hasFocus() ? leave() : enter(); });
+        bar->installEventFilter(this);
+    }
+
+protected:
+    bool eventFilter(QObject *, QEvent *event) override {
+        if (event->type() == QEvent::FocusOut) {
+            // Set as a pop-up's item, the highlight would outlast the focus.
+            if (static_cast<QFocusEvent *>(event)->reason() != Qt::PopupFocusReason)
+                m_bar->setActiveAction(nullptr);
+            return false;
+        }
+        if (event->type() != QEvent::KeyPress || !m_bar->hasFocus())
+            return false;
+        switch (static_cast<QKeyEvent *>(event)->key()) {
+        case Qt::Key_Return:
+        case Qt::Key_Enter:
+        case Qt::Key_Space:
+            if (QAction *action = m_bar->activeAction()) {
+                leave(); // before the item runs: it may open a box
+                action->trigger();
+            }
+            return true;
+        case Qt::Key_Escape:
+            leave();
+            return true;
+        default:
+            return false; // the arrows are the bar's own
+        }
+    }
+
+private:
+    void enter() {
+        m_before = QApplication::focusWidget();
+        m_bar->setFocus(Qt::MenuBarFocusReason);
+        for (QAction *action : m_bar->actions()) {
+            if (action->isVisible() && action->isEnabled() && !action->isSeparator()) {
+                m_bar->setActiveAction(action);
+                break;
+            }
+        }
+    }
+    void leave() {
+        m_bar->setActiveAction(nullptr);
+        if (m_before)
+            m_before->setFocus(Qt::MenuBarFocusReason);
+        else
+            m_bar->clearFocus();
+    }
+
+    QMenuBar *m_bar;
+    QPointer<QWidget> m_before;
+};
 
 } // namespace
 
@@ -44,7 +116,10 @@ MainWindow::MainWindow(Services services, QWidget *parent)
     : QMainWindow(parent)
     , m_services(std::move(services))
     , m_desktop(*m_services.desktop)
-    , m_web(*m_services.web) {
+    , m_web(*m_services.web)
+    , m_kept(m_services.kept
+                 ? m_services.kept
+                 : new KeptSignIn(m_desktop, *m_web.cookieJar(), m_services.sites.cloudDisk, this)) {
     setObjectName(QStringLiteral("Form1"));
     setWindowTitle(QStringLiteral("Giftvane"));
     auto *client = new QWidget(this);
@@ -67,6 +142,18 @@ MainWindow::MainWindow(Services services, QWidget *parent)
     connect(m_selectionBar, &SelectionBar::statusText, this, &MainWindow::setStatusText);
     buildStatusBar(client);
     buildMenus();
+    connect(m_kept, &KeptSignIn::notice, this, [this](const QString &text) {
+        AppendLogLine(text);
+        setStatusText(text);
+    });
+    // The tab the user left open; the status bar keeps its start text. The pages follow when
+    // start-up has set its own.
+    if (const UserSettings *settings = m_services.settings) {
+        const QSignalBlocker quiet(m_tabBar);
+        m_tabBar->setCurrentIndex(settings->currentTab());
+        showTab(m_tabBar->currentIndex());
+    }
+    connect(this, &MainWindow::programEnd, this, &MainWindow::rememberWindow);
 
     if (Ledger *ledger = m_services.ledger) {
         connect(ledger, &Ledger::turnedOff, this,
@@ -119,13 +206,19 @@ void MainWindow::buildTabs(QWidget *client) {
     }
     m_tabBar->raise();
     connect(m_tabBar, &QTabBar::currentChanged, this, [this](int current) {
-        for (int i = 0; i < kTabCount; ++i)
-            m_tabs[i]->setVisible(i == current);
-        m_tabBar->raise();
-        m_currentTab = current;
-        m_selectionBar->setList(&currentTab()->list());
+        showTab(current);
+        if (UserSettings *settings = m_services.settings)
+            settings->setCurrentTab(current);
         setStatusText(m_tabBar->tabText(current));
     });
+}
+
+void MainWindow::showTab(int index) {
+    for (int i = 0; i < kTabCount; ++i)
+        m_tabs[i]->setVisible(i == index);
+    m_tabBar->raise();
+    m_currentTab = index;
+    m_selectionBar->setList(&currentTab()->list());
 }
 
 void MainWindow::wireTab(GiftTab *tab) {
@@ -134,6 +227,10 @@ void MainWindow::wireTab(GiftTab *tab) {
     connect(tab, &GiftTab::checkToggled, this, [this] { m_selectionBar->recount(); });
     connect(tab, &GiftTab::menuRequested, this, &MainWindow::showPopupMenu);
     connect(tab, &GiftTab::signInRequested, this, [this] { openSignIn(true); });
+    connect(tab, &GiftTab::pageChanged, this, [this, tab](int page) {
+        if (UserSettings *settings = m_services.settings)
+            settings->setPage(int(tab->id()), page);
+    });
     connect(tab, &GiftTab::receiveRequested, this, [this](bool onRow) {
         if (!ListingIdle())
             info(QStringLiteral("请先等待礼包码获取完毕"));
@@ -178,6 +275,7 @@ void MainWindow::buildMenus() {
              info(QStringLiteral("请使用移动端app进行扫描登录"), kShortTitle);
              openSignIn(false);
          }},
+        {"tcdl", QStringLiteral("退出登录"), [this] { signOut(); }},
         {"jsjl", QStringLiteral("接收记录"), [this] { openLedger(); }},
         {"sj", QStringLiteral("软件说明"),
          [this] {
@@ -195,7 +293,9 @@ void MainWindow::buildMenus() {
         connect(action, &QAction::triggered, this, item.action);
     }
 
+    menuBar()->setObjectName(QStringLiteral("menubar"));
     menuBar()->setAccessibleName(QStringLiteral("菜单栏"));
+    new MenuBarKeys(menuBar());
     m_menu = new QMenu(QStringLiteral("程序菜单"), this);
     m_menu->setObjectName(QStringLiteral("menu"));
     m_menu->setAccessibleName(m_menu->title());
@@ -218,9 +318,11 @@ void MainWindow::buildMenus() {
 }
 
 void MainWindow::start() {
-    if (const QScreen *screen = QGuiApplication::primaryScreen())
-        move(screen->availableGeometry().center() - rect().center());
+    placeOnScreen();
     show();
+    // Only for a user who chose it: the store is not asked otherwise (it may ask to be unlocked).
+    if (m_services.settings && m_services.settings->keepSignIn())
+        restoreKeptSignIn();
     auto *check = new UpdateCheck(m_web, m_services.sites.update);
     connect(check, &UpdateCheck::finished, this, &MainWindow::updateChecked);
     m_updateCheck = check;
@@ -248,8 +350,74 @@ void MainWindow::updateChecked(const UpdateVerdict &verdict) {
 
     m_startupDone = true;
     m_tabs[int(TabId::Libao)]->setPageNumber(1);
+    // The pages the user reached last time win over the start values: "直接获取" goes on from them.
+    if (const UserSettings *settings = m_services.settings) {
+        for (GiftTab *tab : m_tabs) {
+            if (const std::optional<int> page = settings->page(int(tab->id())))
+                tab->setPageNumber(*page);
+        }
+    }
     m_currentTab = m_tabBar->currentIndex();
+    announceKeptSignIn();
     Q_EMIT startupFinished();
+}
+
+void MainWindow::placeOnScreen() {
+    create(); // the frame's size, where the window system tells it before the window is shown
+    // Where the user left it, kept whole on its screen; a place off every screen is not taken.
+    if (m_services.settings && m_services.settings->restoreWindow(*this))
+        return;
+    // Else centred; where the screen is smaller than the window, its top left (title bar and
+    // menus) stays on the screen.
+    const QScreen *screen = QGuiApplication::primaryScreen();
+    if (!screen)
+        return;
+    const QRect area = screen->availableGeometry();
+    QRect frame(QPoint(), windowFrameSize(*this));
+    frame.moveCenter(area.center());
+    move(placeOnScreens(frame, {area}).value_or(frame).topLeft());
+}
+
+void MainWindow::rememberWindow() {
+    if (m_services.settings && isVisible())
+        m_services.settings->saveWindow(*this);
+}
+
+QCoro::Task<> MainWindow::restoreKeptSignIn() {
+    QPointer<MainWindow> self(this);
+    const KeptSignIn::Result restored = co_await m_kept->restore();
+    if (!self || !restored.ok() || restored.cookies == 0)
+        co_return;
+    m_keptRestored = true;
+    announceKeptSignIn();
+}
+
+void MainWindow::announceKeptSignIn() {
+    // Said once both have happened: written during the update check, its texts would cover it.
+    if (!m_keptRestored || !m_startupDone)
+        return;
+    m_keptRestored = false;
+    setStatusText(QStringLiteral("已保持登录115网盘"));
+}
+
+void MainWindow::signOut() {
+    forgetSignIn(QStringLiteral("已退出登录"));
+}
+
+QCoro::Task<> MainWindow::forgetSignIn(QString done) {
+    QPointer<MainWindow> self(this);
+    // The jar and the browser let go at once; the store answers later.
+    const KeptSignIn::Result forgotten = co_await m_kept->forget();
+    if (!self)
+        co_return;
+    if (!forgotten.ok() && forgotten.status != SecretAnswer::Status::NoStore) {
+        const QString kept = u"系统密钥环中保持的登录未能删除：" + forgotten.reason;
+        AppendLogLine(kept);
+        if (!done.isEmpty())
+            done += u"," + kept;
+    }
+    if (!done.isEmpty())
+        setStatusText(done);
 }
 
 SignInWindow *MainWindow::signInWindow() const {
@@ -301,19 +469,31 @@ void MainWindow::showPopupMenu(const QPoint &globalPos) {
 
 void MainWindow::openSignIn(bool modal) {
     if (!m_signIn) {
-        m_signIn = createSignInWindow(m_web, m_services.sites.cloudDisk);
-        if (!m_signIn)
+        const SignInLoad load =
+            createSignInWindow(m_web, m_services.sites.cloudDisk, m_services.signInPlugin);
+        if (!load.window) {
+            // Nothing else needs the browser: the program goes on without it.
+            m_desktop.message(this, Desktop::Icon::Warning, kShortTitle, u"无法打开登录窗口：" + load.why);
             return;
+        }
+        m_signIn = load.window;
         connect(m_signIn, &SignInWindow::signedIn, this, [this] {
             setStatusText(QStringLiteral("您已成功登录115网盘，现在可以直接进行礼包接收了。"));
         });
+        if (UserSettings *settings = m_services.settings) {
+            m_signIn->setKeepSignIn(settings->keepSignIn());
+            connect(m_signIn, &SignInWindow::keepSignInChanged, this,
+                    [settings](bool keep) { settings->setKeepSignIn(keep); });
+        }
+        m_kept->attach(m_signIn);
     }
     m_signIn->open(modal);
 }
 
 void MainWindow::openLedger() {
     Ledger *ledger = m_services.ledger;
-    if (!ledger || !ledger->isOn()) {
+    // A ledger that waits for a file another program holds is shown as far as it can be.
+    if (!ledger || ledger->isOff()) {
         info(u"接收记录不可用：" + (ledger ? ledger->whyOff() : QString()), kShortTitle);
         return;
     }
@@ -339,9 +519,21 @@ void MainWindow::startReceive(const std::function<void(ReceiveFlow &)> &start) {
                     for (GiftTab *tab : m_tabs)
                         tab->harvests().markReceived(gift.code, QDateTime::currentDateTimeUtc());
                 }
+                // The kept cookies no longer sign in: kept, they would fail at every start.
+                if (outcome == ReceiveOutcome::NotSignedIn && m_kept->isKept()) {
+                    m_signInExpired = true;
+                    forgetSignIn({});
+                }
             });
     m_receive = flow;
-    connect(flow, &ReceiveFlow::finished, this, [this] { m_receive = nullptr; });
+    connect(flow, &ReceiveFlow::finished, this, [this] {
+        m_receive = nullptr;
+        // After the receive's own messages, so that this is what the status bar shows.
+        if (std::exchange(m_signInExpired, false)) {
+            AppendLogLine(kSignInExpired);
+            setStatusText(kSignInExpired);
+        }
+    });
     start(*flow);
 }
 

@@ -11,10 +11,13 @@
 #include <QPointer>
 #include <QTime>
 
+#include <qcoro/qcorotask.h>
+
 #include <array>
 #include <functional>
 
 class Desktop;
+class KeptSignIn;
 class Ledger;
 class LedgerWindow;
 class QLabel;
@@ -27,6 +30,7 @@ class SelectionBar;
 class SignInWindow;
 class UpdateCheck;
 struct UpdateVerdict;
+class UserSettings;
 class WebClient;
 
 // What the main window needs from outside; tests pass their own desktop and clock.
@@ -37,6 +41,12 @@ struct Services {
     std::function<QTime()> clock = [] { return QTime::currentTime(); };
     int parallelism = HarvestRun::kDefaultParallelism;
     Ledger *ledger = nullptr; // opened by the caller; it may turn itself off
+    // The sign-in kept between runs ("保持登录"); without one the window keeps its own.
+    KeptSignIn *kept = nullptr;
+    // What the user chose, remembered across runs; without it nothing is remembered.
+    UserSettings *settings = nullptr;
+    // The sign-in browser's plugin file; empty for the program's own (tests point elsewhere).
+    QString signInPlugin = {};
 };
 
 // Form1: the chrome around the three tabs (menus, status bar, activity log, clock, tab bar,
@@ -50,7 +60,8 @@ public:
     // Ends every job and lets go of the ledger before any member goes.
     ~MainWindow() override;
 
-    // Shows the window and starts the update check; start-up ends when it has answered.
+    // Shows the window where the user left it and starts the update check; start-up ends when
+    // it has answered. A kept sign-in is put back meanwhile.
     void start();
 
     GiftTab *tab(TabId id) const { return m_tabs[int(id)]; }
@@ -64,6 +75,7 @@ public:
     QListWidget *log() const { return m_log; }
     QMenu *popupMenu() const { return m_menu; }
     SignInWindow *signInWindow() const;
+    KeptSignIn &keptSignIn() const { return *m_kept; }
 
     void AppendLogLine(const QString &message);
     void setStatusText(const QString &text);
@@ -72,6 +84,8 @@ public:
     void receiveSelected();
     void receiveChecked();
     void openSignIn(bool modal);
+    // "退出登录": the cloud disk's cookies go from the secret store, the jar and the browser.
+    void signOut();
     void openLedger();
     void showPopupMenu(const QPoint &globalPos);
 
@@ -88,6 +102,13 @@ private:
     void buildStatusBar(QWidget *client);
     void buildMenus();
     void wireTab(GiftTab *tab);
+    void showTab(int index);
+    void placeOnScreen();
+    void rememberWindow();
+    QCoro::Task<> restoreKeptSignIn();
+    void announceKeptSignIn();
+    // Forgets the kept sign-in; says `done` in the status bar unless it is empty.
+    QCoro::Task<> forgetSignIn(QString done);
     void info(const QString &text, const QString &title = QStringLiteral("Corvane系列软件"));
     void startReceive(const std::function<void(ReceiveFlow &)> &start);
     void updateChecked(const UpdateVerdict &verdict);
@@ -108,6 +129,9 @@ private:
     QPointer<ReceiveFlow> m_receive;
     QPointer<LedgerWindow> m_ledgerWindow;
     QHash<QString, QDateTime> m_provenReceives; // codes received in this run, by "成功接收"
+    KeptSignIn *m_kept;
     int m_currentTab = 0;
     bool m_startupDone = false;
+    bool m_keptRestored = false;  // put back at start, not yet said
+    bool m_signInExpired = false; // the receive in flight found the kept sign-in expired
 };

@@ -40,8 +40,21 @@ public:
     // "文本文件 (*.txt)"; the dialog shows the type's name only.
     virtual QString saveFileName(QWidget *parent, const QString &title, const QString &filter,
                                  SaveMode mode) = 0;
+    // The same dialog with a file name filled in (in the user's documents folder); a desktop
+    // that cannot propose one shows the plain dialog.
+    virtual QString saveFileNameProposing(QWidget *parent, const QString &title, const QString &filter,
+                                          SaveMode mode, const QString &proposedName) {
+        Q_UNUSED(proposedName)
+        return saveFileName(parent, title, filter, mode);
+    }
     // Opens the address in the user's browser, without waiting.
     virtual void openUrl(const QUrl &url) = 0;
+    // The same, telling whether a program took the address; a desktop that cannot tell says
+    // it did.
+    virtual bool tryOpenUrl(const QUrl &url) {
+        openUrl(url);
+        return true;
+    }
     virtual void setClipboardText(const QString &text) = 0;
 
     // The desktop's secret store (the Secret Service), one secret per key. Each call answers

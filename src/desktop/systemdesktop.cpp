@@ -7,6 +7,7 @@
 #include <QLibraryInfo>
 #include <QLocale>
 #include <QMessageBox>
+#include <QStandardPaths>
 #include <QTextEdit>
 #include <QTimer>
 #include <QTranslator>
@@ -42,15 +43,28 @@ void SystemDesktop::message(QWidget *parent, Icon icon, const QString &title, co
 
 QString SystemDesktop::saveFileName(QWidget *parent, const QString &title, const QString &filter,
                                     SaveMode mode) {
+    return saveFileNameProposing(parent, title, filter, mode, {});
+}
+
+QString SystemDesktop::saveFileNameProposing(QWidget *parent, const QString &title, const QString &filter,
+                                             SaveMode mode, const QString &proposedName) {
     // The type box reads "文本文件", not "文本文件 (*.txt)"; the pattern still filters the list.
     QFileDialog::Options options = QFileDialog::HideNameFilterDetails;
     if (mode == SaveMode::Append)
         options |= QFileDialog::DontConfirmOverwrite;
-    return QFileDialog::getSaveFileName(parent, title, {}, filter, nullptr, options);
+    const QString proposed =
+        proposedName.isEmpty()
+            ? QString()
+            : QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation) + u'/' + proposedName;
+    return QFileDialog::getSaveFileName(parent, title, proposed, filter, nullptr, options);
 }
 
 void SystemDesktop::openUrl(const QUrl &url) {
-    QDesktopServices::openUrl(url);
+    tryOpenUrl(url);
+}
+
+bool SystemDesktop::tryOpenUrl(const QUrl &url) {
+    return QDesktopServices::openUrl(url);
 }
 
 void SystemDesktop::setClipboardText(const QString &text) {

@@ -26,7 +26,10 @@ public:
                  const QString &details) override;
     QString saveFileName(QWidget *parent, const QString &title, const QString &filter,
                          SaveMode mode) override;
+    QString saveFileNameProposing(QWidget *parent, const QString &title, const QString &filter, SaveMode mode,
+                                  const QString &proposedName) override;
     void openUrl(const QUrl &url) override;
+    bool tryOpenUrl(const QUrl &url) override;
     void setClipboardText(const QString &text) override;
     QCoro::Task<SecretAnswer> writeSecret(const QString &key, const QByteArray &secret) override;
     QCoro::Task<SecretAnswer> readSecret(const QString &key) override;

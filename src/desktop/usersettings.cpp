@@ -4,6 +4,7 @@
 #include <QScreen>
 #include <QSettings>
 #include <QWidget>
+#include <QWindow>
 
 #include <array>
 
@@ -23,6 +24,14 @@ int clampSpan(int start, int length, int low, int room) {
 }
 
 } // namespace
+
+QSize windowFrameSize(const QWidget &window) {
+    // Qt knows the frame of a window only once it is shown; the window system may tell it as
+    // soon as the window exists.
+    const QWindow *handle = window.windowHandle();
+    const QMargins margins = handle ? handle->frameMargins() : QMargins();
+    return window.frameGeometry().size().expandedTo(window.size().grownBy(margins));
+}
 
 std::optional<QRect> placeOnScreens(const QRect &frame, const QList<QRect> &availableAreas) {
     if (frame.isEmpty())
@@ -58,9 +67,12 @@ std::optional<QRect> UserSettings::windowFrame() const {
 }
 
 bool UserSettings::restoreWindow(QWidget &window) const {
-    const std::optional<QRect> frame = windowFrame();
+    std::optional<QRect> frame = windowFrame();
     if (!frame)
         return false;
+    // The window may have grown since (a taller menu bar in another font): it is kept whole as
+    // it is now.
+    frame->setSize(frame->size().expandedTo(windowFrameSize(window)));
     QList<QRect> screens;
     for (const QScreen *screen : QGuiApplication::screens())
         screens.append(screen->availableGeometry());
@@ -83,12 +95,14 @@ void UserSettings::setCurrentTab(int tab) {
         m_file.setValue(QStringLiteral("window/tab"), tab);
 }
 
-int UserSettings::page(int tab) const {
+std::optional<int> UserSettings::page(int tab) const {
     if (tab < 0 || tab >= kTabs)
-        return 1;
+        return std::nullopt;
     bool ok = false;
-    const int page = m_file.value(QString::fromLatin1(kPageKeys[tab]), 1).toInt(&ok);
-    return ok && page >= 0 && page <= kLastPage ? page : 1;
+    const int page = m_file.value(QString::fromLatin1(kPageKeys[tab])).toInt(&ok);
+    if (!ok || page < 0 || page > kLastPage)
+        return std::nullopt;
+    return page;
 }
 
 void UserSettings::setPage(int tab, int page) {

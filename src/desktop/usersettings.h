@@ -2,6 +2,7 @@
 
 #include <QList>
 #include <QRect>
+#include <QSize>
 #include <QString>
 
 #include <optional>
@@ -16,17 +17,22 @@ class QWidget;
 // frame is on no screen (a monitor unplugged since) or is empty.
 std::optional<QRect> placeOnScreens(const QRect &frame, const QList<QRect> &availableAreas);
 
+// The size of the window's frame, as far as it is known before the window is first shown:
+// its own size where the window system has not said yet.
+QSize windowFrameSize(const QWidget &window);
+
 // What the user chose, kept across runs in the user's settings file (the file that
 // openUserSettings() opens). Keys:
 //   window/frame     the main window's frame (x, y, width, height), saved as it closes
 //   window/tab       the current tab, 0 to 2
-//   pages/libao, pages/share, pages/tiquma   each tab's page, 0 to 150
+//   pages/libao, pages/share, pages/tiquma   each tab's page, 0 to 32767 ("下一页" goes past
+//                    the slider's 150)
 //   signIn/keep      "保持登录"
 // Values that are missing or out of range read as the start-up defaults.
 class UserSettings final {
 public:
     static constexpr int kTabs = 3;
-    static constexpr int kLastPage = 150;
+    static constexpr int kLastPage = 32767;
 
     // The file must outlive this.
     explicit UserSettings(QSettings &file);
@@ -39,8 +45,8 @@ public:
 
     int currentTab() const;
     void setCurrentTab(int tab);
-    // The page a tab harvested last; 1 when none was saved.
-    int page(int tab) const;
+    // The page a tab harvested last; nothing when none was saved, so the tab keeps its own.
+    std::optional<int> page(int tab) const;
     void setPage(int tab, int page);
     bool keepSignIn() const;
     void setKeepSignIn(bool keep);

@@ -5,6 +5,7 @@
 #include "text/text.h"
 
 #include <QFile>
+#include <QFileInfo>
 
 namespace giftexport {
 
@@ -28,16 +29,25 @@ QString appendToFile(const QString &path, const QByteArray &block) {
     return {};
 }
 
+QString withTextSuffix(const QString &path) {
+    const QFileInfo file(path);
+    if (!file.suffix().isEmpty() || file.exists() || file.fileName().isEmpty())
+        return path;
+    return path + (path.endsWith(u'.') ? u"txt" : u".txt");
+}
+
 void exportList(Desktop &desktop, QWidget *parent, const GiftListModel &list) {
     if (list.rowCount() == 0) {
         desktop.information(parent, QStringLiteral("Corvane软件"), QStringLiteral("没有可导出的礼包码"));
         return;
     }
     // The block is appended to the chosen file, never replaces it.
-    const QString path = desktop.saveFileName(parent, QStringLiteral("请选择要导出的路径"),
-                                              QStringLiteral("文本文件 (*.txt)"), Desktop::SaveMode::Append);
-    if (path.isEmpty())
+    const QString chosen = desktop.saveFileNameProposing(parent, QStringLiteral("请选择要导出的路径"),
+                                                         QStringLiteral("文本文件 (*.txt)"),
+                                                         Desktop::SaveMode::Append, kProposedName.toString());
+    if (chosen.isEmpty())
         return;
+    const QString path = withTextSuffix(chosen);
     const QString failure = appendToFile(path, exportBlock(list));
     if (!failure.isEmpty()) {
         // A write that failed is never reported as a success.

@@ -42,6 +42,8 @@ public:
     Store store() const { return m_store; }
     // Why the store is missing, in Chinese, for the user; empty unless it is.
     QString whyNoStore() const;
+    // Whether the store is known to hold a kept sign-in: restored, saved, or found by probe().
+    bool isKept() const { return m_entryKept.value_or(false); }
 
     // Puts the kept cookies into the jar (expired ones and other hosts' left out). NotFound
     // when nothing is kept.

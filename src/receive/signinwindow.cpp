@@ -2,6 +2,7 @@
 
 #include "desktop/accessibility.h"
 
+#include <QDir>
 #include <QGuiApplication>
 #include <QLoggingCategory>
 #include <QOpenGLContext>
@@ -28,19 +29,30 @@ void ensureShareContext() {
 
 } // namespace
 
-SignInWindow *createSignInWindow(WebClient &web, const QString &cloudDiskHost) {
+SignInLoad createSignInWindow(WebClient &web, const QString &cloudDiskHost, const QString &pluginPath) {
     // Beside the program's own folder, the same in the build tree and when installed.
-    QPluginLoader loader(QCoreApplication::applicationDirPath() +
-                         u"/../lib/giftvane/plugins/giftvane-signin");
+    const QString path = pluginPath.isEmpty() ? QCoreApplication::applicationDirPath() +
+                                                    u"/../lib/giftvane/plugins/giftvane-signin"
+                                              : pluginPath;
+    QPluginLoader loader(path);
     // Every symbol now: the plugin takes the core's from the program, and a missing one must
     // fail here, not at its first call.
     loader.setLoadHints(QLibrary::ResolveAllSymbolsHint);
+    const auto failed = [&loader, &path] {
+        // The loader names the file only when it found one.
+        QString why = loader.errorString();
+        if (loader.fileName().isEmpty())
+            why += u" (" + QDir::cleanPath(path) + u")";
+        qCInfo(lcReceive) << "sign-in browser unavailable:" << why;
+        return SignInLoad{nullptr, why};
+    };
+    // Read without loading the library: a file that is no plugin costs no graphics set-up.
+    if (loader.metaData().isEmpty())
+        return failed();
     ensureShareContext();
     presentAsWindow("SignInWindow");
     auto *factory = qobject_cast<SignInFactory *>(loader.instance());
-    if (!factory) {
-        qCWarning(lcReceive) << "sign-in browser unavailable:" << loader.errorString();
-        return nullptr;
-    }
-    return factory->create(web, cloudDiskHost);
+    if (!factory)
+        return failed();
+    return {factory->create(web, cloudDiskHost), {}};
 }

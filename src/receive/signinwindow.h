@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QString>
 #include <QWidget>
 #include <QtPlugin>
 
@@ -39,6 +40,12 @@ public:
 #define GiftvaneSignInFactory_iid "org.giftvane.SignInFactory/2.0"
 Q_DECLARE_INTERFACE(SignInFactory, GiftvaneSignInFactory_iid)
 
-// Loads the browser plugin from lib/giftvane/plugins beside the program's folder; nullptr when it
-// cannot be loaded.
-SignInWindow *createSignInWindow(WebClient &web, const QString &cloudDiskHost);
+// A sign-in window, or why there is none.
+struct SignInLoad {
+    SignInWindow *window = nullptr;
+    QString why; // the loader's words, naming the plugin's file
+};
+
+// Loads the browser plugin (pluginPath; empty for lib/giftvane/plugins beside the program's
+// folder) and makes the window.
+SignInLoad createSignInWindow(WebClient &web, const QString &cloudDiskHost, const QString &pluginPath = {});
