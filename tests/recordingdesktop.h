@@ -70,6 +70,15 @@ public:
         co_return SecretAnswer{};
     }
 
+    struct Notification {
+        QString title, body;
+        std::function<void()> activated;
+    };
+    bool notify(const QString &title, const QString &body, std::function<void()> activated) override {
+        notifications.append({title, body, std::move(activated)});
+        return true;
+    }
+
     QStringList texts() const {
         QStringList out;
         for (const Message &m : messages)
@@ -84,6 +93,7 @@ public:
     QHash<QString, QByteArray> secrets;
 
     QList<Message> messages;
+    QList<Notification> notifications;
     QStringList dialogs;
     QString savePath;
     QList<QUrl> opened;

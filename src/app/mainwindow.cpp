@@ -2,7 +2,6 @@
 
 #include "app/controls.h"
 #include "app/ledgerwindow.h"
-#include "app/remembered.h"
 #include "app/selectionbar.h"
 #include "app/updatecheck.h"
 #include "desktop/desktop.h"
@@ -14,6 +13,7 @@
 #include "receive/signinwindow.h"
 #include "text/text.h"
 #include "version.h"
+#include "watch/receiverecords.h"
 #include "web/clouddisk.h"
 #include "web/webclient.h"
 
@@ -512,7 +512,7 @@ void MainWindow::startReceive(const std::function<void(ReceiveFlow &)> &start) {
     connect(flow, &ReceiveFlow::logLine, this, &MainWindow::AppendLogLine);
     connect(flow, &ReceiveFlow::attempted, this,
             [this](const GiftEntry &gift, ReceiveOutcome outcome, const QString &marker) {
-                recordAttempt(m_services.ledger, gift, outcome, marker);
+                recordAttempt(m_services.ledger, gift.code, gift.title, outcome, marker);
                 if (outcome == ReceiveOutcome::Received && marker == clouddisk::kReceivedMarker)
                     m_provenReceives.insert(gift.code, QDateTime::currentDateTimeUtc());
                 if (outcome == ReceiveOutcome::Received) {

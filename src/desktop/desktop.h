@@ -4,8 +4,11 @@
 #include <QString>
 #include <QUrl>
 
+#include <functional>
+
 #include <qcoro/qcorotask.h>
 
+class QSystemTrayIcon;
 class QWidget;
 
 // What the secret store answered about one secret.
@@ -73,6 +76,19 @@ public:
         Q_UNUSED(key)
         co_return noSecretStore();
     }
+
+    // A notification on the desktop (its notification service; the tray icon's message where
+    // there is none), without waiting; `activated` runs when the user clicks it. False when
+    // there is nothing to show it with. A desktop without notifications shows none.
+    virtual bool notify(const QString &title, const QString &body, std::function<void()> activated = {}) {
+        Q_UNUSED(title)
+        Q_UNUSED(body)
+        Q_UNUSED(activated)
+        return false;
+    }
+    // The tray icon whose messages stand in for notifications where the desktop has no
+    // notification service; none to stop.
+    virtual void setTrayIcon(QSystemTrayIcon *tray) { Q_UNUSED(tray) }
 
     void information(QWidget *parent, const QString &title, const QString &text) {
         message(parent, Icon::Information, title, text);

@@ -1,5 +1,7 @@
 #include "desktop/systemdesktop.h"
 
+#include "desktop/notifications.h"
+
 #include <QClipboard>
 #include <QDesktopServices>
 #include <QFileDialog>
@@ -144,4 +146,19 @@ bool SystemDesktop::loadQtChinese(QCoreApplication &app) {
         }
     }
     return loaded;
+}
+
+SystemDesktop::SystemDesktop() = default;
+SystemDesktop::~SystemDesktop() = default;
+
+bool SystemDesktop::notify(const QString &title, const QString &body, std::function<void()> activated) {
+    if (!m_notifications)
+        m_notifications = std::make_unique<DesktopNotifications>();
+    return m_notifications->show(title, body, std::move(activated));
+}
+
+void SystemDesktop::setTrayIcon(QSystemTrayIcon *tray) {
+    if (!m_notifications)
+        m_notifications = std::make_unique<DesktopNotifications>();
+    m_notifications->setTrayIcon(tray);
 }

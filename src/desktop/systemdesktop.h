@@ -4,13 +4,17 @@
 
 #include <memory>
 
+class DesktopNotifications;
 class QCoreApplication;
 class QMessageBox;
 
 // The real desktop: message boxes, the file dialog, the default browser, the clipboard, the
-// Secret Service (through QtKeychain).
+// Secret Service (through QtKeychain), notifications (the freedesktop notification service).
 class SystemDesktop final : public Desktop {
 public:
+    SystemDesktop();
+    ~SystemDesktop() override;
+
     // Secrets are kept under this service name, each under its own key.
     static constexpr QStringView kSecretService = u"Giftvane";
 
@@ -34,4 +38,9 @@ public:
     QCoro::Task<SecretAnswer> writeSecret(const QString &key, const QByteArray &secret) override;
     QCoro::Task<SecretAnswer> readSecret(const QString &key) override;
     QCoro::Task<SecretAnswer> deleteSecret(const QString &key) override;
+    bool notify(const QString &title, const QString &body, std::function<void()> activated) override;
+    void setTrayIcon(QSystemTrayIcon *tray) override;
+
+private:
+    std::unique_ptr<DesktopNotifications> m_notifications;
 };

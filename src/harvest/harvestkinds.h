@@ -1,5 +1,6 @@
 #pragma once
 
+#include "web/fetched.h"
 #include "web/listingsite.h"
 
 #include <QString>
@@ -51,6 +52,9 @@ struct RunRequest {
     const HarvestKind *kind = &kHarvestKinds[0];
     int page = 0;    // page harvests
     QString keyword; // searches
+    // Of a page harvest that asks only for a changed page (the new-gift watch); an unchanged
+    // one ends the run as NotModified.
+    Validators ifChanged;
 
     // The page number or the keyword, as text.
     QString source() const { return kind->isSearch() ? keyword : QString::number(page); }

@@ -93,13 +93,14 @@ QCoro::Task<Fetched> HarvestRun::fetchPage() {
     switch (kind.run) {
     case RunKind::ListingPage:
         co_return co_await m_web.OpenUrlDecoded(
-            listingsite::listingPageAddress(m_sites.listing, kind.section, r.page), &scope());
+            listingsite::listingPageAddress(m_sites.listing, kind.section, r.page), &scope(),
+            WebClient::Size::Page, r.ifChanged);
     case RunKind::ListingSearch:
         co_return co_await m_web.OpenUrlDecoded(listingsite::searchAddress(m_sites.listing, r.keyword),
                                                 &scope());
     case RunKind::SharePage:
         co_return co_await m_web.FetchPageText(sharesite::newResourcePageAddress(m_sites.share, r.page),
-                                               &scope());
+                                               &scope(), WebClient::Size::Page, r.ifChanged);
     case RunKind::ShareSearch:
         co_return co_await m_web.FetchPageText(sharesite::searchAddress(m_sites.share, r.keyword), &scope());
     }
@@ -147,7 +148,12 @@ QCoro::Task<HarvestRun::End> HarvestRun::listingPhase() {
     const Fetched page = co_await fetchPage();
     if (isCancelled())
         co_return End::Empty;
+    m_pageValidators = page.validators();
+    m_pageRetryAfter = page.retryAfter;
+    if (page.notModified() && !m_request.ifChanged.isEmpty())
+        co_return End::NotModified;
     if (!page.ok()) {
+        m_pageFailure = page.reason();
         // A dead site must not look like a slow one; the log says why.
         Q_EMIT statusText(kUnreadableText);
         Q_EMIT logLine(kUnreadableText + u" (" + page.reason() + u")");

@@ -57,6 +57,7 @@ public:
         Empty,        // the page was read and gave no row
         NothingFound, // the share site said that the search found nothing
         Unreadable,   // the page could not be read (no connection, time-out, error status, too large)
+        NotModified,  // asked only for a changed page, and the page had not changed
     };
     Q_ENUM(End)
 
@@ -69,6 +70,12 @@ public:
     void setParallelism(int requests) { m_parallelism = qMax(1, requests); }
     // The hosts given up in this run because they kept timing out ("host" or "host:port").
     const QStringList &hostsDown() const { return m_hostsDown; }
+    // What the listing or search page's answer said about itself: its validators for asking
+    // again only if it changed, how long it asked to be left alone (-1: not said), and why it
+    // could not be read (empty when it was).
+    const Validators &pageValidators() const { return m_pageValidators; }
+    int pageRetryAfter() const { return m_pageRetryAfter; }
+    const QString &pageFailure() const { return m_pageFailure; }
     // A listing-site row whose resource has a known code goes straight to that code's gift page;
     // only when the page does not say it is valid is the row resolved afresh.
     void setKnownCodes(KnownCodes lookup) { m_knownCodes = std::move(lookup); }
@@ -117,6 +124,9 @@ private:
     QList<bool> m_forgotten; // the row was forgotten
     int m_finishedRows = 0;
     QStringList m_hostsDown;
+    Validators m_pageValidators;
+    int m_pageRetryAfter = -1;
+    QString m_pageFailure;
     std::unique_ptr<HostSlots> m_listingHost;
     std::unique_ptr<HostSlots> m_otherHost; // the cloud disk, or the share site
 };

@@ -1,4 +1,4 @@
-#include "app/remembered.h"
+#include "watch/receiverecords.h"
 
 #include "ledger/ledger.h"
 
@@ -36,7 +36,8 @@ QList<GiftEntry> withProvenReceives(const Ledger *ledger, const QHash<QString, Q
     return rows;
 }
 
-void recordAttempt(Ledger *ledger, const GiftEntry &gift, ReceiveOutcome outcome, const QString &marker) {
+void recordAttempt(Ledger *ledger, const QString &code, const QString &title, ReceiveOutcome outcome,
+                   const QString &marker) {
     if (ledger)
-        ledger->recordReceive(gift.code, gift.title, kindOf(outcome), marker);
+        ledger->recordReceive(code, title, kindOf(outcome), marker);
 }

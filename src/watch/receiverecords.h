@@ -7,8 +7,8 @@
 
 class Ledger;
 
-// What the window takes from and gives to the gift ledger around a receive. With no ledger
-// (or one that is off) each does nothing.
+// What receiving takes from and gives to the gift ledger, in the window and in the new-gift
+// watch. With no ledger (or one that is off) each does nothing.
 
 // The rows as a batch takes them: each with the time its code was proven received before, by
 // the ledger or in this run (`proven`), and none where it was not.
@@ -16,4 +16,5 @@ QList<GiftEntry> withProvenReceives(const Ledger *ledger, const QHash<QString, Q
                                     QList<GiftEntry> rows);
 
 // Records one receive attempt and what decided it.
-void recordAttempt(Ledger *ledger, const GiftEntry &gift, ReceiveOutcome outcome, const QString &marker);
+void recordAttempt(Ledger *ledger, const QString &code, const QString &title, ReceiveOutcome outcome,
+                   const QString &marker);

@@ -1,0 +1,33 @@
+#include "watch/autoreceive.h"
+
+#include "receive/receive.h"
+#include "watch/receiverecords.h"
+#include "web/clouddisk.h"
+
+AutoReceive::AutoReceive(WebClient &web, QString cloudDisk, Ledger *ledger, QList<HarvestedRow> gifts)
+    : m_web(web)
+    , m_cloudDisk(std::move(cloudDisk))
+    , m_ledger(ledger)
+    , m_gifts(std::move(gifts)) {}
+
+QCoro::Task<> AutoReceive::work() {
+    AutoReceiveSummary summary;
+    for (const HarvestedRow &gift : m_gifts) {
+        if (gift.code.isEmpty())
+            continue;
+        const Fetched reply = co_await PostGiftCode(m_web, m_cloudDisk, gift.code, &scope());
+        if (isCancelled())
+            co_return;
+        const ReceiveOutcome outcome = readReceiveReply(reply.text, reply.ok(), clouddisk::kReceivedMarker);
+        ++summary.attempted;
+        recordAttempt(m_ledger, gift.code, gift.title, outcome,
+                      markerOf(outcome, clouddisk::kReceivedMarker));
+        if (outcome == ReceiveOutcome::Received)
+            ++summary.received;
+        summary.signInExpired = outcome == ReceiveOutcome::NotSignedIn;
+        summary.membersOnly = outcome == ReceiveOutcome::MembersOnly;
+        if (summary.signInExpired || summary.membersOnly)
+            break;
+    }
+    finish(&AutoReceive::finished, summary);
+}

@@ -1,0 +1,44 @@
+#pragma once
+
+#include "harvest/harvestrun.h"
+#include "web/job.h"
+
+#include <QList>
+#include <QString>
+
+class Ledger;
+class WebClient;
+
+// What one auto-receive did.
+struct AutoReceiveSummary {
+    int attempted = 0;
+    int received = 0;
+    bool signInExpired = false; // answered "登录帐号": stopped there
+    bool membersOnly = false;   // answered "仅限VIP": stopped there
+
+    int failed() const { return attempted - received; }
+};
+
+// Receives gifts into the cloud disk in the background, one after another, without a dialog:
+// each with the receive request and the single receive's own success marker "成功接收", each
+// attempt recorded in the ledger. A sign-in page ("登录帐号") or the members-only answer
+// ("仅限VIP") stops it, as it stops a batch. A job (see Job).
+class AutoReceive final : public Job {
+    Q_OBJECT
+    Q_DISABLE_COPY_MOVE(AutoReceive)
+
+public:
+    AutoReceive(WebClient &web, QString cloudDisk, Ledger *ledger, QList<HarvestedRow> gifts);
+
+Q_SIGNALS:
+    void finished(const AutoReceiveSummary &summary);
+
+protected:
+    QCoro::Task<> work() override;
+
+private:
+    WebClient &m_web;
+    const QString m_cloudDisk;
+    Ledger *m_ledger;
+    const QList<HarvestedRow> m_gifts;
+};

@@ -1,0 +1,153 @@
+#include "watch/newgiftwatch.h"
+
+#include "desktop/desktop.h"
+#include "text/text.h"
+#include "watch/watchcheck.h"
+
+#include <QRandomGenerator>
+
+#include <cmath>
+#include <limits>
+
+namespace {
+
+// Checks due within this long of the first are made together.
+constexpr qint64 kTogetherMs = 60 * 1000;
+// A Retry-After is honoured up to a day.
+constexpr int kLongestRetryAfterMinutes = 24 * 60;
+constexpr int kTitlesShown = 3;
+
+} // namespace
+
+QStringList CheckReport::codes() const {
+    QStringList out;
+    for (const NewGift &gift : gifts)
+        out.append(gift.row.code);
+    return out;
+}
+
+NewGiftWatch::NewGiftWatch(Context context, QObject *parent)
+    : QObject(parent)
+    , m_context(std::move(context))
+    , m_clock([] { return QDateTime::currentDateTimeUtc(); })
+    , m_spread([] { return 0.9 + QRandomGenerator::global()->bounded(0.2); }) {
+    m_timer.setSingleShot(true);
+    connect(&m_timer, &QTimer::timeout, this, [this] { checkNow(); });
+}
+
+NewGiftWatch::~NewGiftWatch() {
+    stop();
+}
+
+QDateTime NewGiftWatch::now() const {
+    return m_clock();
+}
+
+void NewGiftWatch::start(const WatchChoices &choices) {
+    stop();
+    m_choices = choices;
+    m_choices.minutes = qBound(WatchChoices::kFewestMinutes, choices.minutes, WatchChoices::kMostMinutes);
+    m_running = true;
+    for (TabState &tab : m_tabs) {
+        tab.minutes = m_choices.minutes;
+        tab.due = now();
+    }
+    checkNow(true);
+}
+
+void NewGiftWatch::stop() {
+    m_running = false;
+    m_timer.stop();
+    if (WatchCheck *check = m_check) {
+        check->disconnect(this);
+        check->cancel(); // it deletes itself
+    }
+    m_check = nullptr;
+}
+
+QDateTime NewGiftWatch::dueAt(TabId tab) const {
+    return m_running && m_choices.tabs[int(tab)] ? m_tabs[int(tab)].due : QDateTime();
+}
+
+void NewGiftWatch::checkNow(bool all) {
+    if (!m_running || m_check)
+        return;
+    const QDateTime at = now();
+    QList<TabId> tabs;
+    QHash<TabId, Validators> validators;
+    for (int i = 0; i < kTabCount; ++i) {
+        if (m_choices.tabs[i] && (all || at.msecsTo(m_tabs[i].due) <= kTogetherMs)) {
+            tabs.append(TabId(i));
+            validators.insert(TabId(i), m_tabs[i].validators);
+        }
+    }
+    if (tabs.isEmpty())
+        return schedule();
+    const bool autoReceive = m_choices.autoReceive && m_context.signInKept && m_context.signInKept();
+    auto *check = new WatchCheck(m_context, tabs, validators, m_undecided, autoReceive, at);
+    connect(check, &WatchCheck::finished, this, [this](const CheckOutcome &outcome) {
+        m_check = nullptr; // it deletes itself
+        const QDateTime at = now();
+        for (auto page = outcome.pages.cbegin(); page != outcome.pages.cend(); ++page) {
+            TabState &tab = m_tabs[int(page.key())];
+            if (page->read) {
+                tab.minutes = m_choices.minutes;
+                tab.validators = page->validators;
+            } else {
+                // A page that cannot be read is asked for less often, up to six hours apart, or
+                // as much later as it asked.
+                tab.minutes = qMin(kLongestMinutes, qMax(tab.minutes, m_choices.minutes) * 2);
+                if (page->retryAfter > 0)
+                    tab.minutes =
+                        qMax(tab.minutes, qMin(kLongestRetryAfterMinutes, (page->retryAfter + 59) / 60));
+            }
+            tab.due = at.addMSecs(qint64(std::llround(tab.minutes * 60000.0 * m_spread())));
+        }
+        m_undecided = outcome.undecided;
+        m_last = outcome.report;
+        schedule();
+        Q_EMIT checked(outcome.report);
+        tell(outcome.report);
+    });
+    m_check = check;
+    Q_EMIT checkStarted();
+    check->start();
+}
+
+void NewGiftWatch::schedule() {
+    m_timer.stop();
+    if (!m_running || m_check)
+        return;
+    QDateTime next;
+    for (int i = 0; i < kTabCount; ++i) {
+        if (m_choices.tabs[i] && (!next.isValid() || m_tabs[i].due < next))
+            next = m_tabs[i].due;
+    }
+    if (next.isValid())
+        m_timer.start(int(qBound(qint64(0), now().msecsTo(next), qint64(std::numeric_limits<int>::max()))));
+}
+
+void NewGiftWatch::tell(const CheckReport &report) {
+    Desktop &desktop = m_context.desktop;
+    if (!report.gifts.isEmpty()) {
+        QStringList titles;
+        for (qsizetype i = 0; i < report.gifts.size() && i < kTitlesShown; ++i)
+            titles.append(text::shownText(report.gifts[i].row.title, 100));
+        const QStringList codes = report.codes();
+        desktop.notify(u"发现" + QString::number(report.gifts.size()) + u"个新礼包", titles.join(u'\n'),
+                       [this, codes] { Q_EMIT giftsActivated(codes); });
+    }
+    if (const std::optional<AutoReceiveSummary> &received = report.received) {
+        QString body;
+        if (received->signInExpired)
+            body = QStringLiteral("登录已过期,请重新登录");
+        else if (received->membersOnly)
+            body = QStringLiteral("抱歉,由于115网盘官方限制,接收功能仅限网盘VIP用户使用");
+        desktop.notify(u"自动接收" + QString::number(received->attempted) + u"个礼包：成功" +
+                           QString::number(received->received) + u"个,失败" +
+                           QString::number(received->failed()) + u"个",
+                       body);
+        if (received->signInExpired)
+            Q_EMIT signInExpired();
+    }
+}

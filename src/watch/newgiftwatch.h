@@ -1,0 +1,127 @@
+#pragma once
+
+#include "harvest/harvestrun.h"
+#include "watch/autoreceive.h"
+#include "web/sites.h"
+
+#include <QDateTime>
+#include <QHash>
+#include <QList>
+#include <QObject>
+#include <QPointer>
+#include <QSet>
+#include <QTimer>
+
+#include <array>
+#include <functional>
+#include <optional>
+
+class Desktop;
+class Ledger;
+class WatchCheck;
+class WebClient;
+
+// What the user chose to watch.
+struct WatchChoices {
+    static constexpr int kFewestMinutes = 5;
+    static constexpr int kMostMinutes = 1440;
+    static constexpr int kDefaultMinutes = 30;
+
+    std::array<bool, kTabCount> tabs{true, true, true}; // whose first page is watched
+    int minutes = kDefaultMinutes;                      // between checks
+    bool autoReceive = false;                           // while a sign-in is kept
+};
+
+// A gift a check found that was new: the ledger had never seen its code, and its gift page
+// said it was valid.
+struct NewGift {
+    HarvestedRow row;
+    TabId tab;
+};
+
+// What one check found.
+struct CheckReport {
+    QDateTime at;
+    QList<NewGift> gifts;
+    QStringList unreadable; // "资源②：连接超时", a line a page that could not be read
+    int unchanged = 0;      // pages that answered that they had not changed
+    std::optional<AutoReceiveSummary> received;
+
+    QStringList codes() const;
+};
+
+// The new-gift watch: page 1 of each chosen tab's harvest, checked in the background every N
+// minutes (give or take a tenth, so that many users do not ask at the same second), one check
+// at a time, through the same harvests as the window's tabs, none of whose lists or controls
+// it touches. A page is asked for only if it changed since its last answer. A page that cannot
+// be read is asked for at twice the interval, up to six hours, or later when it said so
+// (Retry-After), until it is read again. What is found is recorded in the ledger like any
+// harvest; what is new is told through a desktop notification, and with auto-receive chosen and
+// a sign-in kept, received.
+class NewGiftWatch final : public QObject {
+    Q_OBJECT
+    Q_DISABLE_COPY_MOVE(NewGiftWatch)
+
+public:
+    static constexpr int kLongestMinutes = 6 * 60;
+
+    struct Context {
+        WebClient &web;
+        SiteAddresses sites;
+        Desktop &desktop;
+        Ledger *ledger = nullptr;
+        std::function<bool()> signInKept; // auto-receive only while this holds
+    };
+
+    explicit NewGiftWatch(Context context, QObject *parent = nullptr);
+    // Ends a check in flight.
+    ~NewGiftWatch() override;
+
+    // Checks at once, then on its schedule.
+    void start(const WatchChoices &choices);
+    void stop();
+    bool isRunning() const { return m_running; }
+    bool isChecking() const { return !m_check.isNull(); }
+    const WatchChoices &choices() const { return m_choices; }
+    // When a tab's page is asked for next; invalid when it is not watched.
+    QDateTime dueAt(TabId tab) const;
+    // The last check's time and what it found; none before the first.
+    const std::optional<CheckReport> &lastCheck() const { return m_last; }
+
+    // For tests: the time, and the factor that spreads the interval (0.9 to 1.1).
+    void setClock(std::function<QDateTime()> clock) { m_clock = std::move(clock); }
+    void setSpread(std::function<double()> spread) { m_spread = std::move(spread); }
+    // Checks the pages due now (all watched ones when `all`), unless a check is in flight.
+    void checkNow(bool all = false);
+
+Q_SIGNALS:
+    void checkStarted();
+    void checked(const CheckReport &report);
+    // The user clicked the notification of new gifts: these codes.
+    void giftsActivated(const QStringList &codes);
+    // An auto-receive was answered with the sign-in page: the kept sign-in has expired.
+    void signInExpired();
+
+private:
+    struct TabState {
+        Validators validators; // of the page's last answer
+        int minutes = 0;       // until the next check: the chosen interval, or more after failures
+        QDateTime due;
+    };
+
+    void checkEnded(const CheckReport &report, const QHash<TabId, std::pair<bool, int>> &pages);
+    void schedule();
+    void tell(const CheckReport &report);
+    QDateTime now() const;
+
+    Context m_context;
+    WatchChoices m_choices;
+    bool m_running = false;
+    std::array<TabState, kTabCount> m_tabs;
+    QSet<QString> m_undecided; // new codes whose gift page could not be read yet
+    QPointer<WatchCheck> m_check;
+    std::optional<CheckReport> m_last;
+    QTimer m_timer;
+    std::function<QDateTime()> m_clock;
+    std::function<double()> m_spread;
+};

@@ -1,0 +1,101 @@
+#include "watch/watchcheck.h"
+
+#include "ledger/harvestrecord.h"
+#include "web/clouddisk.h"
+
+#include <QPointer>
+
+WatchCheck::WatchCheck(const NewGiftWatch::Context &context, QList<TabId> tabs,
+                       QHash<TabId, Validators> validators, QSet<QString> undecided, bool autoReceive,
+                       QDateTime at)
+    : m_context(context)
+    , m_tabs(std::move(tabs))
+    , m_validators(std::move(validators))
+    , m_undecided(std::move(undecided))
+    , m_autoReceive(autoReceive)
+    , m_at(std::move(at)) {}
+
+QCoro::Task<> WatchCheck::work() {
+    CheckOutcome outcome;
+    outcome.report.at = m_at;
+    outcome.undecided = m_undecided;
+    for (const TabId tab : m_tabs) {
+        const RunRequest request{&harvestKind(tab, false), 1, {}, m_validators.value(tab)};
+        QPointer<HarvestRun> run = new HarvestRun(m_context.web, m_context.sites, request);
+        run->setKnownCodes(knownCodesOf(m_context.ledger));
+        QList<HarvestedRow> rows;
+        HarvestRun::End end = HarvestRun::End::Unreadable;
+        connect(run, &HarvestRun::rowResolved, this, [&rows](const HarvestedRow &row) { rows.append(row); });
+        connect(run, &HarvestRun::finished, this, [&end](HarvestRun::End how) { end = how; });
+        connect(&scope(), &RequestScope::aborted, run, &HarvestRun::cancel);
+        run->start();
+        co_await scope().until(run.data(), &HarvestRun::finished);
+        if (isCancelled())
+            co_return; // the run was cancelled with the check
+        run->disconnect(this);
+
+        CheckOutcome::Page &page = outcome.pages[tab];
+        page.retryAfter = run->pageRetryAfter();
+        page.read = end != HarvestRun::End::Unreadable;
+        page.validators = end == HarvestRun::End::NotModified ? request.ifChanged : run->pageValidators();
+        if (end == HarvestRun::End::NotModified)
+            ++outcome.report.unchanged;
+        if (end == HarvestRun::End::Unreadable)
+            outcome.report.unreadable.append(tabCaption(tab) + u"：" + run->pageFailure());
+
+        pickNew(tab, rows, outcome);
+        QList<SeenCode> seen;
+        for (const HarvestedRow &row : std::as_const(rows)) {
+            if (const std::optional<SeenCode> code = seenCodeOf(row, request))
+                seen.append(*code);
+        }
+        if (m_context.ledger && !seen.isEmpty())
+            m_context.ledger->recordHarvest(seen);
+    }
+
+    if (m_autoReceive && !outcome.report.gifts.isEmpty()) {
+        QList<HarvestedRow> gifts;
+        for (const NewGift &gift : std::as_const(outcome.report.gifts))
+            gifts.append(gift.row);
+        QPointer<AutoReceive> receive =
+            new AutoReceive(m_context.web, m_context.sites.cloudDisk, m_context.ledger, gifts);
+        std::optional<AutoReceiveSummary> summary;
+        connect(receive, &AutoReceive::finished, this,
+                [&summary](const AutoReceiveSummary &done) { summary = done; });
+        connect(&scope(), &RequestScope::aborted, receive, &AutoReceive::cancel);
+        receive->start();
+        co_await scope().until(receive.data(), &AutoReceive::finished);
+        if (isCancelled())
+            co_return;
+        receive->disconnect(this);
+        outcome.report.received = summary;
+    }
+    finish(&WatchCheck::finished, outcome);
+}
+
+void WatchCheck::pickNew(TabId tab, const QList<HarvestedRow> &rows, CheckOutcome &outcome) const {
+    QStringList codes;
+    for (const HarvestedRow &row : rows)
+        codes.append(row.code);
+    const QHash<QString, QDateTime> seenBefore =
+        m_context.ledger ? m_context.ledger->firstSeenAmong(codes) : QHash<QString, QDateTime>();
+    QSet<QString> picked;
+    for (const NewGift &gift : std::as_const(outcome.report.gifts))
+        picked.insert(gift.row.code);
+    for (const HarvestedRow &row : rows) {
+        if (row.code.isEmpty() || picked.contains(row.code))
+            continue;
+        // New: never seen, or first seen by the watch when its gift page could not be read.
+        if (seenBefore.contains(row.code) && !outcome.undecided.contains(row.code))
+            continue;
+        if (!row.markKnown) {
+            outcome.undecided.insert(row.code);
+            continue;
+        }
+        outcome.undecided.remove(row.code);
+        if (row.mark == clouddisk::kValidMark) {
+            outcome.report.gifts.append({row, tab});
+            picked.insert(row.code);
+        }
+    }
+}

@@ -1,0 +1,45 @@
+#pragma once
+
+#include "watch/newgiftwatch.h"
+#include "web/job.h"
+
+// What one check of the watch did, for the watch to plan the next.
+struct CheckOutcome {
+    CheckReport report;
+    struct Page {
+        bool read = false;     // read, or answered unchanged
+        int retryAfter = -1;   // seconds it asked to be left alone; -1: not said
+        Validators validators; // for asking again only if it changed
+    };
+    QHash<TabId, Page> pages;
+    QSet<QString> undecided; // new codes whose gift page could not be read, to decide later
+};
+
+// One check of the new-gift watch: page 1 of each tab given, one after another, each only if it
+// changed; its rows recorded in the ledger; what is new picked out; then, if asked, received. A
+// job (see Job).
+class WatchCheck final : public Job {
+    Q_OBJECT
+    Q_DISABLE_COPY_MOVE(WatchCheck)
+
+public:
+    WatchCheck(const NewGiftWatch::Context &context, QList<TabId> tabs, QHash<TabId, Validators> validators,
+               QSet<QString> undecided, bool autoReceive, QDateTime at);
+
+Q_SIGNALS:
+    void finished(const CheckOutcome &outcome);
+
+protected:
+    QCoro::Task<> work() override;
+
+private:
+    // Picks out the new gifts of one page's rows, before they are recorded.
+    void pickNew(TabId tab, const QList<HarvestedRow> &rows, CheckOutcome &outcome) const;
+
+    const NewGiftWatch::Context m_context;
+    const QList<TabId> m_tabs;
+    const QHash<TabId, Validators> m_validators;
+    const QSet<QString> m_undecided;
+    const bool m_autoReceive;
+    const QDateTime m_at;
+};

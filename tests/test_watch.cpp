@@ -1,0 +1,239 @@
+#include "desktop/systemdesktop.h"
+#include "ledger/ledger.h"
+#include "recordingdesktop.h"
+#include "sandbox/sandbox.h"
+#include "standin.h"
+#include "warnings.h"
+#include "watch/newgiftwatch.h"
+#include "web/webclient.h"
+
+#include <QDBusConnection>
+#include <QSignalSpy>
+#include <QStandardPaths>
+#include <QTemporaryDir>
+#include <QTest>
+
+using sandbox::Fault;
+using sandbox::Site;
+
+// The desktop's notification service, played on the test's own private session bus.
+class FakeNotifications final : public QObject {
+    Q_OBJECT
+    Q_CLASSINFO("D-Bus Interface", "org.freedesktop.Notifications")
+
+public:
+    struct Shown {
+        QString summary, body;
+        QStringList actions;
+    };
+    QList<Shown> shown;
+
+public Q_SLOTS:
+    uint Notify(const QString &, uint, const QString &, const QString &summary, const QString &body,
+                const QStringList &actions, const QVariantMap &, int) {
+        shown.append({summary, body, actions});
+        return uint(shown.size());
+    }
+
+Q_SIGNALS:
+    void ActionInvoked(uint id, const QString &action);
+};
+
+namespace {
+
+// A watch over the stand-in sites, with its own ledger.
+struct Watch {
+    QTemporaryDir dir;
+    sandbox::Sandbox sites{3};
+    WebClient web;
+    RecordingDesktop recording;
+    Ledger ledger{dir.filePath(u"ledger.sqlite"_qs)};
+    bool kept = true;
+    QDateTime clock = QDateTime(QDate(2026, 12, 8), QTime(12, 0), Qt::UTC);
+    std::unique_ptr<NewGiftWatch> watch;
+    QList<CheckReport> reports;
+
+    explicit Watch(Desktop *desktop = nullptr) {
+        if (!sites.start() || !ledger.open())
+            qFatal("the stand-in sites or the ledger could not start");
+        watch = std::make_unique<NewGiftWatch>(NewGiftWatch::Context{
+            web, addressesOf(sites), desktop ? *desktop : recording, &ledger, [this] { return kept; }});
+        watch->setClock([this] { return clock; });
+        watch->setSpread([] { return 1.0; });
+        QObject::connect(watch.get(), &NewGiftWatch::checked,
+                         [this](const CheckReport &report) { reports.append(report); });
+    }
+    ~Watch() {
+        watch.reset();
+        deleteEndedJobs();
+    }
+    bool check(bool all = true) {
+        const qsizetype before = reports.size();
+        watch->checkNow(all);
+        return runUntil([&] { return reports.size() > before; }, 20000);
+    }
+    static WatchChoices only(TabId tab, bool autoReceive = false) {
+        WatchChoices choices;
+        choices.tabs = {tab == TabId::Libao, tab == TabId::Share, tab == TabId::Tiquma};
+        choices.autoReceive = autoReceive;
+        return choices;
+    }
+    int validOnPage(int firstId) const {
+        int valid = 0;
+        for (int j = 0; j < sandbox::Sandbox::kResourcesPerPage; ++j) {
+            const QString code = sites.codeFor(firstId + j);
+            valid += !code.endsWith(u'8') && !code.endsWith(u'9');
+        }
+        return valid;
+    }
+};
+
+} // namespace
+
+class TestWatch final : public QObject {
+    Q_OBJECT
+
+private Q_SLOTS:
+    void initTestCase() { QStandardPaths::setTestModeEnabled(true); }
+    void init() { failOnWarnings(); }
+
+    void newGiftsAreToldThroughTheNotificationServiceAndAnUnchangedPageAsksNothingMore() {
+        if (qEnvironmentVariableIsEmpty("GIFTVANE_TEST_KEYRING"))
+            QSKIP("needs a private session bus (tests/keyring-session)");
+        QDBusConnection service = QDBusConnection::connectToBus(QDBusConnection::SessionBus, u"fake"_qs);
+        FakeNotifications fake;
+        QVERIFY(service.registerObject(u"/org/freedesktop/Notifications"_qs, &fake,
+                                       QDBusConnection::ExportAllSlots | QDBusConnection::ExportAllSignals));
+        QVERIFY(service.registerService(u"org.freedesktop.Notifications"_qs));
+        SystemDesktop desktop;
+        Watch w(&desktop);
+        QSignalSpy activated(w.watch.get(), &NewGiftWatch::giftsActivated);
+        w.watch->start(Watch::only(TabId::Libao));
+        QVERIFY(runUntil([&] { return !w.reports.isEmpty(); }, 20000));
+        const int valid = w.validOnPage(100100);
+        QCOMPARE(w.reports[0].gifts.size(), valid);
+        QTRY_COMPARE_WITH_TIMEOUT(fake.shown.size(), 1, scaled(5000));
+        QCOMPARE(fake.shown[0].summary, u"发现" + QString::number(valid) + u"个新礼包");
+        const QStringList titles = fake.shown[0].body.split(u'\n');
+        QCOMPARE(titles.size(), 3);
+        QCOMPARE(titles[0], w.reports[0].gifts[0].row.title);
+        QVERIFY(fake.shown[0].actions.contains(u"default"_qs));
+        // Every code seen is in the ledger, as any harvest records it.
+        QCOMPARE(w.ledger.rows({}).size(), sandbox::Sandbox::kResourcesPerPage);
+
+        // The user clicks it: the watch says which codes.
+        Q_EMIT fake.ActionInvoked(1, u"default"_qs);
+        QVERIFY(activated.wait(scaled(5000)));
+        QCOMPARE(activated.first().first().toStringList(), w.reports[0].codes());
+
+        // Asked again while the page has not changed: one request, answered 304, nothing else.
+        w.sites.clearRequests();
+        QVERIFY(w.check());
+        QCOMPARE(w.reports[1].unchanged, 1);
+        QVERIFY(w.reports[1].gifts.isEmpty());
+        QCOMPARE(targets(w.sites.requests()), QStringList{u"/libao/index_1.html"_qs});
+        QVERIFY(!w.sites.requests().first().header("If-None-Match").isEmpty());
+        QCOMPARE(fake.shown.size(), 1);
+        service.unregisterService(u"org.freedesktop.Notifications"_qs);
+        QDBusConnection::disconnectFromBus(u"fake"_qs);
+    }
+
+    void onlyWhatIsNewIsNewAndKnownCodesAreTakenAsTheyAre() {
+        // The page gains a resource between two checks: that one is new; the others' codes are
+        // checked on their gift pages only.
+        Watch w;
+        w.sites.setPageOneChangesEvery(1); // the second request sees one resource more
+        w.watch->start(Watch::only(TabId::Tiquma));
+        QVERIFY(runUntil([&] { return !w.reports.isEmpty(); }, 20000));
+        w.sites.clearRequests();
+        QVERIFY(w.check());
+        const CheckReport &second = w.reports[1];
+        QCOMPARE(second.unchanged, 0);
+        QCOMPARE(second.gifts.size() +
+                     int(w.sites.codeFor(290001).endsWith(u'8') || w.sites.codeFor(290001).endsWith(u'9')),
+                 1);
+        int detailPages = 0;
+        for (const QString &target : targets(w.sites.requests(Site::Listing)))
+            detailPages += target.startsWith(u"/tiquma/2") && !target.contains(u"index");
+        // The new resource, and the old ones whose codes were void, are resolved afresh.
+        QCOMPARE(detailPages, 1 + sandbox::Sandbox::kResourcesPerPage - w.validOnPage(200100));
+        QCOMPARE(w.recording.notifications.size(), 1 + (second.gifts.isEmpty() ? 0 : 1));
+    }
+
+    void autoReceiveReceivesOnceAndStopsAtTheSignInPage_data() {
+        QTest::addColumn<bool>("signedIn");
+        QTest::newRow("signed in") << true;
+        QTest::newRow("sign-in expired") << false;
+    }
+    void autoReceiveReceivesOnceAndStopsAtTheSignInPage() {
+        QFETCH(bool, signedIn);
+        Watch w;
+        if (signedIn)
+            QVERIFY(signIn(w.web, w.sites));
+        QSignalSpy expired(w.watch.get(), &NewGiftWatch::signInExpired);
+        w.watch->start(Watch::only(TabId::Libao, true));
+        QVERIFY(runUntil([&] { return !w.reports.isEmpty(); }, 20000));
+        const CheckReport &report = w.reports[0];
+        QVERIFY(report.received);
+        const QStringList posted = sentCodes(w.sites);
+        if (signedIn) {
+            // Every new gift once, in order; codes ending in 6 are for members only and stop it.
+            QCOMPARE(posted, report.codes().mid(0, posted.size()));
+            QCOMPARE(report.received->membersOnly, posted.last().endsWith(u'6'));
+            QCOMPARE(w.ledger.confirmedAmong(posted).size(), report.received->received);
+            QCOMPARE(expired.size(), 0);
+        } else {
+            QCOMPARE(posted.size(), 1);
+            QVERIFY(report.received->signInExpired);
+            QCOMPARE(expired.size(), 1);
+            QCOMPARE(w.recording.notifications.last().body, u"登录已过期,请重新登录"_qs);
+        }
+        const AutoReceiveSummary &done = *report.received;
+        QCOMPARE(w.recording.notifications.last().title,
+                 u"自动接收" + QString::number(done.attempted) + u"个礼包：成功" +
+                     QString::number(done.received) + u"个,失败" + QString::number(done.failed()) + u"个");
+        // Never twice: the next check finds nothing new, and posts nothing.
+        w.sites.clearRequests();
+        QVERIFY(w.check());
+        QVERIFY(sentCodes(w.sites).isEmpty());
+
+        // Without a kept sign-in, nothing is received.
+        Watch unkept;
+        unkept.kept = false;
+        unkept.watch->start(Watch::only(TabId::Libao, true));
+        QVERIFY(runUntil([&] { return !unkept.reports.isEmpty(); }, 20000));
+        QVERIFY(!unkept.reports[0].received && sentCodes(unkept.sites).isEmpty());
+    }
+
+    void aFailingPageIsAskedForLessOften() {
+        // Each failure doubles the page's interval, up to six hours; a Retry-After longer than
+        // that is honoured; a good answer brings the chosen interval back.
+        Watch w;
+        w.sites.setFault(QStringLiteral("^/new/1\\.html"), Fault::NotFound);
+        WatchChoices choices = Watch::only(TabId::Share);
+        choices.minutes = 60;
+        w.watch->start(choices);
+        QVERIFY(runUntil([&] { return !w.reports.isEmpty(); }, 20000));
+        QCOMPARE(w.reports[0].unreadable, QStringList{u"资源②：HTTP 404"_qs});
+        QList<qint64> minutes{w.clock.secsTo(w.watch->dueAt(TabId::Share)) / 60};
+        for (int i = 0; i < 3; ++i) {
+            w.clock = w.watch->dueAt(TabId::Share);
+            QVERIFY(w.check(false));
+            minutes.append(w.clock.secsTo(w.watch->dueAt(TabId::Share)) / 60);
+        }
+        QCOMPARE(minutes, (QList<qint64>{120, 240, 360, 360}));
+        w.sites.clearFaults();
+        w.sites.setFault(QStringLiteral("^/new/1\\.html"), Fault::Unavailable); // Retry-After: 120 s
+        w.clock = w.watch->dueAt(TabId::Share);
+        QVERIFY(w.check(false));
+        QCOMPARE(w.clock.secsTo(w.watch->dueAt(TabId::Share)) / 60, 360);
+        w.sites.clearFaults();
+        w.clock = w.watch->dueAt(TabId::Share);
+        QVERIFY(w.check(false));
+        QVERIFY(w.reports.last().unreadable.isEmpty());
+        QCOMPARE(w.clock.secsTo(w.watch->dueAt(TabId::Share)) / 60, 60);
+    }
+};
+
+QTEST_GUILESS_MAIN(TestWatch)
+#include "test_watch.moc"
