@@ -210,63 +210,60 @@ bool Ledger::select(const QString &sql, const QVariantList &values,
     return false;
 }
 
-QHash<QString, QDateTime> Ledger::receivedAmong(const QStringList &codes) const {
-    QHash<QString, QDateTime> out;
-    if (codes.isEmpty())
+QHash<QString, QVariant> Ledger::pairsAmong(const QString &sql, QVariantList values,
+                                            const QStringList &among) const {
+    QHash<QString, QVariant> out;
+    if (among.isEmpty())
         return out;
-    // The codes travel as one JSON array: one statement, whatever their number.
-    const QString array =
-        QString::fromUtf8(QJsonDocument(QJsonArray::fromStringList(codes)).toJson(QJsonDocument::Compact));
-    if (!select(QStringLiteral("SELECT code, received_at FROM codes WHERE received_at IS NOT NULL"
-                               " AND code IN (SELECT value FROM json_each(?))"),
-                {array},
-                [&](const QSqlQuery &row) { out.insert(row.value(0).toString(), timeOf(row.value(1))); }))
+    // The values travel as one JSON array: one statement, whatever their number.
+    values.append(
+        QString::fromUtf8(QJsonDocument(QJsonArray::fromStringList(among)).toJson(QJsonDocument::Compact)));
+    if (!select(QString(sql).replace(u"%among"_qs, u"(SELECT value FROM json_each(?))"_qs), values,
+                [&](const QSqlQuery &row) { out.insert(row.value(0).toString(), row.value(1)); }))
         return {};
     return out;
+}
+
+namespace {
+
+QHash<QString, QDateTime> timesOf(const QHash<QString, QVariant> &pairs) {
+    QHash<QString, QDateTime> out;
+    for (auto pair = pairs.cbegin(); pair != pairs.cend(); ++pair)
+        out.insert(pair.key(), timeOf(pair.value()));
+    return out;
+}
+
+} // namespace
+
+QHash<QString, QDateTime> Ledger::receivedAmong(const QStringList &codes) const {
+    return timesOf(pairsAmong(
+        QStringLiteral(
+            "SELECT code, received_at FROM codes WHERE received_at IS NOT NULL AND code IN %among"),
+        {}, codes));
 }
 
 QHash<QString, QDateTime> Ledger::confirmedAmong(const QStringList &codes) const {
-    QHash<QString, QDateTime> out;
-    if (codes.isEmpty())
-        return out;
-    const QString array =
-        QString::fromUtf8(QJsonDocument(QJsonArray::fromStringList(codes)).toJson(QJsonDocument::Compact));
-    if (!select(QStringLiteral("SELECT code, max(at) FROM receives WHERE kind = ? AND marker = ?"
-                               " AND code IN (SELECT value FROM json_each(?)) GROUP BY code"),
-                {int(ReceiveKind::Received), clouddisk::kReceivedMarker.toString(), array},
-                [&](const QSqlQuery &row) { out.insert(row.value(0).toString(), timeOf(row.value(1))); }))
-        return {};
-    return out;
+    return timesOf(
+        pairsAmong(QStringLiteral("SELECT code, max(at) FROM receives WHERE kind = ? AND marker = ?"
+                                  " AND code IN %among GROUP BY code"),
+                   {int(ReceiveKind::Received), clouddisk::kReceivedMarker.toString()}, codes));
 }
 
 QHash<QString, QString> Ledger::knownCodes(const QString &site, const QStringList &keys) const {
-    QHash<QString, QString> out;
-    if (keys.isEmpty())
-        return out;
-    const QString array =
-        QString::fromUtf8(QJsonDocument(QJsonArray::fromStringList(keys)).toJson(QJsonDocument::Compact));
     // Oldest first: a key seen with several codes keeps the newest.
-    if (!select(
-            QStringLiteral("SELECT key, code FROM codes WHERE site = ? AND key != '' AND instr(mark, '×') = 0"
-                           " AND key IN (SELECT value FROM json_each(?)) ORDER BY last_seen, rowid"),
-            {site, array},
-            [&](const QSqlQuery &row) { out.insert(row.value(0).toString(), row.value(1).toString()); }))
-        return {};
+    const QHash<QString, QVariant> pairs = pairsAmong(
+        QStringLiteral("SELECT key, code FROM codes WHERE site = ? AND key != '' AND instr(mark, '×') = 0"
+                       " AND key IN %among ORDER BY last_seen, rowid"),
+        {site}, keys);
+    QHash<QString, QString> out;
+    for (auto pair = pairs.cbegin(); pair != pairs.cend(); ++pair)
+        out.insert(pair.key(), pair.value().toString());
     return out;
 }
 
 QHash<QString, QDateTime> Ledger::firstSeenAmong(const QStringList &codes) const {
-    QHash<QString, QDateTime> out;
-    if (codes.isEmpty())
-        return out;
-    const QString array =
-        QString::fromUtf8(QJsonDocument(QJsonArray::fromStringList(codes)).toJson(QJsonDocument::Compact));
-    if (!select(QStringLiteral(
-                    "SELECT code, first_seen FROM codes WHERE code IN (SELECT value FROM json_each(?))"),
-                {array},
-                [&](const QSqlQuery &row) { out.insert(row.value(0).toString(), timeOf(row.value(1))); }))
-        return {};
-    return out;
+    return timesOf(
+        pairsAmong(QStringLiteral("SELECT code, first_seen FROM codes WHERE code IN %among"), {}, codes));
 }
 
 Ledger::Counts Ledger::counts() const {

@@ -165,6 +165,10 @@ private:
     ledgersql::SqlResult writeReceive(const Write &attempt);
     void enqueue(Write write);
     void retryLater();
+    // A read about many codes or keys at once: `sql` names them as %among and takes `values` for
+    // its other parameters; each row gives a key and its value.
+    QHash<QString, QVariant> pairsAmong(const QString &sql, QVariantList values,
+                                        const QStringList &among) const;
     // Runs a read and hands each row to take; false when it failed.
     bool select(const QString &sql, const QVariantList &values,
                 const std::function<void(const QSqlQuery &)> &take) const;
