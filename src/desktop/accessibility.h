@@ -71,7 +71,9 @@ inline QAccessibleInterface *factory(const QString &className, QObject *object) 
         return nullptr;
     if (object == qApp)
         return new Application;
-    if (!object->isWidgetType() || !windowClasses().contains(className.toLatin1()))
+    // By its class's name first: Qt asks about every object, some of them not whole (the
+    // browser's items as they go), and those must not be touched.
+    if (!windowClasses().contains(className.toLatin1()) || !object->isWidgetType())
         return nullptr;
     auto *widget = static_cast<QWidget *>(object);
     return widget->isWindow() ? new QAccessibleWidget(widget, QAccessible::Window) : nullptr;
