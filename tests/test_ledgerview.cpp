@@ -135,25 +135,6 @@ private Q_SLOTS:
         QCOMPARE(model.shownRows().size(), codes.size()); // what export writes
     }
 
-    void theWindowShowsGivenCodesAndGoesBackToAll() {
-        OpenLedger f;
-        QVERIFY(f.ledger->open());
-        f.record({u"1 GB"_qs, u"1 GB"_qs, u"1 GB"_qs});
-        LedgerWindow window(*f.ledger, f.desktop);
-        window.show();
-        auto *search = window.findChild<QLineEdit *>(u"search"_qs);
-        search->setText(u"C1"_qs); // an earlier search, that would hide one of them
-        window.showCodes({u"C0"_qs, u"C2"_qs});
-        QCOMPARE(search->text(), QString());
-        QCOMPARE(window.model().rowCount(), 2);
-        QCOMPARE(window.codesText(), u"只显示新礼包提醒发现的2个礼包码"_qs);
-        auto *showAll = window.findChild<QPushButton *>(u"showAll"_qs);
-        QVERIFY(showAll->isVisible());
-        showAll->click();
-        QCOMPARE(window.model().rowCount(), 3);
-        QVERIFY(!showAll->isVisible() && window.codesText().isEmpty());
-    }
-
     void opensCentredOverItsParent_data() {
         QTest::addColumn<QPoint>("parentAt");
         QTest::addColumn<bool>("centred");

@@ -103,45 +103,6 @@ private Q_SLOTS:
         }
     }
 
-    void watchChoicesReadBack_data() {
-        QTest::addColumn<QByteArray>("content");
-        QTest::addColumn<QString>("read"); // the three tabs, the minutes, auto-receive
-        QTest::newRow("written by the program")
-            << QByteArray("[watch]\nautoReceive=true\nlibao=false\nminutes=1440\nshare=true\ntiquma=false\n")
-            << u"010 1440 1"_qs;
-        QTest::newRow("fewest minutes") << QByteArray("[watch]\nminutes=5\n") << u"111 5 0"_qs;
-        QTest::newRow("too few minutes") << QByteArray("[watch]\nminutes=4\n") << u"111 30 0"_qs;
-        QTest::newRow("too many minutes") << QByteArray("[watch]\nminutes=1441\n") << u"111 30 0"_qs;
-        QTest::newRow("not numbers") << QByteArray("[watch]\nminutes=often\n") << u"111 30 0"_qs;
-        QTest::newRow("no file") << QByteArray() << u"111 30 0"_qs;
-    }
-    void watchChoicesReadBack() {
-        QFETCH(QByteArray, content);
-        QFETCH(QString, read);
-        QTemporaryDir dir;
-        const QString path = dir.filePath(u"Giftvane.ini"_qs);
-        if (!content.isEmpty()) {
-            QFile out(path);
-            QVERIFY(out.open(QIODevice::WriteOnly) && out.write(content) == content.size());
-        }
-        QSettings file(path, QSettings::IniFormat);
-        UserSettings settings(file);
-        const UserSettings::Watch watch = settings.watch();
-        QString seen;
-        for (bool tab : watch.tabs)
-            seen += tab ? u'1' : u'0';
-        seen += u' ' + QString::number(watch.minutes) + u' ' + QString::number(int(watch.autoReceive));
-        QCOMPARE(seen, read);
-        if (content.startsWith("[watch]\nautoReceive")) { // what the program writes, it reads back
-            file.clear();
-            settings.setWatch(watch);
-            file.sync();
-            QFile back(path);
-            QVERIFY(back.open(QIODevice::ReadOnly));
-            QCOMPARE(back.readAll(), content);
-        }
-    }
-
     void siteAddressesComeFromVariableThenFileThenDefault_data() {
         QTest::addColumn<QByteArray>("variable");
         QTest::addColumn<QString>("setting");
