@@ -25,6 +25,7 @@ struct Fixture {
     std::unique_ptr<Ledger> ledger;   // none unless a test sets one
     UserSettings *settings = nullptr; // none unless a test sets one: nothing is remembered
     QString signInPlugin;             // the program's own unless a test sets one
+    bool tray = false;                // whether the desktop has a system tray (offscreen has none)
     std::unique_ptr<MainWindow> window;
     QTime now{9, 5, 3};
 
@@ -45,6 +46,7 @@ struct Fixture {
                           parallelism, ledger.get()};
         services.settings = settings;
         services.signInPlugin = signInPlugin;
+        services.trayAvailable = [this] { return tray; };
         window = std::make_unique<MainWindow>(services);
         if (!started)
             return true;

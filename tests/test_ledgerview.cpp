@@ -105,6 +105,36 @@ private Q_SLOTS:
         QCOMPARE(column(model, LedgerModel::CodeColumn), codes);
     }
 
+    void onlyTheGivenCodes_data() {
+        QTest::addColumn<QStringList>("given");
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<QStringList>("codes");
+        QTest::newRow("those codes, exactly as recorded")
+            << QStringList{u"C1"_qs, u"c2"_qs, u"C"_qs, u"UNKNOWN"_qs} << QString() << QStringList{u"C1"_qs};
+        QTest::newRow("quotes and brackets are codes like any")
+            << QStringList{u"Q\"]x"_qs, u"C0"_qs} << QString() << QStringList{u"C0"_qs, u"Q\"]x"_qs};
+        QTest::newRow("the search narrows them")
+            << QStringList{u"C0"_qs, u"C2"_qs, u"Q\"]x"_qs} << u"成功"_qs << QStringList{u"C0"_qs};
+        QTest::newRow("none given: every code")
+            << QStringList() << QString() << QStringList{u"C0"_qs, u"C1"_qs, u"C2"_qs, u"Q\"]x"_qs};
+    }
+    void onlyTheGivenCodes() {
+        QFETCH(QStringList, given);
+        QFETCH(QString, text);
+        QFETCH(QStringList, codes);
+        OpenLedger f;
+        QVERIFY(f.ledger->open());
+        f.record({u"1 GB"_qs, u"1 GB"_qs, u"1 GB"_qs});
+        f.ledger->recordHarvest({{u"Q\"]x"_qs, u"t"_qs, {}, u"listing"_qs, u"资源①"_qs, u"1"_qs, {}, {}}});
+        f.ledger->recordReceive(u"C0"_qs, {}, ReceiveKind::Received, u"成功接收"_qs);
+        LedgerModel model(*f.ledger);
+        model.sort(LedgerModel::CodeColumn, Qt::AscendingOrder);
+        model.setFilter(text);
+        model.setCodes(given);
+        QCOMPARE(column(model, LedgerModel::CodeColumn), codes);
+        QCOMPARE(model.shownRows().size(), codes.size()); // what export writes
+    }
+
     void opensCentredOverItsParent_data() {
         QTest::addColumn<QPoint>("parentAt");
         QTest::addColumn<bool>("centred");

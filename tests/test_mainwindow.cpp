@@ -287,8 +287,8 @@ private Q_SLOTS:
             bar.append(action->objectName() + u"=" + action->text());
         }
         QCOMPARE(bar, (QStringList{u"dl115=登录115"_qs, u"tcdl=退出登录"_qs, u"jsjl=接收记录"_qs,
-                                   u"sj=软件说明"_qs, u"kf=客服中心"_qs, u"bbs=官方论坛"_qs,
-                                   u"tuichu=退出程序"_qs}));
+                                   u"xlbtx=新礼包提醒"_qs, u"sj=软件说明"_qs, u"kf=客服中心"_qs,
+                                   u"bbs=官方论坛"_qs, u"tuichu=退出程序"_qs}));
         QStringList popup;
         for (QAction *action : f.window->popupMenu()->actions())
             popup.append(action->isSeparator() ? u"-"_qs : action->text());
@@ -461,7 +461,8 @@ private Q_SLOTS:
         QTest::newRow("arrows move along it")
             << u"0:Text1"_qs << none << u"F10 Right Right Right Left"_qs << u"menubar"_qs << u"menu:jsjl"_qs;
         QTest::newRow("Enter runs the item, the keyboard goes back")
-            << u"0:ListView1"_qs << none << u"F10 Right Right Right Return"_qs << u"ListView1"_qs << notice;
+            << u"0:ListView1"_qs << none << u"F10 Right Right Right Right Return"_qs << u"ListView1"_qs
+            << notice;
         QTest::newRow("Esc goes back")
             << u"0:Text1"_qs << none << u"F10 Right Esc"_qs << u"Text1"_qs << u"none"_qs;
         QTest::newRow("Tab passes over 开始获取 under the list")

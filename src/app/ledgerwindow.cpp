@@ -66,6 +66,8 @@ LedgerWindow::LedgerWindow(Ledger &ledger, Desktop &desktop, QWidget *parent)
     , m_search(new QLineEdit(this))
     , m_view(new QTableView(this))
     , m_counts(new QLabel(this))
+    , m_codesBar(new QWidget(this))
+    , m_codesNote(new QLabel(m_codesBar))
     , m_off(new QLabel(this))
     , m_export(new QPushButton(QStringLiteral("导出CSV"), this)) {
     presentAsWindow("LedgerWindow");
@@ -102,6 +104,17 @@ LedgerWindow::LedgerWindow(Ledger &ledger, Desktop &desktop, QWidget *parent)
     m_view->setSortingEnabled(true);
     fitColumns();
 
+    m_codesNote->setObjectName(QStringLiteral("codesNote"));
+    m_codesNote->setTextFormat(Qt::PlainText);
+    auto *showAll = new QPushButton(QStringLiteral("显示全部"), m_codesBar);
+    showAll->setObjectName(QStringLiteral("showAll"));
+    connect(showAll, &QPushButton::clicked, this, [this] { showCodes({}); });
+    auto *codesLayout = new QHBoxLayout(m_codesBar);
+    codesLayout->setContentsMargins(QMargins());
+    codesLayout->addWidget(m_codesNote, 1);
+    codesLayout->addWidget(showAll);
+    m_codesBar->hide();
+
     auto *top = new QHBoxLayout;
     top->addWidget(searchLabel);
     top->addWidget(m_search, 1);
@@ -110,6 +123,7 @@ LedgerWindow::LedgerWindow(Ledger &ledger, Desktop &desktop, QWidget *parent)
     bottom->addWidget(m_export);
     auto *layout = new QVBoxLayout(this);
     layout->addLayout(top);
+    layout->addWidget(m_codesBar);
     layout->addWidget(m_view, 1);
     layout->addWidget(m_off, 1);
     layout->addLayout(bottom);
@@ -189,6 +203,22 @@ void LedgerWindow::search() {
     m_model.setFilter(m_search->text());
 }
 
+void LedgerWindow::showCodes(const QStringList &codes) {
+    // The search of an earlier visit would hide some of them.
+    if (!codes.isEmpty())
+        m_search->clear();
+    search();
+    m_model.setCodes(codes);
+    m_codesNote->setText(codes.isEmpty()
+                             ? QString()
+                             : u"只显示新礼包提醒发现的" + QString::number(codes.size()) + u"个礼包码");
+    m_codesBar->setVisible(!codes.isEmpty() && offText().isEmpty());
+}
+
+QString LedgerWindow::codesText() const {
+    return m_codesNote->text();
+}
+
 QString LedgerWindow::offText() const {
     return m_ledger.isOff() ? u"接收记录不可用：" + m_ledger.whyOff() : QString();
 }
@@ -200,6 +230,7 @@ void LedgerWindow::showCounts() {
     m_off->setVisible(!off.isEmpty());
     m_view->setVisible(off.isEmpty());
     m_counts->setVisible(off.isEmpty());
+    m_codesBar->setVisible(off.isEmpty() && !m_model.codes().isEmpty());
     m_search->setEnabled(off.isEmpty());
     if (!off.isEmpty())
         return;

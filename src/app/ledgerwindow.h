@@ -36,6 +36,12 @@ public:
     // ledger is off.
     void exportCsv();
 
+    // Shows only these codes, the search box cleared, with a note that says so and a button
+    // back to the whole ledger; none: the whole ledger.
+    void showCodes(const QStringList &codes);
+    // The note over the table while only some codes are shown; empty otherwise.
+    QString codesText() const;
+
     void setVisible(bool visible) override;
 
 protected:
@@ -52,6 +58,8 @@ private:
     QLineEdit *m_search;
     QTableView *m_view;
     QLabel *m_counts;
+    QWidget *m_codesBar; // the note and the button back, while only some codes are shown
+    QLabel *m_codesNote;
     QLabel *m_off; // in the table's place while the ledger is off
     QPushButton *m_export;
     QTimer m_searchDelay;

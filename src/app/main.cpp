@@ -94,6 +94,9 @@ int main(int argc, char *argv[]) {
     QApplication::setDesktopFileName(QStringLiteral("io.github.giftvane.Giftvane"));
     // The program speaks Chinese throughout, Qt's own buttons and dialogs included.
     SystemDesktop::loadQtChinese(app);
+    // The program ends by programEnd alone: with the new-gift watch in the tray, it outlives
+    // its last visible window.
+    QApplication::setQuitOnLastWindowClosed(false);
 
     const std::unique_ptr<QSettings> settingsFile = openUserSettings();
     UserSettings settings(*settingsFile);

@@ -4,6 +4,7 @@
 #include "app/ledgerwindow.h"
 #include "app/selectionbar.h"
 #include "app/updatecheck.h"
+#include "app/watchcontrol.h"
 #include "desktop/desktop.h"
 #include "desktop/usersettings.h"
 #include "giftlist/giftlistmodel.h"
@@ -141,6 +142,7 @@ MainWindow::MainWindow(Services services, QWidget *parent)
     m_selectionBar->raise();
     connect(m_selectionBar, &SelectionBar::statusText, this, &MainWindow::setStatusText);
     buildStatusBar(client);
+    buildWatch();
     buildMenus();
     connect(m_kept, &KeptSignIn::notice, this, [this](const QString &text) {
         AppendLogLine(text);
@@ -173,6 +175,7 @@ MainWindow::~MainWindow() {
         m_services.ledger->disconnect(this);
     for (GiftTab *tab : m_tabs)
         tab->harvests().stop();
+    m_watch->watch().stop(); // quietly: no window comes back from the tray now
     if (m_updateCheck)
         m_updateCheck->cancel();
     if (m_receive)
@@ -277,6 +280,7 @@ void MainWindow::buildMenus() {
          }},
         {"tcdl", QStringLiteral("退出登录"), [this] { signOut(); }},
         {"jsjl", QStringLiteral("接收记录"), [this] { openLedger(); }},
+        {"xlbtx", QStringLiteral("新礼包提醒"), [this] { m_watch->openDialog(); }},
         {"sj", QStringLiteral("软件说明"),
          [this] {
              info(QStringLiteral("本程序仅做采集整理服务，内容均为网友提供，\r\n\r\n"
@@ -458,8 +462,55 @@ void MainWindow::info(const QString &text, const QString &title) {
 }
 
 void MainWindow::closeEvent(QCloseEvent *event) {
+    // While the watch runs in the tray, the window only goes out of sight; it is remembered
+    // now, since it will not be visible when the program ends.
+    if (m_watch->keepsRunningInTray()) {
+        rememberWindow();
+        event->ignore();
+        hide();
+        return;
+    }
     event->accept();
     Q_EMIT programEnd();
+}
+
+void MainWindow::showWindow() {
+    if (isMinimized())
+        showNormal();
+    else
+        show();
+    raise();
+    activateWindow();
+}
+
+void MainWindow::buildWatch() {
+    // The kept sign-in is read when asked, not when the watch starts: it may be kept or
+    // forgotten while the watch runs.
+    const QPointer<KeptSignIn> kept(m_kept);
+    WatchControl::Context context{
+        {m_web, m_services.sites, m_desktop, m_services.ledger, [kept] { return kept && kept->isKept(); }},
+        m_services.settings,
+        m_services.trayAvailable,
+        this};
+    m_watch = new WatchControl(std::move(context), this);
+    connect(m_watch, &WatchControl::logLine, this, &MainWindow::AppendLogLine);
+    connect(m_watch, &WatchControl::showWindowRequested, this, &MainWindow::showWindow);
+    connect(m_watch, &WatchControl::quitRequested, this, &MainWindow::programEnd);
+    connect(m_watch, &WatchControl::giftsActivated, this, [this](const QStringList &codes) {
+        showWindow();
+        openLedger(codes);
+    });
+    connect(m_watch, &WatchControl::signInExpired, this, &MainWindow::watchSignInExpired);
+}
+
+QCoro::Task<> MainWindow::watchSignInExpired() {
+    // As for a receive answered so: kept, the cookies would fail at every start.
+    AppendLogLine(kSignInExpired);
+    setStatusText(kSignInExpired);
+    QPointer<MainWindow> self(this);
+    co_await forgetSignIn({});
+    if (self)
+        m_watch->showState(); // the dialog's auto-receive box follows
 }
 
 void MainWindow::showPopupMenu(const QPoint &globalPos) {
@@ -490,7 +541,7 @@ void MainWindow::openSignIn(bool modal) {
     m_signIn->open(modal);
 }
 
-void MainWindow::openLedger() {
+void MainWindow::openLedger(const QStringList &codes) {
     Ledger *ledger = m_services.ledger;
     // A ledger that waits for a file another program holds is shown as far as it can be.
     if (!ledger || ledger->isOff()) {
@@ -499,6 +550,7 @@ void MainWindow::openLedger() {
     }
     if (!m_ledgerWindow)
         m_ledgerWindow = new LedgerWindow(*ledger, m_desktop, this);
+    m_ledgerWindow->showCodes(codes);
     m_ledgerWindow->show();
     m_ledgerWindow->raise();
     m_ledgerWindow->activateWindow();

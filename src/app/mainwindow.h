@@ -31,6 +31,7 @@ class SignInWindow;
 class UpdateCheck;
 struct UpdateVerdict;
 class UserSettings;
+class WatchControl;
 class WebClient;
 
 // What the main window needs from outside; tests pass their own desktop and clock.
@@ -47,6 +48,8 @@ struct Services {
     UserSettings *settings = nullptr;
     // The sign-in browser's plugin file; empty for the program's own (tests point elsewhere).
     QString signInPlugin = {};
+    // Whether the desktop has a system tray for the new-gift watch; empty: ask Qt.
+    std::function<bool()> trayAvailable = {};
 };
 
 // Form1: the chrome around the three tabs (menus, status bar, activity log, clock, tab bar,
@@ -76,6 +79,8 @@ public:
     QMenu *popupMenu() const { return m_menu; }
     SignInWindow *signInWindow() const;
     KeptSignIn &keptSignIn() const { return *m_kept; }
+    // The new-gift watch with its dialog and tray icon.
+    WatchControl &watch() const { return *m_watch; }
 
     void AppendLogLine(const QString &message);
     void setStatusText(const QString &text);
@@ -86,7 +91,10 @@ public:
     void openSignIn(bool modal);
     // "退出登录": the cloud disk's cookies go from the secret store, the jar and the browser.
     void signOut();
-    void openLedger();
+    // Opens 接收记录: the whole ledger, or only these codes.
+    void openLedger(const QStringList &codes = {});
+    // Brings the window back from the tray or the task bar, in front.
+    void showWindow();
     void showPopupMenu(const QPoint &globalPos);
 
 Q_SIGNALS:
@@ -112,6 +120,8 @@ private:
     void info(const QString &text, const QString &title = QStringLiteral("Corvane系列软件"));
     void startReceive(const std::function<void(ReceiveFlow &)> &start);
     void updateChecked(const UpdateVerdict &verdict);
+    void buildWatch();
+    QCoro::Task<> watchSignInExpired();
 
     Services m_services;
     Desktop &m_desktop;
@@ -128,6 +138,7 @@ private:
     QPointer<SignInWindow> m_signIn;
     QPointer<ReceiveFlow> m_receive;
     QPointer<LedgerWindow> m_ledgerWindow;
+    WatchControl *m_watch = nullptr;
     QHash<QString, QDateTime> m_provenReceives; // codes received in this run, by "成功接收"
     KeptSignIn *m_kept;
     int m_currentTab = 0;

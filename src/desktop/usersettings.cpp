@@ -12,6 +12,8 @@ namespace {
 
 constexpr std::array<const char *, UserSettings::kTabs> kPageKeys{"pages/libao", "pages/share",
                                                                   "pages/tiquma"};
+constexpr std::array<const char *, UserSettings::kTabs> kWatchKeys{"watch/libao", "watch/share",
+                                                                   "watch/tiquma"};
 
 qint64 area(const QRect &rect) {
     return rect.isEmpty() ? 0 : qint64(rect.width()) * rect.height();
@@ -116,4 +118,24 @@ bool UserSettings::keepSignIn() const {
 
 void UserSettings::setKeepSignIn(bool keep) {
     m_file.setValue(QStringLiteral("signIn/keep"), keep);
+}
+
+UserSettings::Watch UserSettings::watch() const {
+    Watch watch;
+    for (int tab = 0; tab < kTabs; ++tab)
+        watch.tabs[tab] = m_file.value(QString::fromLatin1(kWatchKeys[tab]), watch.tabs[tab]).toBool();
+    bool ok = false;
+    const int minutes = m_file.value(QStringLiteral("watch/minutes")).toInt(&ok);
+    if (ok && minutes >= Watch::kFewestMinutes && minutes <= Watch::kMostMinutes)
+        watch.minutes = minutes;
+    watch.autoReceive = m_file.value(QStringLiteral("watch/autoReceive"), false).toBool();
+    return watch;
+}
+
+void UserSettings::setWatch(const Watch &watch) {
+    for (int tab = 0; tab < kTabs; ++tab)
+        m_file.setValue(QString::fromLatin1(kWatchKeys[tab]), watch.tabs[tab]);
+    if (watch.minutes >= Watch::kFewestMinutes && watch.minutes <= Watch::kMostMinutes)
+        m_file.setValue(QStringLiteral("watch/minutes"), watch.minutes);
+    m_file.setValue(QStringLiteral("watch/autoReceive"), watch.autoReceive);
 }

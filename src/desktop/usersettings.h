@@ -5,6 +5,7 @@
 #include <QSize>
 #include <QString>
 
+#include <array>
 #include <optional>
 
 class QSettings;
@@ -28,11 +29,25 @@ QSize windowFrameSize(const QWidget &window);
 //   pages/libao, pages/share, pages/tiquma   each tab's page, 0 to 32767 ("下一页" goes past
 //                    the slider's 150)
 //   signIn/keep      "保持登录"
+//   watch/libao, watch/share, watch/tiquma   whether the new-gift watch checks that tab's first
+//                    page
+//   watch/minutes    between the watch's checks, 5 to 1440
+//   watch/autoReceive   "自动接收新礼包"
 // Values that are missing or out of range read as the start-up defaults.
 class UserSettings final {
 public:
     static constexpr int kTabs = 3;
     static constexpr int kLastPage = 32767;
+
+    // The new-gift watch's choices, as its dialog last left them.
+    struct Watch {
+        static constexpr int kFewestMinutes = 5;
+        static constexpr int kMostMinutes = 1440;
+        static constexpr int kDefaultMinutes = 30;
+        std::array<bool, kTabs> tabs{true, true, true};
+        int minutes = kDefaultMinutes;
+        bool autoReceive = false;
+    };
 
     // The file must outlive this.
     explicit UserSettings(QSettings &file);
@@ -50,6 +65,8 @@ public:
     void setPage(int tab, int page);
     bool keepSignIn() const;
     void setKeepSignIn(bool keep);
+    Watch watch() const;
+    void setWatch(const Watch &watch);
 
 private:
     QSettings &m_file;

@@ -284,10 +284,17 @@ QList<LedgerRow> Ledger::rows(const LedgerView &view, int offset, int limit) con
     QList<LedgerRow> out;
     QString sql = u"SELECT " + QLatin1StringView(kRowColumns) + u" FROM codes";
     QVariantList values;
+    QStringList where;
+    if (!view.codes.isEmpty()) {
+        // As one JSON array: one statement, whatever their number.
+        where.append(QStringLiteral("code IN (SELECT value FROM json_each(?))"));
+        values.append(QString::fromUtf8(
+            QJsonDocument(QJsonArray::fromStringList(view.codes)).toJson(QJsonDocument::Compact)));
+    }
     // instr() takes the text literally: "%" and "_" are no wildcards here.
     if (const QString needle = folded(view.filter); !needle.isEmpty()) {
-        sql += u" WHERE instr(code_folded, ?) > 0 OR instr(title_folded, ?) > 0";
-        values = {needle, needle};
+        QString matches = QStringLiteral("instr(code_folded, ?) > 0 OR instr(title_folded, ?) > 0");
+        values << needle << needle;
         // The outcome as the window shows it: "成功" finds the codes whose outcome is 成功接收.
         QStringList kinds;
         for (ReceiveKind kind : {ReceiveKind::Received, ReceiveKind::NotSignedIn, ReceiveKind::MembersOnly,
@@ -296,8 +303,11 @@ QList<LedgerRow> Ledger::rows(const LedgerView &view, int offset, int limit) con
                 kinds.append(QString::number(int(kind)));
         }
         if (!kinds.isEmpty())
-            sql += u" OR last_kind IN (" + kinds.join(u',') + u')';
+            matches += u" OR last_kind IN (" + kinds.join(u',') + u')';
+        where.append(u'(' + matches + u')');
     }
+    if (!where.isEmpty())
+        sql += u" WHERE " + where.join(u" AND ");
     const QString direction =
         view.order == Qt::AscendingOrder ? QStringLiteral(" ASC") : QStringLiteral(" DESC");
     // rowid breaks ties, so that pages read one after another neither repeat nor skip rows.

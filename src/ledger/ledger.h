@@ -61,9 +61,11 @@ struct LedgerRow {
 };
 
 // Which rows to read and in what order. The filter is a case-insensitive substring of the code
-// or the title, taken literally.
+// or the title, taken literally. Codes, when given, keep only those codes (exactly as recorded),
+// and the filter then narrows them further.
 struct LedgerView {
     QString filter;
+    QStringList codes;
     LedgerField sortBy = LedgerField::LastSeen;
     Qt::SortOrder order = Qt::DescendingOrder;
 };

@@ -123,6 +123,13 @@ void LedgerModel::setFilter(const QString &text) {
     reload(kBatch);
 }
 
+void LedgerModel::setCodes(const QStringList &codes) {
+    if (codes == m_view.codes)
+        return;
+    m_view.codes = codes;
+    reload(kBatch);
+}
+
 void LedgerModel::refresh() {
     m_refresh.stop();
     // As many whole batches as were read, so that what was in view stays there.

@@ -46,6 +46,9 @@ public:
     // Shows the codes whose code, title or outcome (as shown) holds the text, regardless of case.
     void setFilter(const QString &text);
     QString filter() const { return m_view.filter; }
+    // Shows only these codes (the filter applies within them); none: every code.
+    void setCodes(const QStringList &codes);
+    QStringList codes() const { return m_view.codes; }
     const LedgerView &view() const { return m_view; }
     // Reads the rows again, as many batches as were read before; the ledger's changes come this way.
     void refresh();

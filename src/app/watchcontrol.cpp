@@ -1,0 +1,95 @@
+#include "app/watchcontrol.h"
+
+#include "app/watchdialog.h"
+#include "app/watchtray.h"
+#include "desktop/desktop.h"
+
+#include <QSystemTrayIcon>
+#include <QWidget>
+
+WatchControl::WatchControl(Context context, QObject *parent)
+    : QObject(parent)
+    , m_context(std::move(context))
+    , m_watch(m_context.watch) {
+    connect(&m_watch, &NewGiftWatch::checked, this, &WatchControl::checked);
+    connect(&m_watch, &NewGiftWatch::giftsActivated, this, &WatchControl::giftsActivated);
+    connect(&m_watch, &NewGiftWatch::signInExpired, this, &WatchControl::signInExpired);
+}
+
+WatchControl::~WatchControl() {
+    m_watch.stop();
+    if (m_tray)
+        m_context.watch.desktop.setTrayIcon(nullptr); // the desktop outlives it
+}
+
+WatchDialog *WatchControl::dialog() const {
+    return m_dialog;
+}
+
+bool WatchControl::trayAvailable() const {
+    return m_context.trayAvailable ? m_context.trayAvailable() : QSystemTrayIcon::isSystemTrayAvailable();
+}
+
+void WatchControl::openDialog() {
+    if (!m_dialog) {
+        m_dialog = new WatchDialog(m_context.settings, m_context.watch.signInKept, m_context.window);
+        connect(m_dialog, &WatchDialog::startRequested, this, &WatchControl::start);
+        connect(m_dialog, &WatchDialog::stopRequested, this, &WatchControl::stop);
+    }
+    showState(); // a sign-in may have been kept or forgotten since it was last shown
+    m_dialog->show();
+    m_dialog->raise();
+    m_dialog->activateWindow();
+}
+
+void WatchControl::start(const WatchChoices &choices) {
+    m_last.reset();
+    if (trayAvailable()) {
+        if (!m_tray) {
+            m_tray = new WatchTray(this);
+            connect(m_tray, &WatchTray::showWindowRequested, this, &WatchControl::showWindowRequested);
+            connect(m_tray, &WatchTray::stopRequested, this, &WatchControl::stop);
+            connect(m_tray, &WatchTray::quitRequested, this, &WatchControl::quitRequested);
+            // Where there is no notification service, notifications are the tray's messages.
+            m_context.watch.desktop.setTrayIcon(m_tray->icon());
+        }
+        m_tray->icon()->show();
+    }
+    m_watch.start(choices); // it checks at once, answering later: "正在检查" meanwhile
+    showState();
+}
+
+void WatchControl::stop() {
+    m_watch.stop();
+    if (m_tray)
+        m_tray->icon()->hide();
+    showState();
+    // Stopped from the tray while the window was in it: the window comes back, or nothing of
+    // the program would be left on the screen.
+    if (m_context.window && !m_context.window->isVisible())
+        Q_EMIT showWindowRequested();
+}
+
+void WatchControl::showState() {
+    if (m_dialog)
+        m_dialog->showState(m_watch.isRunning(), m_last);
+    if (m_tray)
+        m_tray->showState(m_last);
+}
+
+bool WatchControl::keepsRunningInTray() {
+    if (!m_watch.isRunning() || !m_tray || !m_tray->icon()->isVisible())
+        return false;
+    if (!std::exchange(m_toldStillRunning, true)) {
+        m_context.watch.desktop.notify(QStringLiteral("Giftvane"), kStillRunning,
+                                       [this] { Q_EMIT showWindowRequested(); });
+    }
+    return true;
+}
+
+void WatchControl::checked(const CheckReport &report) {
+    m_last = report;
+    showState();
+    if (const QString line = watchLogLine(report); !line.isEmpty())
+        Q_EMIT logLine(line);
+}

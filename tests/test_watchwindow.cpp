@@ -1,0 +1,264 @@
+#include "app/ledgerwindow.h"
+#include "app/watchcontrol.h"
+#include "app/watchdialog.h"
+#include "app/watchtray.h"
+#include "awaited.h"
+#include "desktop/usersettings.h"
+#include "fixture.h"
+#include "receive/keptsignin.h"
+
+#include <QAction>
+#include <QCheckBox>
+#include <QListWidget>
+#include <QMenu>
+#include <QPushButton>
+#include <QSettings>
+#include <QSpinBox>
+#include <QStandardPaths>
+#include <QSystemTrayIcon>
+#include <QTemporaryDir>
+
+using sandbox::Fault;
+
+namespace {
+
+// A window over its own settings file and ledger, with the watch's dialog at hand.
+struct Watching {
+    QTemporaryDir dir;
+    QSettings file{dir.filePath(u"Giftvane.ini"_qs), QSettings::IniFormat};
+    UserSettings settings{file};
+    Fixture f;
+
+    explicit Watching(bool tray = true) {
+        f.tray = tray;
+        f.settings = &settings;
+        f.ledger = std::make_unique<Ledger>(dir.filePath(u"ledger.sqlite"_qs));
+        f.ledger->open();
+    }
+    WatchControl &watch() const { return f.window->watch(); }
+    WatchDialog *openDialog() const {
+        f.window->findChild<QAction *>(u"xlbtx"_qs)->trigger(); // "新礼包提醒" in the menu bar
+        return watch().dialog();
+    }
+    template <typename T = QCheckBox> T *control(const QString &name) const {
+        return watch().dialog()->findChild<T *>(name);
+    }
+    // Watches the tabs given as "010", from the dialog.
+    void start(const QString &tabs) const {
+        openDialog();
+        for (int i = 0; i < kTabCount; ++i)
+            control(u"watchTab" + QString::number(i))->setChecked(tabs[i] == u'1');
+        // A tray icon shown on the virtual display, which has no tray, says so once.
+        if (f.tray && !watch().tray())
+            QTest::ignoreMessage(QtWarningMsg, "QObject::connect: No such signal "
+                                               "QPlatformNativeInterface::systemTrayWindowChanged(QScreen*)");
+        control<QPushButton>(u"startWatch"_qs)->click();
+    }
+    bool checked() const {
+        return runUntil([this] { return watch().lastCheck().has_value(); }, 20000);
+    }
+    // Log lines that start with the text.
+    qsizetype logged(const QString &text) const {
+        return f.window->log()->findItems(u"]" + text, Qt::MatchContains).size();
+    }
+    qsizetype notified(const QString &body) const {
+        return std::count_if(f.desktop.notifications.begin(), f.desktop.notifications.end(),
+                             [&](const RecordingDesktop::Notification &n) { return n.body == body; });
+    }
+    void trayCommand(const char *name) const {
+        watch().tray()->menu()->findChild<QAction *>(QString::fromLatin1(name))->trigger();
+    }
+};
+
+} // namespace
+
+// The new-gift watch in the window: its dialog and remembered choices, the tray icon it runs
+// in, the notification that leads to the codes, and the kept sign-in it needs for receiving.
+class TestWatchWindow final : public QObject {
+    Q_OBJECT
+
+private Q_SLOTS:
+    void initTestCase() { QStandardPaths::setTestModeEnabled(true); }
+    void init() { failOnWarnings(); }
+
+    void theDialogRemembersItsChoices_data() {
+        QTest::addColumn<QVariantMap>("saved");
+        QTest::addColumn<bool>("kept");
+        QTest::addColumn<QString>("shown"); // tabs, minutes, auto-receive checked and enabled
+        QTest::newRow("nothing saved") << QVariantMap() << false << u"111 30 00"_qs;
+        QTest::newRow("minutes out of range")
+            << QVariantMap{{u"watch/minutes"_qs, 4}} << false << u"111 30 00"_qs;
+        QTest::newRow("auto-receive without a kept sign-in") << QVariantMap{{u"watch/libao"_qs, false},
+                                                                            {u"watch/minutes"_qs, 90},
+                                                                            {u"watch/autoReceive"_qs, true}}
+                                                             << false << u"011 90 00"_qs;
+        QTest::newRow("auto-receive with a kept sign-in")
+            << QVariantMap{{u"watch/tiquma"_qs, false}, {u"watch/autoReceive"_qs, true}} << true
+            << u"110 30 11"_qs;
+    }
+    void theDialogRemembersItsChoices() {
+        QFETCH(QVariantMap, saved);
+        QFETCH(bool, kept);
+        QFETCH(QString, shown);
+        Watching w;
+        for (auto it = saved.begin(); it != saved.end(); ++it)
+            w.file.setValue(it.key(), it.value());
+        const auto seen = [&w]() -> QString {
+            QString out;
+            for (int i = 0; i < kTabCount; ++i)
+                out += w.control(u"watchTab" + QString::number(i))->isChecked() ? u'1' : u'0';
+            const QCheckBox *autoReceive = w.control(u"autoReceive"_qs);
+            return out + u' ' + QString::number(w.control<QSpinBox>(u"minutes"_qs)->value()) + u' ' +
+                   QString::number(int(autoReceive->isChecked())) +
+                   QString::number(int(autoReceive->isEnabled()));
+        };
+        QString changed;
+        for (int run = 0; run < 2; ++run) { // changed, and read back by the next run's window
+            QVERIFY(w.f.open());
+            if (kept)
+                QVERIFY(awaited(w.f.window->keptSignIn().save()).value().ok());
+            w.openDialog();
+            QCOMPARE(seen(), run == 0 ? shown : changed);
+            QCOMPARE(w.control(u"autoReceive"_qs)->toolTip(),
+                     kept ? QString() : WatchDialog::kNeedsKeptSignIn);
+            if (run == 1)
+                break;
+            w.control(u"watchTab1"_qs)->click();
+            w.control<QSpinBox>(u"minutes"_qs)->setValue(45);
+            if (kept)
+                w.control(u"autoReceive"_qs)->click();
+            changed = seen();
+        }
+        // Auto-receive chosen without a kept sign-in stays chosen for when there is one.
+        QCOMPARE(w.settings.watch().autoReceive, saved.value(u"watch/autoReceive"_qs).toBool() && !kept);
+    }
+
+    void startAndStopThroughTheDialog() {
+        Watching w;
+        w.f.sites->setFault(QStringLiteral("^/new/1\\.html"), Fault::NotFound);
+        QVERIFY(w.f.open());
+        w.start(u"110"_qs);
+        QVERIFY(!w.control<QPushButton>(u"startWatch"_qs)->isEnabled());
+        QVERIFY(!w.control(u"watchTab0"_qs)->isEnabled()); // as it runs
+        QCOMPARE(w.watch().dialog()->stateText(), u"正在提醒：正在检查"_qs);
+        QSystemTrayIcon *tray = w.watch().tray()->icon();
+        QVERIFY(tray->isVisible() && !tray->icon().isNull());
+        QCOMPARE(tray->toolTip(), u"新礼包提醒：正在检查"_qs);
+        QVERIFY(w.checked());
+
+        const CheckReport last = *w.watch().lastCheck();
+        const QString found = u"发现" + QString::number(last.gifts.size()) + u"个新礼包，资源②：HTTP 404";
+        const QString summary = last.at.toLocalTime().toString(u"H:mm"_qs) + u' ' + found;
+        QVERIFY(!last.gifts.isEmpty());
+        QCOMPARE(tray->toolTip(), QString(u"新礼包提醒：" + summary));
+        QCOMPARE(w.watch().dialog()->stateText(), QString(u"正在提醒：" + summary));
+        for (int tab = 0; tab < kTabCount; ++tab) // in the background: no tab was touched
+            QCOMPARE(w.f.list(tab).rowCount(), 0);
+        QCOMPARE(w.f.window->statusText(2), u"欢迎使用Corvane系列软件"_qs);
+        QCOMPARE(w.logged(u"新礼包提醒"_qs), 1);
+        QCOMPARE(w.logged(u"新礼包提醒：" + found), 1);
+
+        w.control<QPushButton>(u"stopWatch"_qs)->click();
+        QVERIFY(!w.watch().isRunning() && !tray->isVisible());
+        QVERIFY(w.control<QPushButton>(u"startWatch"_qs)->isEnabled());
+        QCOMPARE(w.watch().dialog()->stateText(), QString(u"未在提醒，上次检查：" + summary));
+        // Again: the unchanged page finds nothing, and the log keeps quiet about it.
+        w.start(u"100"_qs);
+        QVERIFY(w.checked());
+        QCOMPARE(w.watch().lastCheck()->unchanged, 1);
+        QCOMPARE(w.logged(u"新礼包提醒"_qs), 1);
+    }
+
+    void closingTheWindowWhileWatching_data() {
+        QTest::addColumn<bool>("tray");
+        QTest::addColumn<bool>("watching");
+        QTest::newRow("watching, in the tray") << true << true;
+        QTest::newRow("watching, no tray on this desktop") << false << true;
+        QTest::newRow("not watching") << true << false;
+    }
+    void closingTheWindowWhileWatching() {
+        QFETCH(bool, tray);
+        QFETCH(bool, watching);
+        Watching w(tray);
+        const bool ends = !tray || !watching;
+        // A window that ends goes with its check in flight.
+        if (ends)
+            w.f.sites->setFault(QStringLiteral("^/libao/index_"), Fault::Hang);
+        // Seen before: not new, and not among the codes the notification leads to.
+        w.f.ledger->recordHarvest({{w.f.sites->codeFor(100100), {}, {}, u"listing"_qs, {}, {}, u"√"_qs, {}}});
+        QVERIFY(w.f.open());
+        QSignalSpy end(w.f.window.get(), &MainWindow::programEnd);
+        if (watching)
+            w.start(u"100"_qs);
+        QVERIFY(ends || w.checked());
+        w.f.window->close();
+        QCOMPARE(end.size(), int(ends));
+        QCOMPARE(w.notified(WatchControl::kStillRunning), int(!ends));
+        if (ends)
+            return;
+        QVERIFY(!w.f.window->isVisible());
+        QVERIFY(w.settings.windowFrame()); // remembered as it went out of sight
+
+        // The notification of new gifts shows the window and the ledger with their codes.
+        const QStringList codes = w.watch().lastCheck()->codes();
+        QVERIFY(!codes.isEmpty() && !codes.contains(w.f.sites->codeFor(100100)));
+        const auto told = std::find_if(w.f.desktop.notifications.begin(), w.f.desktop.notifications.end(),
+                                       [](const auto &n) { return n.title.endsWith(u"个新礼包"); });
+        QVERIFY(told != w.f.desktop.notifications.end());
+        told->activated();
+        QVERIFY(w.f.window->isVisible());
+        auto *ledgerWindow = w.f.window->findChild<LedgerWindow *>();
+        QVERIFY(ledgerWindow && ledgerWindow->isVisible());
+        QCOMPARE(ledgerWindow->model().shownRows().size(), codes.size());
+        for (const QStringList &row : ledgerWindow->model().shownRows())
+            QVERIFY(codes.contains(row[LedgerModel::CodeColumn]));
+        ledgerWindow->findChild<QPushButton *>(u"showAll"_qs)->click();
+        QCOMPARE(ledgerWindow->model().rowCount(), sandbox::Sandbox::kResourcesPerPage);
+
+        // Closed again: said once per run of the program. "退出程序" in the tray ends the program
+        // as the menu bar's does; "停止提醒" there brings the window back, as nothing is left in
+        // the tray.
+        w.f.window->close();
+        QCOMPARE(w.notified(WatchControl::kStillRunning), 1);
+        QCOMPARE(end.size(), 0);
+        w.trayCommand("trayQuit");
+        QCOMPARE(end.size(), 1);
+        w.trayCommand("trayStop");
+        QVERIFY(w.f.window->isVisible() && !w.watch().isRunning());
+    }
+
+    void autoReceiveFollowsTheKeptSignIn_data() {
+        QTest::addColumn<bool>("signedIn");
+        QTest::newRow("kept and signed in: received") << true;
+        QTest::newRow("kept but expired: forgotten") << false;
+    }
+    void autoReceiveFollowsTheKeptSignIn() {
+        QFETCH(bool, signedIn);
+        Watching w;
+        QVERIFY(w.f.open());
+        w.openDialog();
+        QCheckBox *autoReceive = w.control(u"autoReceive"_qs);
+        QVERIFY(!autoReceive->isEnabled());
+        // Kept after the window and the dialog were made: read when asked.
+        if (signedIn)
+            QVERIFY(signIn(*w.f.web, *w.f.sites));
+        QVERIFY(awaited(w.f.window->keptSignIn().save()).value().ok());
+        w.openDialog();
+        autoReceive->click();
+        w.start(u"100"_qs);
+        QVERIFY(w.checked());
+        const std::optional<AutoReceiveSummary> received = w.watch().lastCheck()->received;
+        QVERIFY(received && !sentCodes(*w.f.sites).isEmpty());
+        const QString expired = u"登录已过期,请重新登录"_qs;
+        QCOMPARE(received->signInExpired, !signedIn);
+        QTRY_COMPARE_WITH_TIMEOUT(w.f.window->keptSignIn().isKept(), signedIn, scaled(5000));
+        QCOMPARE(w.f.desktop.secrets.isEmpty(), !signedIn);
+        QCOMPARE(w.logged(expired), int(!signedIn));
+        QCOMPARE(w.f.window->statusText(2) == expired, !signedIn);
+        w.control<QPushButton>(u"stopWatch"_qs)->click();
+        QCOMPARE(autoReceive->isEnabled(), signedIn); // the box follows
+    }
+};
+
+QTEST_MAIN(TestWatchWindow)
+#include "test_watchwindow.moc"
