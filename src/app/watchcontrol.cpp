@@ -81,8 +81,12 @@ bool WatchControl::keepsRunningInTray() {
     if (!m_watch.isRunning() || !m_tray || !m_tray->icon()->isVisible())
         return false;
     if (!std::exchange(m_toldStillRunning, true)) {
+        // Clicked perhaps long after: only if this is still there.
         m_context.watch.desktop.notify(QStringLiteral("Giftvane"), kStillRunning,
-                                       [this] { Q_EMIT showWindowRequested(); });
+                                       [control = QPointer<WatchControl>(this)] {
+                                           if (control)
+                                               Q_EMIT control->showWindowRequested();
+                                       });
     }
     return true;
 }

@@ -134,8 +134,12 @@ void NewGiftWatch::tell(const CheckReport &report) {
         for (qsizetype i = 0; i < report.gifts.size() && i < kTitlesShown; ++i)
             titles.append(text::shownText(report.gifts[i].row.title, 100));
         const QStringList codes = report.codes();
+        // Clicked perhaps long after: only if the watch is still there.
         desktop.notify(u"发现" + QString::number(report.gifts.size()) + u"个新礼包", titles.join(u'\n'),
-                       [this, codes] { Q_EMIT giftsActivated(codes); });
+                       [watch = QPointer<NewGiftWatch>(this), codes] {
+                           if (watch)
+                               Q_EMIT watch->giftsActivated(codes);
+                       });
     }
     if (const std::optional<AutoReceiveSummary> &received = report.received) {
         QString body;
