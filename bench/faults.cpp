@@ -5,13 +5,20 @@
 // so that its memory and stall figures are the program's own. Prints a table; asserts nothing
 // about time.
 //
-//   bench_faults        all cases (the request deadline is cut to 3 s, from 60)
-//   bench_faults ROUTE  one case against the sites named by the GIFTVANE_… variables
+//   bench_faults           all cases, each a harvest run as giftvane-harvest runs it (the
+//                          request deadline is cut to 3 s, from 60)
+//   bench_faults --window  all cases, each in the window (offscreen), started by its "获取"
+//   bench_faults [--window] ROUTE  one case against the sites named by the GIFTVANE_… variables
+#include "app/mainwindow.h"
+#include "desktop/desktop.h"
+#include "giftlist/giftlistmodel.h"
 #include "harvest/harvestrun.h"
 #include "measure.h"
 #include "web/webclient.h"
 
-#include <QCoreApplication>
+#include <QAbstractButton>
+#include <QApplication>
+#include <QListWidget>
 #include <QElapsedTimer>
 #include <QMetaEnum>
 #include <QProcess>
@@ -73,15 +80,67 @@ int runCase(const Route &route) {
     return 0;
 }
 
+// The same case in the window: the tab's "获取" starts it, and what the window shows is read.
+int runWindowCase(const Route &route) {
+    class NoDesktop final : public Desktop {
+    public:
+        void message(QWidget *, Icon, const QString &, const QString &, const QString &) override {}
+        QString saveFileName(QWidget *, const QString &, const QString &, SaveMode) override { return {}; }
+        void openUrl(const QUrl &) override {}
+        void setClipboardText(const QString &) override {}
+    } desktop;
+    WebClient web;
+    web.setTimeouts(kDeadlineMs, kDeadlineMs);
+    QString end = QStringLiteral("-");
+    qint64 elapsed = 0, gap = 0, peak = 0;
+    int rows = 0, codes = 0;
+    QString status, log;
+    {
+        MainWindow window({&desktop, &web, SiteAddresses::fromEnvironment()});
+        window.start();
+        QElapsedTimer clock;
+        clock.start();
+        while (!window.ListingIdle() && clock.elapsed() < 10000)
+            QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 10);
+        const TabId tabId = harvestKindNamed(route.harvest)->tab;
+        GiftTab *tab = window.tab(tabId);
+        const int logBefore = window.log()->count();
+        LoopWatch watch;
+        clock.start();
+        tab->findChild<QAbstractButton *>(tabId == TabId::Share ? u"Command11"_qs : u"Command8"_qs)->click();
+        while (tab->isHarvesting() && clock.elapsed() < 120000)
+            QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 10);
+        elapsed = clock.elapsed();
+        gap = watch.longestGap();
+        end = tab->isHarvesting() ? QStringLiteral("still running") : QStringLiteral("ended");
+        rows = tab->list().rowCount();
+        for (const GiftEntry &entry : tab->list().entries())
+            codes += !entry.code.isEmpty();
+        status = window.statusText(2);
+        for (int i = logBefore; i < window.log()->count(); ++i)
+            log += window.log()->item(i)->text() + u" | ";
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete); // the run, gone
+        peak = peakResidentMiB();
+    }
+    QTextStream(stdout) << route.name << '\t' << elapsed << '\t' << end << '\t' << rows << '\t' << codes << '\t'
+                        << gap << '\t' << peak << '\t' << residentMiB() << '\t' << status << '\t' << log << '\n';
+    return 0;
+}
+
 } // namespace
 
 int main(int argc, char *argv[]) {
-    QCoreApplication app(argc, argv);
-    const QStringList args = app.arguments();
+    const bool inWindow = argc > 1 && qstrcmp(argv[1], "--window") == 0;
+    if (inWindow)
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication app(argc, argv);
+    QStringList args = app.arguments();
+    if (inWindow)
+        args.removeAt(1);
     if (args.size() == 2) {
         for (const Route &route : kRoutes) {
             if (args[1] == QLatin1String(route.name))
-                return runCase(route);
+                return inWindow ? runWindowCase(route) : runCase(route);
         }
         return 2;
     }
@@ -106,7 +165,10 @@ int main(int argc, char *argv[]) {
             }
             QProcess child;
             child.setProcessEnvironment(environment);
-            child.start(app.applicationFilePath(), {QString::fromLatin1(route.name)});
+            QStringList caseArgs{QString::fromLatin1(route.name)};
+            if (inWindow)
+                caseArgs.prepend(u"--window"_qs);
+            child.start(app.applicationFilePath(), caseArgs);
             child.waitForFinished(180000);
             sites.terminate();
             sites.waitForFinished();

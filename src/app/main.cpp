@@ -114,6 +114,10 @@ int main(int argc, char *argv[]) {
         services.settings = &settings;
         MainWindow window(services);
         ledger.open(); // after the window, whose log says so when the ledger cannot be used
+        // An address that is none, or that would hand a password to every page, is said at once
+        // rather than only as pages that cannot be read.
+        if (const QString why = SiteAddresses::whyUnusable(settingsFile.get()); !why.isEmpty())
+            window.AppendLogLine(u"站点地址不可用：" + why);
         QObject::connect(
             &window, &MainWindow::programEnd, &app, [] { QCoreApplication::exit(0); }, Qt::QueuedConnection);
         FirstFrame firstFrame(window);
