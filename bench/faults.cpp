@@ -18,8 +18,8 @@
 
 #include <QAbstractButton>
 #include <QApplication>
-#include <QListWidget>
 #include <QElapsedTimer>
+#include <QListWidget>
 #include <QMetaEnum>
 #include <QProcess>
 #include <QTextStream>
@@ -122,8 +122,9 @@ int runWindowCase(const Route &route) {
         QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete); // the run, gone
         peak = peakResidentMiB();
     }
-    QTextStream(stdout) << route.name << '\t' << elapsed << '\t' << end << '\t' << rows << '\t' << codes << '\t'
-                        << gap << '\t' << peak << '\t' << residentMiB() << '\t' << status << '\t' << log << '\n';
+    QTextStream(stdout) << route.name << '\t' << elapsed << '\t' << end << '\t' << rows << '\t' << codes
+                        << '\t' << gap << '\t' << peak << '\t' << residentMiB() << '\t' << status << '\t'
+                        << log << '\n';
     return 0;
 }
 

@@ -160,6 +160,23 @@ private Q_SLOTS:
         QCOMPARE(w.recording.notifications.size(), 1 + (second.gifts.isEmpty() ? 0 : 1));
     }
 
+    void shareGiftsAreToldWhenTheirGiftPageSaysValid() {
+        // The share site gives no mark: the watch reads the gift page of each code new to the
+        // ledger, and tells only the valid ones; the next check, of a page with one resource
+        // more, reads only that one's.
+        Watch w;
+        w.sites.setPageOneChangesEvery(1);
+        w.watch->start(Watch::only(TabId::Share));
+        QVERIFY(runUntil([&] { return !w.reports.isEmpty(); }, 20000));
+        QCOMPARE(w.reports[0].gifts.size(), w.validOnPage(300100));
+        QCOMPARE(w.sites.requests(Site::CloudDisk).size(), sandbox::Sandbox::kResourcesPerPage);
+        w.sites.clearRequests();
+        QVERIFY(w.check());
+        QCOMPARE(w.reports[1].unchanged, 0);
+        QCOMPARE(targets(w.sites.requests(Site::CloudDisk)),
+                 QStringList{u"/lb/"_qs + w.sites.codeFor(390001)});
+    }
+
     void autoReceiveReceivesOnceAndStopsAtTheSignInPage_data() {
         QTest::addColumn<bool>("signedIn");
         QTest::newRow("signed in") << true;

@@ -1,7 +1,9 @@
 #include "watch/watchcheck.h"
 
+#include "harvest/cutters.h"
 #include "ledger/harvestrecord.h"
 #include "web/clouddisk.h"
+#include "web/webclient.h"
 
 #include <QPointer>
 
@@ -43,7 +45,28 @@ QCoro::Task<> WatchCheck::work() {
         if (end == HarvestRun::End::Unreadable)
             outcome.report.unreadable.append(tabCaption(tab) + u"：" + run->pageFailure());
 
-        pickNew(tab, rows, outcome);
+        QStringList codes;
+        for (const HarvestedRow &row : std::as_const(rows))
+            codes.append(row.code);
+        const QHash<QString, QDateTime> seenBefore =
+            m_context.ledger ? m_context.ledger->firstSeenAmong(codes) : QHash<QString, QDateTime>();
+        // The share site gives no validity mark: a code new to the ledger has its gift page
+        // read here, so that what is told is a gift that can be received.
+        if (!request.kind->isListingSite()) {
+            for (HarvestedRow &row : rows) {
+                if (row.code.isEmpty() ||
+                    (seenBefore.contains(row.code) && !outcome.undecided.contains(row.code)))
+                    continue;
+                const Fetched gift = co_await m_context.web.FetchPageText(
+                    clouddisk::giftPageAddress(m_context.sites.cloudDisk, row.code), &scope(),
+                    WebClient::Size::Small);
+                if (isCancelled())
+                    co_return;
+                row.mark = cutters::giftMark(gift.text);
+                row.markKnown = gift.ok();
+            }
+        }
+        pickNew(tab, rows, seenBefore, outcome);
         QList<SeenCode> seen;
         for (const HarvestedRow &row : std::as_const(rows)) {
             if (const std::optional<SeenCode> code = seenCodeOf(row, request))
@@ -73,12 +96,8 @@ QCoro::Task<> WatchCheck::work() {
     finish(&WatchCheck::finished, outcome);
 }
 
-void WatchCheck::pickNew(TabId tab, const QList<HarvestedRow> &rows, CheckOutcome &outcome) const {
-    QStringList codes;
-    for (const HarvestedRow &row : rows)
-        codes.append(row.code);
-    const QHash<QString, QDateTime> seenBefore =
-        m_context.ledger ? m_context.ledger->firstSeenAmong(codes) : QHash<QString, QDateTime>();
+void WatchCheck::pickNew(TabId tab, const QList<HarvestedRow> &rows,
+                         const QHash<QString, QDateTime> &seenBefore, CheckOutcome &outcome) const {
     QSet<QString> picked;
     for (const NewGift &gift : std::as_const(outcome.report.gifts))
         picked.insert(gift.row.code);

@@ -33,8 +33,9 @@ protected:
     QCoro::Task<> work() override;
 
 private:
-    // Picks out the new gifts of one page's rows, before they are recorded.
-    void pickNew(TabId tab, const QList<HarvestedRow> &rows, CheckOutcome &outcome) const;
+    // Picks out the new gifts of one page's rows, given what the ledger had seen before.
+    void pickNew(TabId tab, const QList<HarvestedRow> &rows, const QHash<QString, QDateTime> &seenBefore,
+                 CheckOutcome &outcome) const;
 
     const NewGiftWatch::Context m_context;
     const QList<TabId> m_tabs;

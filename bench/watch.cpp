@@ -1,0 +1,125 @@
+// The new-gift watch's figures: the requests one check makes when its pages are new, unchanged
+// (answered 304) and changed by one resource; and what the watch costs while it waits, with the
+// window hidden: CPU time and resident memory over a span of minutes (10 by default; the first
+// argument sets it). Prints; asserts nothing about time.
+#include "app/mainwindow.h"
+#include "app/watchcontrol.h"
+#include "desktop/desktop.h"
+#include "ledger/ledger.h"
+#include "measure.h"
+#include "sandbox/sandbox.h"
+#include "web/webclient.h"
+
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QTemporaryDir>
+#include <QTextStream>
+
+#include <sys/resource.h>
+
+using sandbox::Site;
+
+namespace {
+
+QTextStream out(stdout);
+
+class NoDesktop final : public Desktop {
+public:
+    void message(QWidget *, Icon, const QString &, const QString &, const QString &) override {}
+    QString saveFileName(QWidget *, const QString &, const QString &, SaveMode) override { return {}; }
+    void openUrl(const QUrl &) override {}
+    void setClipboardText(const QString &) override {}
+};
+
+SiteAddresses addressesOf(const sandbox::Sandbox &sites) {
+    return {sites.address(Site::Listing), sites.address(Site::Share),  sites.address(Site::CloudDisk),
+            sites.address(Site::Update),  sites.address(Site::Update), sites.address(Site::Update)};
+}
+
+void waitUntil(const std::function<bool()> &done, int ms = 60000) {
+    QElapsedTimer clock;
+    clock.start();
+    while (!done() && clock.elapsed() < ms)
+        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 50);
+}
+
+double cpuSeconds() {
+    rusage usage{};
+    getrusage(RUSAGE_SELF, &usage);
+    return double(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
+           double(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
+}
+
+void requestsPerCheck() {
+    sandbox::Sandbox sites;
+    sites.start();
+    sites.setPageOneChangesEvery(2); // the third look at a page finds one resource more
+    QTemporaryDir dir;
+    Ledger ledger(dir.filePath(u"ledger.sqlite"_qs));
+    ledger.open();
+    NoDesktop desktop;
+    WebClient web;
+    NewGiftWatch watch({web, addressesOf(sites), desktop, &ledger, [] { return false; }});
+    QList<CheckReport> reports;
+    QObject::connect(&watch, &NewGiftWatch::checked,
+                     [&](const CheckReport &report) { reports.append(report); });
+    out << "requests per check of the three first pages (20 resources each):\n";
+    const char *const kinds[] = {"new pages (200), empty ledger", "unchanged pages (304)",
+                                 "each page one resource more (200), codes known"};
+    for (int i = 0; i < 3; ++i) {
+        sites.clearRequests();
+        if (i == 0)
+            watch.start({});
+        else
+            watch.checkNow(true);
+        waitUntil([&] { return reports.size() > i; });
+        out << "  " << kinds[i] << ": " << sites.requests().size() << " requests, "
+            << reports.value(i).gifts.size() << " new gifts\n";
+    }
+    watch.stop();
+}
+
+void idleCost(int minutes) {
+    sandbox::Sandbox sites;
+    sites.start();
+    QTemporaryDir dir;
+    Ledger ledger(dir.filePath(u"ledger.sqlite"_qs));
+    ledger.open();
+    NoDesktop desktop;
+    WebClient web;
+    Services services{&desktop, &web, addressesOf(sites)};
+    services.ledger = &ledger;
+    services.trayAvailable = [] { return true; };
+    MainWindow window(services);
+    window.start();
+    waitUntil([&] { return window.ListingIdle(); });
+    WatchChoices choices;
+    choices.minutes = WatchChoices::kFewestMinutes;
+    window.watch().start(choices);
+    waitUntil([&] { return window.watch().lastCheck().has_value(); });
+    window.hide(); // as closed to the tray
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    const double cpuBefore = cpuSeconds();
+    const qint64 residentBefore = residentMiB();
+    qint64 residentMost = residentBefore;
+    QElapsedTimer clock;
+    clock.start();
+    while (clock.elapsed() < qint64(minutes) * 60000) {
+        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 1000);
+        residentMost = qMax(residentMost, residentMiB());
+    }
+    out << "the watch for " << minutes << " minutes, checking every " << choices.minutes
+        << " minutes, window hidden: " << QString::number(cpuSeconds() - cpuBefore, 'f', 2) << " s of CPU, "
+        << "resident " << residentBefore << " MiB at the start, at most " << residentMost << " MiB, "
+        << residentMiB() << " MiB at the end\n";
+}
+
+} // namespace
+
+int main(int argc, char *argv[]) {
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication app(argc, argv);
+    requestsPerCheck();
+    idleCost(argc > 1 ? QString::fromLocal8Bit(argv[1]).toInt() : 10);
+    return 0;
+}
