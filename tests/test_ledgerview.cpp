@@ -88,6 +88,7 @@ private Q_SLOTS:
         QTest::newRow("成功 finds 成功接收 and a title") << u"成功"_qs << QStringList{u"C0"_qs, u"T"_qs};
         QTest::newRow("vip, any case") << u"vip"_qs << QStringList{u"C1"_qs};
         QTest::newRow("nothing") << u"审核中"_qs << QStringList{};
+        QTest::newRow("no answer") << u"无应答"_qs << QStringList{u"C3"_qs};
     }
     void searchFindsOutcomes() {
         QFETCH(QString, text);
@@ -99,6 +100,7 @@ private Q_SLOTS:
         f.ledger->recordReceive(u"C0"_qs, {}, ReceiveKind::Received, u"成功接收"_qs);
         f.ledger->recordReceive(u"C1"_qs, {}, ReceiveKind::MembersOnly, {});
         f.ledger->recordReceive(u"C2"_qs, {}, ReceiveKind::Failed, {});
+        f.ledger->recordReceive(u"C3"_qs, {}, ReceiveKind::NoAnswer, {});
         LedgerModel model(*f.ledger);
         model.sort(LedgerModel::CodeColumn, Qt::AscendingOrder);
         model.setFilter(text);

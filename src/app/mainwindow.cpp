@@ -341,7 +341,7 @@ void MainWindow::updateChecked(const UpdateVerdict &verdict) {
         Q_EMIT programEnd();
         return;
     case UpdateVerdict::Different:
-        info(u"发现最新版本![" + verdict.latest + u"]\r\n \r\n确定后自动打开更新地址!");
+        info(u"发现最新版本![" + text::shownText(verdict.latest) + u"]\r\n \r\n确定后自动打开更新地址!");
         m_desktop.openUrl(QUrl(updatePageAddress(m_services.sites.forum)));
         Q_EMIT programEnd();
         return;

@@ -170,7 +170,8 @@ bool HarvestCommand::isNew(const HarvestedRow &row) const {
     // A ledger that cannot be read cannot tell: the row is written rather than lost.
     if (!m_ledger || !m_ledger->isOn())
         return true;
-    const QDateTime first = m_ledger->firstSeenAmong({row.code}).value(row.code);
+    const std::optional<QHash<QString, QDateTime>> seen = m_ledger->firstSeenAmong({row.code});
+    const QDateTime first = seen ? seen->value(row.code) : QDateTime();
     return !first.isValid() || first >= m_startedAt;
 }
 

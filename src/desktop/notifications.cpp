@@ -47,9 +47,10 @@ bool DesktopNotifications::show(const QString &title, const QString &body, std::
         QDBusMessage::createMethodCall(kService, kPath, kInterface, QStringLiteral("Notify"));
     // The "default" action is what a click on the notification itself does.
     const QStringList actions = activated ? QStringList{u"default"_qs, u"显示"_qs} : QStringList();
+    // The body may be read as markup: text from a site goes escaped, so it is shown as it is.
     notify << QStringLiteral("Giftvane") << uint(0) << QStringLiteral("io.github.giftvane.Giftvane") << title
-           << body << actions << QVariantMap{{u"desktop-entry"_qs, u"io.github.giftvane.Giftvane"_qs}}
-           << int(-1);
+           << body.toHtmlEscaped() << actions
+           << QVariantMap{{u"desktop-entry"_qs, u"io.github.giftvane.Giftvane"_qs}} << int(-1);
     // Asked without waiting: a notification service that hangs must not hang the window.
     auto *watcher = new QDBusPendingCallWatcher(bus.asyncCall(notify), this);
     connect(watcher, &QDBusPendingCallWatcher::finished, this,

@@ -19,12 +19,6 @@ const QString kNothingFoundText = QStringLiteral("抱歉!未找到相关资源!"
 const QString kCloudDiskDownText = QStringLiteral("115网盘无响应,本次不再等待");
 const QString kSiteDownText = QStringLiteral("站点无响应,本次不再等待");
 
-// A host as the web client's host watch names it: "host", or "host:port" when the address gives one.
-QString hostOf(const QString &address) {
-    const QUrl url(address);
-    return url.port() < 0 ? url.host() : url.host() + u':' + QString::number(url.port());
-}
-
 } // namespace
 
 // Slots for the requests to one host: at most `capacity` in flight. Rows that wait for one get
@@ -114,7 +108,8 @@ QCoro::Task<> HarvestRun::work() {
     scope().watchHosts();
     connect(&scope(), &RequestScope::hostDown, this, [this](const QString &host) {
         m_hostsDown.append(host);
-        Q_EMIT logLine(host == hostOf(m_sites.cloudDisk) ? kCloudDiskDownText : kSiteDownText);
+        Q_EMIT logLine(host == RequestScope::hostOf(QUrl(m_sites.cloudDisk)) ? kCloudDiskDownText
+                                                                             : kSiteDownText);
     });
     switch (r.kind->run) {
     case RunKind::ListingPage:

@@ -210,8 +210,10 @@ bool Ledger::select(const QString &sql, const QVariantList &values,
     return false;
 }
 
-QHash<QString, QVariant> Ledger::pairsAmong(const QString &sql, QVariantList values,
-                                            const QStringList &among) const {
+std::optional<QHash<QString, QVariant>> Ledger::pairsAmong(const QString &sql, QVariantList values,
+                                                           const QStringList &among) const {
+    if (!m_on)
+        return std::nullopt;
     QHash<QString, QVariant> out;
     if (among.isEmpty())
         return out;
@@ -220,15 +222,17 @@ QHash<QString, QVariant> Ledger::pairsAmong(const QString &sql, QVariantList val
         QString::fromUtf8(QJsonDocument(QJsonArray::fromStringList(among)).toJson(QJsonDocument::Compact)));
     if (!select(QString(sql).replace(u"%among"_qs, u"(SELECT value FROM json_each(?))"_qs), values,
                 [&](const QSqlQuery &row) { out.insert(row.value(0).toString(), row.value(1)); }))
-        return {};
+        return std::nullopt;
     return out;
 }
 
 namespace {
 
-QHash<QString, QDateTime> timesOf(const QHash<QString, QVariant> &pairs) {
+QHash<QString, QDateTime> timesOf(const std::optional<QHash<QString, QVariant>> &pairs) {
     QHash<QString, QDateTime> out;
-    for (auto pair = pairs.cbegin(); pair != pairs.cend(); ++pair)
+    if (!pairs)
+        return out;
+    for (auto pair = pairs->cbegin(); pair != pairs->cend(); ++pair)
         out.insert(pair.key(), timeOf(pair.value()));
     return out;
 }
@@ -251,19 +255,22 @@ QHash<QString, QDateTime> Ledger::confirmedAmong(const QStringList &codes) const
 
 QHash<QString, QString> Ledger::knownCodes(const QString &site, const QStringList &keys) const {
     // Oldest first: a key seen with several codes keeps the newest.
-    const QHash<QString, QVariant> pairs = pairsAmong(
-        QStringLiteral("SELECT key, code FROM codes WHERE site = ? AND key != '' AND instr(mark, '×') = 0"
-                       " AND key IN %among ORDER BY last_seen, rowid"),
-        {site}, keys);
+    const QHash<QString, QVariant> pairs =
+        pairsAmong(
+            QStringLiteral("SELECT key, code FROM codes WHERE site = ? AND key != '' AND instr(mark, '×') = 0"
+                           " AND key IN %among ORDER BY last_seen, rowid"),
+            {site}, keys)
+            .value_or(QHash<QString, QVariant>());
     QHash<QString, QString> out;
     for (auto pair = pairs.cbegin(); pair != pairs.cend(); ++pair)
         out.insert(pair.key(), pair.value().toString());
     return out;
 }
 
-QHash<QString, QDateTime> Ledger::firstSeenAmong(const QStringList &codes) const {
-    return timesOf(
-        pairsAmong(QStringLiteral("SELECT code, first_seen FROM codes WHERE code IN %among"), {}, codes));
+std::optional<QHash<QString, QDateTime>> Ledger::firstSeenAmong(const QStringList &codes) const {
+    const auto pairs =
+        pairsAmong(QStringLiteral("SELECT code, first_seen FROM codes WHERE code IN %among"), {}, codes);
+    return pairs ? std::optional(timesOf(pairs)) : std::nullopt;
 }
 
 Ledger::Counts Ledger::counts() const {
@@ -297,8 +304,7 @@ QList<LedgerRow> Ledger::rows(const LedgerView &view, int offset, int limit) con
         values << needle << needle;
         // The outcome as the window shows it: "成功" finds the codes whose outcome is 成功接收.
         QStringList kinds;
-        for (ReceiveKind kind : {ReceiveKind::Received, ReceiveKind::NotSignedIn, ReceiveKind::MembersOnly,
-                                 ReceiveKind::UnderReview, ReceiveKind::Failed}) {
+        for (const ReceiveKind kind : kReceiveKinds) {
             if (folded(receiveKindText(kind)).contains(needle))
                 kinds.append(QString::number(int(kind)));
         }

@@ -41,6 +41,10 @@ enum class ReceiveKind {
     NoAnswer = 6
 };
 
+inline constexpr ReceiveKind kReceiveKinds[] = {ReceiveKind::Received,    ReceiveKind::NotSignedIn,
+                                                ReceiveKind::MembersOnly, ReceiveKind::UnderReview,
+                                                ReceiveKind::Failed,      ReceiveKind::NoAnswer};
+
 // The outcome as the ledger window names it.
 QString receiveKindText(ReceiveKind kind);
 
@@ -138,8 +142,9 @@ public:
     // The code last seen for each of the resources (by key, on the site), where it was not seen
     // void: a harvest may check it instead of resolving the resource afresh.
     QHash<QString, QString> knownCodes(const QString &site, const QStringList &keys) const;
-    // When each of the codes that the ledger holds was first seen.
-    QHash<QString, QDateTime> firstSeenAmong(const QStringList &codes) const;
+    // When each of the codes that the ledger holds was first seen; none when the ledger cannot
+    // tell (off, not yet open, or the read failed), which is not "never seen".
+    std::optional<QHash<QString, QDateTime>> firstSeenAmong(const QStringList &codes) const;
     Counts counts() const;
     // Rows from offset on, at most limit of them (all when limit < 0).
     QList<LedgerRow> rows(const LedgerView &view, int offset = 0, int limit = -1) const;
@@ -169,8 +174,8 @@ private:
     void retryLater();
     // A read about many codes or keys at once: `sql` names them as %among and takes `values` for
     // its other parameters; each row gives a key and its value.
-    QHash<QString, QVariant> pairsAmong(const QString &sql, QVariantList values,
-                                        const QStringList &among) const;
+    std::optional<QHash<QString, QVariant>> pairsAmong(const QString &sql, QVariantList values,
+                                                       const QStringList &among) const;
     // Runs a read and hands each row to take; false when it failed.
     bool select(const QString &sql, const QVariantList &values,
                 const std::function<void(const QSqlQuery &)> &take) const;

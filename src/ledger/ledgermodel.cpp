@@ -1,5 +1,7 @@
 #include "ledger/ledgermodel.h"
 
+#include "text/text.h"
+
 namespace {
 
 constexpr QStringView kHeaders[LedgerModel::ColumnCount] = {
@@ -73,7 +75,8 @@ QVariant LedgerModel::data(const QModelIndex &index, int role) const {
     // No tool tip: Qt would guess that a title holding tags is rich text and render it.
     if (role != Qt::DisplayRole)
         return {};
-    return cellText(m_rows.at(index.row()), index.column());
+    // Cut as the gift lists cut it: the file keeps up to 64 KiB, the CSV all of that.
+    return text::shownText(cellText(m_rows.at(index.row()), index.column()));
 }
 
 QVariant LedgerModel::headerData(int section, Qt::Orientation orientation, int role) const {

@@ -12,13 +12,19 @@ using namespace ledgersql;
 // waits and is tried again; a checkpoint now and then.
 
 void Ledger::recordHarvest(const QList<SeenCode> &rows) {
-    enqueue({now(), rows, {}, {}, {}, {}});
+    // Cut as they will be kept now: what waits for a busy file holds no more than that.
+    QList<SeenCode> kept = rows;
+    for (SeenCode &row : kept) {
+        for (QString *field : {&row.code, &row.title, &row.size, &row.source, &row.key})
+            *field = text(*field);
+    }
+    enqueue({now(), kept, {}, {}, {}, {}});
 }
 
 void Ledger::recordReceive(const QString &code, const QString &title, ReceiveKind kind,
                            const QString &marker) {
     if (!code.isEmpty())
-        enqueue({now(), {}, code, title, marker, kind});
+        enqueue({now(), {}, text(code), text(title), text(marker), kind});
 }
 
 void Ledger::enqueue(Write write) {

@@ -153,9 +153,14 @@ bool KeptSignIn::learn(const SecretAnswer &answer) {
 
 QCoro::Task<KeptSignIn::Result> KeptSignIn::restore() {
     QPointer<KeptSignIn> self(this);
+    const int signOuts = m_signOuts;
     const SecretAnswer answer = co_await m_desktop.readSecret(entryKey());
     if (!self)
         co_return Result{Status::Failed, 0, {}};
+    // Signed out while the store was asked (it may wait for the user to unlock it): what it
+    // answers must not sign the user in again.
+    if (m_signOuts != signOuts)
+        co_return Result{Status::NotFound, 0, {}};
     learn(answer);
     if (answer.status == Status::NotFound)
         m_entryKept = false;
@@ -219,6 +224,7 @@ QCoro::Task<KeptSignIn::Result> KeptSignIn::discard() {
 
 QCoro::Task<KeptSignIn::Result> KeptSignIn::forget() {
     // Signed out here at once, whatever the store answers later.
+    ++m_signOuts;
     const QList<QNetworkCookie> cookies = cloudDiskCookies();
     m_jar.removeCookies(cookies);
     QPointer<KeptSignIn> self(this);

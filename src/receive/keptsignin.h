@@ -87,4 +87,5 @@ private:
     QString m_reason;
     // Whether the store holds an entry: unknown until read, written or deleted.
     std::optional<bool> m_entryKept;
+    int m_signOuts = 0; // forget() calls: a restore asked before one must not undo it
 };

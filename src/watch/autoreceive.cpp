@@ -12,7 +12,8 @@ AutoReceive::AutoReceive(WebClient &web, QString cloudDisk, Ledger *ledger, QLis
 
 QCoro::Task<> AutoReceive::work() {
     AutoReceiveSummary summary;
-    for (const HarvestedRow &gift : m_gifts) {
+    for (qsizetype i = 0; i < m_gifts.size(); ++i) {
+        const HarvestedRow &gift = m_gifts[i];
         if (gift.code.isEmpty())
             continue;
         const Fetched reply = co_await PostGiftCode(m_web, m_cloudDisk, gift.code, &scope());
@@ -26,7 +27,11 @@ QCoro::Task<> AutoReceive::work() {
             ++summary.received;
         summary.signInExpired = outcome == ReceiveOutcome::NotSignedIn;
         summary.membersOnly = outcome == ReceiveOutcome::MembersOnly;
-        if (summary.signInExpired || summary.membersOnly)
+        summary.noAnswer = outcome == ReceiveOutcome::NoAnswer;
+        // The members-only answer will not change; the others may, later.
+        if (summary.signInExpired || summary.noAnswer)
+            summary.left = m_gifts.mid(i);
+        if (summary.signInExpired || summary.membersOnly || summary.noAnswer)
             break;
     }
     finish(&AutoReceive::finished, summary);

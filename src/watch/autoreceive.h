@@ -15,6 +15,9 @@ struct AutoReceiveSummary {
     int received = 0;
     bool signInExpired = false; // answered "登录帐号": stopped there
     bool membersOnly = false;   // answered "仅限VIP": stopped there
+    bool noAnswer = false;      // the cloud disk did not answer: stopped there
+    // Not received for want of an answer or of a sign-in: to be tried again later.
+    QList<HarvestedRow> left;
 
     int failed() const { return attempted - received; }
 };
@@ -22,7 +25,8 @@ struct AutoReceiveSummary {
 // Receives gifts into the cloud disk in the background, one after another, without a dialog:
 // each with the receive request and the single receive's own success marker "成功接收", each
 // attempt recorded in the ledger. A sign-in page ("登录帐号") or the members-only answer
-// ("仅限VIP") stops it, as it stops a batch. A job (see Job).
+// ("仅限VIP") stops it, as it stops a batch; so does a post that got no answer, since the next
+// would wait as long for none. A job (see Job).
 class AutoReceive final : public Job {
     Q_OBJECT
     Q_DISABLE_COPY_MOVE(AutoReceive)

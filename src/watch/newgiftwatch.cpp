@@ -1,6 +1,7 @@
 #include "watch/newgiftwatch.h"
 
 #include "desktop/desktop.h"
+#include "ledger/ledger.h"
 #include "text/text.h"
 #include "watch/watchcheck.h"
 
@@ -78,13 +79,18 @@ void NewGiftWatch::checkNow(bool all) {
     for (int i = 0; i < kTabCount; ++i) {
         if (m_choices.tabs[i] && (all || at.msecsTo(m_tabs[i].due) <= kTogetherMs)) {
             tabs.append(TabId(i));
-            validators.insert(TabId(i), m_tabs[i].validators);
+            // While a new code waits for its gift page to be read, its page is read whole: an
+            // unchanged one would answer with no rows.
+            if (m_memory.undecided.isEmpty())
+                validators.insert(TabId(i), m_tabs[i].validators);
         }
     }
     if (tabs.isEmpty())
         return schedule();
-    const bool autoReceive = m_choices.autoReceive && m_context.signInKept && m_context.signInKept();
-    auto *check = new WatchCheck(m_context, tabs, validators, m_undecided, autoReceive, at);
+    // Never twice: only while the ledger keeps what was received, across runs of the program too.
+    const bool autoReceive = m_choices.autoReceive && m_context.signInKept && m_context.signInKept() &&
+                             m_context.ledger && m_context.ledger->isOn();
+    auto *check = new WatchCheck(m_context, tabs, validators, m_memory, autoReceive, at);
     connect(check, &WatchCheck::finished, this, [this](const CheckOutcome &outcome) {
         m_check = nullptr; // it deletes itself
         const QDateTime at = now();
@@ -97,13 +103,15 @@ void NewGiftWatch::checkNow(bool all) {
                 // A page that cannot be read is asked for less often, up to six hours apart, or
                 // as much later as it asked.
                 tab.minutes = qMin(kLongestMinutes, qMax(tab.minutes, m_choices.minutes) * 2);
-                if (page->retryAfter > 0)
-                    tab.minutes =
-                        qMax(tab.minutes, qMin(kLongestRetryAfterMinutes, (page->retryAfter + 59) / 60));
+                if (page->retryAfter > 0) {
+                    const qint64 seconds =
+                        qMin<qint64>(page->retryAfter, qint64(kLongestRetryAfterMinutes) * 60);
+                    tab.minutes = qMax(tab.minutes, int((seconds + 59) / 60));
+                }
             }
             tab.due = at.addMSecs(qint64(std::llround(tab.minutes * 60000.0 * m_spread())));
         }
-        m_undecided = outcome.undecided;
+        m_memory = outcome.memory;
         m_last = outcome.report;
         schedule();
         Q_EMIT checked(outcome.report);

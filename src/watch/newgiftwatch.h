@@ -39,6 +39,15 @@ struct NewGift {
     TabId tab;
 };
 
+// What the watch carries from one check to the next, in memory.
+struct WatchMemory {
+    // Codes the watch has seen in this run of the program: never new again, also where the ledger
+    // cannot tell (off, busy) or has not written them yet.
+    QSet<QString> seen;
+    QSet<QString> undecided;       // new codes whose gift page could not be read, to decide later
+    QList<HarvestedRow> toReceive; // told, but not received for want of an answer or a sign-in
+};
+
 // What one check found.
 struct CheckReport {
     QDateTime at;
@@ -118,7 +127,7 @@ private:
     WatchChoices m_choices;
     bool m_running = false;
     std::array<TabState, kTabCount> m_tabs;
-    QSet<QString> m_undecided; // new codes whose gift page could not be read yet
+    WatchMemory m_memory;
     QPointer<WatchCheck> m_check;
     std::optional<CheckReport> m_last;
     QTimer m_timer;

@@ -8,19 +8,19 @@
 #include <QPointer>
 
 WatchCheck::WatchCheck(const NewGiftWatch::Context &context, QList<TabId> tabs,
-                       QHash<TabId, Validators> validators, QSet<QString> undecided, bool autoReceive,
+                       QHash<TabId, Validators> validators, WatchMemory memory, bool autoReceive,
                        QDateTime at)
     : m_context(context)
     , m_tabs(std::move(tabs))
     , m_validators(std::move(validators))
-    , m_undecided(std::move(undecided))
+    , m_memory(std::move(memory))
     , m_autoReceive(autoReceive)
     , m_at(std::move(at)) {}
 
 QCoro::Task<> WatchCheck::work() {
     CheckOutcome outcome;
     outcome.report.at = m_at;
-    outcome.undecided = m_undecided;
+    outcome.memory = m_memory;
     for (const TabId tab : m_tabs) {
         const RunRequest request{&harvestKind(tab, false), 1, {}, m_validators.value(tab)};
         QPointer<HarvestRun> run = new HarvestRun(m_context.web, m_context.sites, request);
@@ -48,14 +48,13 @@ QCoro::Task<> WatchCheck::work() {
         QStringList codes;
         for (const HarvestedRow &row : std::as_const(rows))
             codes.append(row.code);
-        const QHash<QString, QDateTime> seenBefore =
-            m_context.ledger ? m_context.ledger->firstSeenAmong(codes) : QHash<QString, QDateTime>();
+        const std::optional<QHash<QString, QDateTime>> seenBefore =
+            m_context.ledger ? m_context.ledger->firstSeenAmong(codes) : std::nullopt;
         // The share site gives no validity mark: a code new to the ledger has its gift page
         // read here, so that what is told is a gift that can be received.
         if (!request.kind->isListingSite()) {
             for (HarvestedRow &row : rows) {
-                if (row.code.isEmpty() ||
-                    (seenBefore.contains(row.code) && !outcome.undecided.contains(row.code)))
+                if (row.code.isEmpty() || !isUnseen(row.code, seenBefore, outcome.memory))
                     continue;
                 const Fetched gift = co_await m_context.web.FetchPageText(
                     clouddisk::giftPageAddress(m_context.sites.cloudDisk, row.code), &scope(),
@@ -76,10 +75,12 @@ QCoro::Task<> WatchCheck::work() {
             m_context.ledger->recordHarvest(seen);
     }
 
-    if (m_autoReceive && !outcome.report.gifts.isEmpty()) {
-        QList<HarvestedRow> gifts;
-        for (const NewGift &gift : std::as_const(outcome.report.gifts))
-            gifts.append(gift.row);
+    // What was told but not received last time goes first; nothing goes twice.
+    QList<HarvestedRow> gifts =
+        m_autoReceive ? std::exchange(outcome.memory.toReceive, {}) : QList<HarvestedRow>();
+    for (const NewGift &gift : std::as_const(outcome.report.gifts))
+        gifts.append(gift.row);
+    if (m_autoReceive && !gifts.isEmpty()) {
         QPointer<AutoReceive> receive =
             new AutoReceive(m_context.web, m_context.sites.cloudDisk, m_context.ledger, gifts);
         std::optional<AutoReceiveSummary> summary;
@@ -92,29 +93,42 @@ QCoro::Task<> WatchCheck::work() {
             co_return;
         receive->disconnect(this);
         outcome.report.received = summary;
+        if (summary)
+            outcome.memory.toReceive = summary->left;
     }
     finish(&WatchCheck::finished, outcome);
 }
 
+bool WatchCheck::isUnseen(const QString &code, const std::optional<QHash<QString, QDateTime>> &seenBefore,
+                          const WatchMemory &memory) {
+    if (memory.undecided.contains(code))
+        return true;
+    return !memory.seen.contains(code) && (!seenBefore || !seenBefore->contains(code));
+}
+
 void WatchCheck::pickNew(TabId tab, const QList<HarvestedRow> &rows,
-                         const QHash<QString, QDateTime> &seenBefore, CheckOutcome &outcome) const {
+                         const std::optional<QHash<QString, QDateTime>> &seenBefore,
+                         CheckOutcome &outcome) const {
     QSet<QString> picked;
     for (const NewGift &gift : std::as_const(outcome.report.gifts))
         picked.insert(gift.row.code);
     for (const HarvestedRow &row : rows) {
-        if (row.code.isEmpty() || picked.contains(row.code))
+        if (row.code.isEmpty() || picked.contains(row.code) ||
+            !isUnseen(row.code, seenBefore, outcome.memory))
             continue;
-        // New: never seen, or first seen by the watch when its gift page could not be read.
-        if (seenBefore.contains(row.code) && !outcome.undecided.contains(row.code))
-            continue;
+        // New: never seen, or first seen when its gift page could not be read.
         if (!row.markKnown) {
-            outcome.undecided.insert(row.code);
+            outcome.memory.undecided.insert(row.code);
             continue;
         }
-        outcome.undecided.remove(row.code);
+        outcome.memory.undecided.remove(row.code);
         if (row.mark == clouddisk::kValidMark) {
             outcome.report.gifts.append({row, tab});
             picked.insert(row.code);
         }
+    }
+    for (const HarvestedRow &row : rows) {
+        if (!row.code.isEmpty())
+            outcome.memory.seen.insert(row.code);
     }
 }

@@ -12,7 +12,7 @@ struct CheckOutcome {
         Validators validators; // for asking again only if it changed
     };
     QHash<TabId, Page> pages;
-    QSet<QString> undecided; // new codes whose gift page could not be read, to decide later
+    WatchMemory memory;
 };
 
 // One check of the new-gift watch: page 1 of each tab given, one after another, each only if it
@@ -24,7 +24,7 @@ class WatchCheck final : public Job {
 
 public:
     WatchCheck(const NewGiftWatch::Context &context, QList<TabId> tabs, QHash<TabId, Validators> validators,
-               QSet<QString> undecided, bool autoReceive, QDateTime at);
+               WatchMemory memory, bool autoReceive, QDateTime at);
 
 Q_SIGNALS:
     void finished(const CheckOutcome &outcome);
@@ -33,14 +33,18 @@ protected:
     QCoro::Task<> work() override;
 
 private:
-    // Picks out the new gifts of one page's rows, given what the ledger had seen before.
-    void pickNew(TabId tab, const QList<HarvestedRow> &rows, const QHash<QString, QDateTime> &seenBefore,
-                 CheckOutcome &outcome) const;
+    // Picks out the new gifts of one page's rows, given what the ledger had seen before (none
+    // when it cannot tell).
+    void pickNew(TabId tab, const QList<HarvestedRow> &rows,
+                 const std::optional<QHash<QString, QDateTime>> &seenBefore, CheckOutcome &outcome) const;
+    // A code neither the ledger nor the watch has seen before, or one still to be decided.
+    static bool isUnseen(const QString &code, const std::optional<QHash<QString, QDateTime>> &seenBefore,
+                         const WatchMemory &memory);
 
     const NewGiftWatch::Context m_context;
     const QList<TabId> m_tabs;
     const QHash<TabId, Validators> m_validators;
-    const QSet<QString> m_undecided;
+    const WatchMemory m_memory;
     const bool m_autoReceive;
     const QDateTime m_at;
 };

@@ -4,6 +4,7 @@
 #include <QObject>
 #include <QSet>
 #include <QString>
+#include <QUrl>
 
 #include <coroutine>
 #include <functional>
@@ -37,6 +38,10 @@ public:
     // sent, and hostDown() says so once, so a dead host costs one deadline, not one per
     // request. Hosts are named "host" or "host:port", as the address gives them.
     static constexpr int kTimeoutsBeforeDown = 3;
+    // The name a host goes by here: "host", or "host:port" when the address gives a port.
+    static QString hostOf(const QUrl &url) {
+        return url.port() < 0 ? url.host() : url.host() + u':' + QString::number(url.port());
+    }
     void watchHosts(int timeoutsInARow = kTimeoutsBeforeDown);
     bool isHostDown(const QString &host) const { return m_down.contains(host); }
     // What the web client tells the watch about each request.

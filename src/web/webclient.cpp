@@ -78,11 +78,6 @@ private:
     qint64 m_at = 0;
 };
 
-// The host a watch counts time-outs for: the address's host, with its port when it has one.
-QString hostKey(const QUrl &url) {
-    return url.port() < 0 ? url.host() : url.host() + u':' + QString::number(url.port());
-}
-
 // The conditional headers for a request's validators.
 redirects::Headers conditionalHeaders(const Validators &validators) {
     redirects::Headers headers;
@@ -175,7 +170,7 @@ QCoro::Task<WebClient::Reply> WebClient::send(Exchange exchange, RequestScope &o
             co_return failed(hops == 0 ? Failure::Unreachable : Failure::RedirectRefused);
         if (wait.isAborted())
             co_return failed(cutShort());
-        host = hostKey(url);
+        host = RequestScope::hostOf(url);
         if (caller && caller->isHostDown(host))
             co_return failed(Failure::HostDown);
 
@@ -265,7 +260,12 @@ QCoro::Task<WebClient::Reply> WebClient::send(Exchange exchange, RequestScope &o
         Fetched outcome;
         outcome.status = status;
         outcome.failure = Failure::None;
-        outcome.etag = reply->rawHeader("ETag");
+        // Sent back as it came, to the same site only; one that no validator looks like is dropped.
+        if (const QByteArray etag = reply->rawHeader("ETag");
+            etag.size() <= kLongestEtag && std::none_of(etag.begin(), etag.end(), [](char c) {
+                return uchar(c) < 0x20 || uchar(c) == 0x7F;
+            }))
+            outcome.etag = etag;
         outcome.lastModified = httpdate::parse(reply->rawHeader("Last-Modified"));
         outcome.retryAfter =
             httpdate::retryAfterSeconds(reply->rawHeader("Retry-After"), QDateTime::currentDateTimeUtc());

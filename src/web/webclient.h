@@ -46,6 +46,7 @@ public:
     static constexpr int kMaxRedirects = 20;
     static constexpr qsizetype kChunkBytes = 10000;
     static constexpr qsizetype kDecodeSlice = 256 * 1024;
+    static constexpr qsizetype kLongestEtag = 1024;
     // Qt keeps at most this much of a reply unread, so a fast sender cannot fill memory.
     static constexpr qint64 kReadBufferBytes = 64 * 1024;
     // After a body this large, freed memory goes back to the system.
