@@ -134,7 +134,10 @@ int main(int argc, char *argv[]) {
     const bool inWindow = argc > 1 && qstrcmp(argv[1], "--window") == 0;
     if (inWindow)
         qputenv("QT_QPA_PLATFORM", "offscreen");
-    QApplication app(argc, argv);
+    // The harvest alone runs as giftvane-harvest does, without a GUI.
+    const std::unique_ptr<QCoreApplication> application =
+        inWindow ? std::make_unique<QApplication>(argc, argv) : std::make_unique<QCoreApplication>(argc, argv);
+    QCoreApplication &app = *application;
     QStringList args = app.arguments();
     if (inWindow)
         args.removeAt(1);

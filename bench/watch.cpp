@@ -14,6 +14,7 @@
 #include <QElapsedTimer>
 #include <QTemporaryDir>
 #include <QTextStream>
+#include <QTimer>
 
 #include <sys/resource.h>
 
@@ -102,12 +103,13 @@ void idleCost(int minutes) {
     const double cpuBefore = cpuSeconds();
     const qint64 residentBefore = residentMiB();
     qint64 residentMost = residentBefore;
-    QElapsedTimer clock;
-    clock.start();
-    while (clock.elapsed() < qint64(minutes) * 60000) {
-        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 1000);
-        residentMost = qMax(residentMost, residentMiB());
-    }
+    // Waits as the program waits, in its event loop; a look at the memory once a second.
+    QEventLoop loop;
+    QTimer sample;
+    QObject::connect(&sample, &QTimer::timeout, [&] { residentMost = qMax(residentMost, residentMiB()); });
+    sample.start(1000);
+    QTimer::singleShot(minutes * 60000, &loop, &QEventLoop::quit);
+    loop.exec();
     out << "the watch for " << minutes << " minutes, checking every " << choices.minutes
         << " minutes, window hidden: " << QString::number(cpuSeconds() - cpuBefore, 'f', 2) << " s of CPU, "
         << "resident " << residentBefore << " MiB at the start, at most " << residentMost << " MiB, "
