@@ -128,6 +128,76 @@ void WebClient::setCaps(qint64 pageBytes, qint64 smallBytes) {
     m_smallCap = smallBytes;
 }
 
+QNetworkReply *WebClient::issue(const QUrl &url, const Exchange &exchange) {
+    QNetworkRequest request(url);
+    request.setAttribute(QNetworkRequest::RedirectPolicyAttribute, QNetworkRequest::ManualRedirectPolicy);
+    request.setTransferTimeout(m_idleMs);
+    // Asked for by us, so Qt hands compressed bodies over as they came and we can tell a broken
+    // or unfinished one from a page.
+    request.setRawHeader("Accept-Encoding", "gzip, deflate");
+    for (const auto &[name, value] : exchange.headers)
+        request.setRawHeader(name, value);
+    QNetworkReply *reply = nullptr;
+    if (exchange.verb == "GET") {
+        reply = m_manager.get(request);
+    } else {
+        // A post goes on a connection of its own, so that it never meets one the server has
+        // closed meanwhile (which Qt would meet by sending the post again).
+        auto *manager = new QNetworkAccessManager(this);
+        manager->setCookieJar(m_jar);
+        m_jar->setParent(this); // the jar stays the client's
+        manager->setRedirectPolicy(QNetworkRequest::ManualRedirectPolicy);
+        auto *form = new OneShotBody(exchange.body);
+        request.setHeader(QNetworkRequest::ContentLengthHeader, exchange.body.size());
+        request.setAttribute(QNetworkRequest::DoNotBufferUploadDataAttribute, true);
+        reply = manager->sendCustomRequest(request, exchange.verb, form);
+        form->setParent(reply);
+        connect(reply, &QObject::destroyed, manager, &QObject::deleteLater);
+    }
+    reply->setReadBufferSize(kReadBufferBytes);
+    // Qt hands the limit to its HTTP thread only for a request already started; a request with a
+    // body starts on a later turn, so the limit goes again right after that, before any answer
+    // can come (without it, Qt 6.4 reads a form post's reply without bound).
+    QMetaObject::invokeMethod(
+        reply, [reply] { reply->setReadBufferSize(kReadBufferBytes); }, Qt::QueuedConnection);
+    return reply;
+}
+
+Fetched WebClient::judge(const QNetworkReply &reply, const BodyReader *body, bool announcedTooLarge,
+                         bool firstChunk) {
+    Fetched outcome;
+    const int status = reply.attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
+    outcome.status = status;
+    outcome.failure = Failure::None;
+    // Sent back as it came, to the same site only; one that no validator looks like is dropped.
+    if (const QByteArray etag = reply.rawHeader("ETag");
+        etag.size() <= kLongestEtag &&
+        std::none_of(etag.begin(), etag.end(), [](char c) { return uchar(c) < 0x20 || uchar(c) == 0x7F; }))
+        outcome.etag = etag;
+    outcome.lastModified = httpdate::parse(reply.rawHeader("Last-Modified"));
+    outcome.retryAfter =
+        httpdate::retryAfterSeconds(reply.rawHeader("Retry-After"), QDateTime::currentDateTimeUtc());
+    const QByteArray announced = reply.rawHeader("Content-Length");
+    const bool bodyless = status == 204 || status == 304;
+    if (announcedTooLarge) {
+        outcome.failure = Failure::TooLarge;
+    } else if (body && body->state() == BodyReader::State::Full) {
+        if (!firstChunk)
+            outcome.failure = body->isBomb() ? Failure::BadEncoding : Failure::TooLarge;
+    } else if (body && body->state() == BodyReader::State::Corrupt && !bodyless) {
+        outcome.failure = Failure::BadEncoding;
+    } else if (const auto transport = transportFailure(reply.error(), status)) {
+        outcome.failure = *transport;
+    } else if (body && !bodyless &&
+               ((!announced.isEmpty() && announced.toLongLong() != body->wireBytes()) ||
+                (body->wireBytes() > 0 && !body->streamEnded()))) {
+        // Fewer bytes than announced, however the closing reached Qt, or a compressed stream
+        // that never came to its end.
+        outcome.failure = Failure::CutShort;
+    }
+    return outcome;
+}
+
 QCoro::Task<WebClient::Reply> WebClient::send(Exchange exchange, RequestScope &operation,
                                               RequestScope *caller) {
     const auto failed = [](Failure failure, int status = 0) {
@@ -174,37 +244,7 @@ QCoro::Task<WebClient::Reply> WebClient::send(Exchange exchange, RequestScope &o
         if (caller && caller->isHostDown(host))
             co_return failed(Failure::HostDown);
 
-        QNetworkRequest request(url);
-        request.setAttribute(QNetworkRequest::RedirectPolicyAttribute, QNetworkRequest::ManualRedirectPolicy);
-        request.setTransferTimeout(m_idleMs);
-        // Asked for by us, so Qt hands compressed bodies over as they came and we can tell a
-        // broken or unfinished one from a page.
-        request.setRawHeader("Accept-Encoding", "gzip, deflate");
-        for (const auto &[name, value] : exchange.headers)
-            request.setRawHeader(name, value);
-        QNetworkReply *reply = nullptr;
-        if (exchange.verb == "GET") {
-            reply = m_manager.get(request);
-        } else {
-            // A post goes on a connection of its own, so that it never meets one the server has
-            // closed meanwhile (which Qt would meet by sending the post again).
-            auto *manager = new QNetworkAccessManager(this);
-            manager->setCookieJar(m_jar);
-            m_jar->setParent(this); // the jar stays the client's
-            manager->setRedirectPolicy(QNetworkRequest::ManualRedirectPolicy);
-            auto *form = new OneShotBody(exchange.body);
-            request.setHeader(QNetworkRequest::ContentLengthHeader, exchange.body.size());
-            request.setAttribute(QNetworkRequest::DoNotBufferUploadDataAttribute, true);
-            reply = manager->sendCustomRequest(request, exchange.verb, form);
-            form->setParent(reply);
-            connect(reply, &QObject::destroyed, manager, &QObject::deleteLater);
-        }
-        reply->setReadBufferSize(kReadBufferBytes);
-        // Qt hands the limit to its HTTP thread only for a request already started; a request
-        // with a body starts on a later turn, so the limit goes again right after that, before
-        // any answer can come (without it, Qt 6.4 reads a form post's reply without bound).
-        QMetaObject::invokeMethod(
-            reply, [reply] { reply->setReadBufferSize(kReadBufferBytes); }, Qt::QueuedConnection);
+        QNetworkReply *reply = issue(url, exchange);
 
         // Read as the body arrives. Nothing of this frame is touched after abort(): it may end
         // the coroutine there and then.
@@ -257,36 +297,7 @@ QCoro::Task<WebClient::Reply> WebClient::send(Exchange exchange, RequestScope &o
             co_return failed(failure, status);
         }
 
-        Fetched outcome;
-        outcome.status = status;
-        outcome.failure = Failure::None;
-        // Sent back as it came, to the same site only; one that no validator looks like is dropped.
-        if (const QByteArray etag = reply->rawHeader("ETag");
-            etag.size() <= kLongestEtag && std::none_of(etag.begin(), etag.end(), [](char c) {
-                return uchar(c) < 0x20 || uchar(c) == 0x7F;
-            }))
-            outcome.etag = etag;
-        outcome.lastModified = httpdate::parse(reply->rawHeader("Last-Modified"));
-        outcome.retryAfter =
-            httpdate::retryAfterSeconds(reply->rawHeader("Retry-After"), QDateTime::currentDateTimeUtc());
-        const QByteArray announced = reply->rawHeader("Content-Length");
-        const bool bodyless = status == 204 || status == 304;
-        if (announcedTooLarge) {
-            outcome.failure = Failure::TooLarge;
-        } else if (body && body->state() == BodyReader::State::Full) {
-            if (!exchange.firstChunk)
-                outcome.failure = body->isBomb() ? Failure::BadEncoding : Failure::TooLarge;
-        } else if (body && body->state() == BodyReader::State::Corrupt && !bodyless) {
-            outcome.failure = Failure::BadEncoding;
-        } else if (const auto transport = transportFailure(reply->error(), status)) {
-            outcome.failure = *transport;
-        } else if (body && !bodyless &&
-                   ((!announced.isEmpty() && announced.toLongLong() != body->wireBytes()) ||
-                    (body->wireBytes() > 0 && !body->streamEnded()))) {
-            // Fewer bytes than announced, however the closing reached Qt, or a compressed
-            // stream that never came to its end.
-            outcome.failure = Failure::CutShort;
-        }
+        Fetched outcome = judge(*reply, body ? &*body : nullptr, announcedTooLarge, exchange.firstChunk);
         if (caller) {
             if (outcome.failure == Failure::TimedOut)
                 caller->noteTimeout(host);

@@ -14,7 +14,9 @@
 
 #include <qcoro/qcorotask.h>
 
+class BodyReader;
 class CookieJar;
+class QNetworkReply;
 
 // The program's HTTP client: one QNetworkAccessManager, one cookie jar, five request
 // operations. A failed request reads as empty text and says why (Fetched::failure, reason());
@@ -103,6 +105,11 @@ private:
     QCoro::Task<Fetched> run(Exchange exchange, Decoding decoding, RequestScope *scope);
     // One operation: the exchange, then its body decoded.
     QCoro::Task<Fetched> fetch(Exchange exchange, Decoding decoding, RequestScope *scope);
+    // Sends one request of an exchange, as Qt should send it.
+    QNetworkReply *issue(const QUrl &url, const Exchange &exchange);
+    // What a finished reply amounts to: its validators, and its failure if it is one.
+    static Fetched judge(const QNetworkReply &reply, const BodyReader *body, bool announcedTooLarge,
+                         bool firstChunk);
     // The one place where requests are made: caps, deadline, the redirect rules, and the
     // caller's host watch.
     QCoro::Task<Reply> send(Exchange exchange, RequestScope &operation, RequestScope *caller);
