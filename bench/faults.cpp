@@ -136,7 +136,8 @@ int main(int argc, char *argv[]) {
         qputenv("QT_QPA_PLATFORM", "offscreen");
     // The harvest alone runs as giftvane-harvest does, without a GUI.
     const std::unique_ptr<QCoreApplication> application =
-        inWindow ? std::make_unique<QApplication>(argc, argv) : std::make_unique<QCoreApplication>(argc, argv);
+        inWindow ? std::make_unique<QApplication>(argc, argv)
+                 : std::make_unique<QCoreApplication>(argc, argv);
     QCoreApplication &app = *application;
     QStringList args = app.arguments();
     if (inWindow)

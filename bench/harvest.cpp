@@ -100,14 +100,19 @@ struct Remembered {
 
 Remembered harvestWithLedger(sandbox::Sandbox &sites, Ledger &ledger) {
     WebClient web;
-    const SiteAddresses addresses{sites.address(Site::Listing), sites.address(Site::Share),
-                                  sites.address(Site::CloudDisk), sites.address(Site::Update), {}, {}};
+    const SiteAddresses addresses{sites.address(Site::Listing),
+                                  sites.address(Site::Share),
+                                  sites.address(Site::CloudDisk),
+                                  sites.address(Site::Update),
+                                  {},
+                                  {}};
     const RunRequest request{harvestKindNamed(u"libao"), 1, {}};
     auto *run = new HarvestRun(web, addresses, request);
     run->setKnownCodes(knownCodesOf(&ledger));
     Remembered result;
     bool done = false;
-    QObject::connect(run, &HarvestRun::rowResolved, [&](const HarvestedRow &row) { result.rows.append(row); });
+    QObject::connect(run, &HarvestRun::rowResolved,
+                     [&](const HarvestedRow &row) { result.rows.append(row); });
     QObject::connect(run, &HarvestRun::finished, [&] { done = true; });
     sites.clearRequests();
     QElapsedTimer clock;

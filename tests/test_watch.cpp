@@ -176,7 +176,8 @@ private Q_SLOTS:
         QCOMPARE(w.reports[0].gifts.size(), w.validOnPage(200100));
         QVERIFY(w.check());
         const QStringList again = w.reports[1].codes();
-        QVERIFY2(again.isEmpty() || again == QStringList{w.sites.codeFor(290001)}, qPrintable(again.join(u' ')));
+        QVERIFY2(again.isEmpty() || again == QStringList{w.sites.codeFor(290001)},
+                 qPrintable(again.join(u' ')));
     }
 
     void shareGiftsAreToldWhenTheirGiftPageSaysValid() {
