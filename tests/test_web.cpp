@@ -304,8 +304,7 @@ private Q_SLOTS:
             } else {
                 *row("oversized") << op << Fault::Oversized << Failure::TooLarge << 200 << u"内容过大"_qs;
                 *row("endless") << op << Fault::Endless << Failure::TooLarge << 200 << u"内容过大"_qs;
-                *row("gzip bomb") << op << Fault::GzipBomb << Failure::BadEncoding << 200
-                                  << u"压缩内容损坏"_qs;
+                *row("gzip bomb") << op << Fault::GzipBomb << Failure::TooLarge << 200 << u"内容过大"_qs;
             }
         }
     }

@@ -92,6 +92,104 @@ bool isHttp(const QUrl &url) {
     return url.isValid() && !url.host().isEmpty() && (url.scheme() == u"http" || url.scheme() == u"https");
 }
 
+// The wait for one exchange. The deadline covers the whole exchange, every redirect hop
+// included; the caller calling it off, or the host being watched going down, ends it too.
+class ExchangeWait final {
+public:
+    ExchangeWait(RequestScope &operation, RequestScope *caller, int deadlineMs) {
+        QObject::connect(&operation, &RequestScope::aborted, &m_scope, &RequestScope::abort);
+        if (operation.isAborted())
+            m_scope.abort(); // nothing is sent for work already called off
+        QTimer::singleShot(deadlineMs, &m_scope, [this] { cut(Cut::Deadline); });
+        if (caller)
+            QObject::connect(caller, &RequestScope::hostDown, &m_scope, [this](const QString &down) {
+                if (down == m_host)
+                    cut(Cut::HostDown);
+            });
+    }
+    Q_DISABLE_COPY_MOVE(ExchangeWait)
+
+    RequestScope &scope() { return m_scope; }
+    bool isAborted() const { return m_scope.isAborted(); }
+    // The next hop goes to this address's host; returns the host.
+    QString watch(const QUrl &url) { return m_host = RequestScope::hostOf(url); }
+    // Why the wait ended early: cancelled (the caller, the client going), past the deadline, or
+    // the host down.
+    Failure failure() const {
+        return m_cut == Cut::Deadline   ? Failure::TimedOut
+               : m_cut == Cut::HostDown ? Failure::HostDown
+                                        : Failure::Cancelled;
+    }
+
+private:
+    enum class Cut { None, Deadline, HostDown };
+    void cut(Cut why) {
+        if (m_scope.isAborted())
+            return;
+        m_cut = why;
+        m_scope.abort();
+    }
+
+    RequestScope m_scope;
+    Cut m_cut = Cut::None;
+    QString m_host;
+};
+
+// Reads one reply's body as it arrives, and stops the reply at its cap or at a broken body.
+// Stopping the reply may end the coroutine that owns this there and then: nothing of it is
+// touched after reply.abort().
+class Intake final {
+public:
+    Intake(QNetworkReply &reply, qint64 limit, bool firstChunk)
+        : m_reply(reply)
+        , m_limit(limit) {
+        m_draining = QObject::connect(&reply, &QNetworkReply::readyRead, &reply, [this] { drain(); });
+        // A body announced larger than the cap is refused before it comes.
+        if (!firstChunk)
+            m_sizing = QObject::connect(&reply, &QNetworkReply::metaDataChanged, &reply, [this] {
+                const QByteArray length = m_reply.rawHeader("Content-Length");
+                if (!m_stopped && !length.isEmpty() && length.toLongLong() > m_limit) {
+                    m_stopped = m_announcedTooLarge = true;
+                    m_reply.abort();
+                }
+            });
+    }
+    ~Intake() { stop(); }
+    Q_DISABLE_COPY_MOVE(Intake)
+
+    void drain() {
+        if (!m_reply.isOpen() || m_stopped)
+            return;
+        if (!m_body)
+            m_body.emplace(m_limit, m_reply.rawHeader("Content-Encoding"));
+        while (m_reply.bytesAvailable() > 0) {
+            const QByteArray bytes = m_reply.read(WebClient::kReadBufferBytes);
+            if (bytes.isEmpty())
+                break;
+            if (!m_body->take(bytes)) {
+                m_stopped = true;
+                m_reply.abort();
+                return;
+            }
+        }
+    }
+    // No more is read.
+    void stop() {
+        QObject::disconnect(m_draining);
+        QObject::disconnect(m_sizing);
+    }
+    BodyReader *body() { return m_body ? &*m_body : nullptr; }
+    bool announcedTooLarge() const { return m_announcedTooLarge; }
+
+private:
+    QNetworkReply &m_reply;
+    const qint64 m_limit;
+    std::optional<BodyReader> m_body;
+    bool m_stopped = false; // we aborted the reply: the body is past its cap or broken
+    bool m_announcedTooLarge = false;
+    QMetaObject::Connection m_draining, m_sizing;
+};
+
 // An operation's own scope: the caller's scope and the client's end both abort it.
 void follow(RequestScope &operation, RequestScope *caller, RequestScope &closing) {
     QObject::connect(&closing, &RequestScope::aborted, &operation, &RequestScope::abort);
@@ -183,7 +281,7 @@ Fetched WebClient::judge(const QNetworkReply &reply, const BodyReader *body, boo
         outcome.failure = Failure::TooLarge;
     } else if (body && body->state() == BodyReader::State::Full) {
         if (!firstChunk)
-            outcome.failure = body->isBomb() ? Failure::BadEncoding : Failure::TooLarge;
+            outcome.failure = Failure::TooLarge; // a bomb too: a sound stream, only far too large
     } else if (body && body->state() == BodyReader::State::Corrupt && !bodyless) {
         outcome.failure = Failure::BadEncoding;
     } else if (const auto transport = transportFailure(reply.error(), status)) {
@@ -206,32 +304,7 @@ QCoro::Task<WebClient::Reply> WebClient::send(Exchange exchange, RequestScope &o
         reply.outcome.status = status;
         return reply;
     };
-    // The deadline covers the whole exchange, every redirect hop included; a watched host that
-    // goes down ends the wait too.
-    enum class Cut { None, Deadline, HostDown };
-    Cut cut = Cut::None;
-    RequestScope wait;
-    connect(&operation, &RequestScope::aborted, &wait, &RequestScope::abort);
-    if (operation.isAborted())
-        wait.abort(); // nothing is sent for work already called off
-    QTimer::singleShot(m_deadlineMs, &wait, [&cut, &wait] {
-        cut = Cut::Deadline;
-        wait.abort();
-    });
-    const auto cutShort = [&cut] {
-        return cut == Cut::Deadline   ? Failure::TimedOut
-               : cut == Cut::HostDown ? Failure::HostDown
-                                      : Failure::Cancelled;
-    };
-    QString host;
-    if (caller) {
-        connect(caller, &RequestScope::hostDown, &wait, [&cut, &wait, &host](const QString &down) {
-            if (down == host && !wait.isAborted()) {
-                cut = Cut::HostDown;
-                wait.abort();
-            }
-        });
-    }
+    ExchangeWait wait(operation, caller, m_deadlineMs);
     const bool formPost = exchange.verb != "GET";
 
     QUrl url(exchange.url, QUrl::TolerantMode);
@@ -239,65 +312,35 @@ QCoro::Task<WebClient::Reply> WebClient::send(Exchange exchange, RequestScope &o
         if (!isHttp(url))
             co_return failed(hops == 0 ? Failure::Unreachable : Failure::RedirectRefused);
         if (wait.isAborted())
-            co_return failed(cutShort());
-        host = RequestScope::hostOf(url);
+            co_return failed(wait.failure());
+        const QString host = wait.watch(url);
         if (caller && caller->isHostDown(host))
             co_return failed(Failure::HostDown);
 
         QNetworkReply *reply = issue(url, exchange);
 
-        // Read as the body arrives. Nothing of this frame is touched after abort(): it may end
-        // the coroutine there and then.
-        std::optional<BodyReader> body;
-        bool stopped = false; // we aborted the reply: the body is past its cap or broken
-        bool announcedTooLarge = false;
-        const auto drain = [&] {
-            if (!reply->isOpen() || stopped)
-                return;
-            if (!body)
-                body.emplace(exchange.limit, reply->rawHeader("Content-Encoding"));
-            while (reply->bytesAvailable() > 0) {
-                const QByteArray bytes = reply->read(kReadBufferBytes);
-                if (bytes.isEmpty())
-                    break;
-                if (!body->take(bytes)) {
-                    stopped = true;
-                    reply->abort();
-                    return;
-                }
-            }
-        };
-        const auto draining = connect(reply, &QNetworkReply::readyRead, reply, drain);
-        // A body announced larger than the cap is refused before it comes.
-        const auto sizing = connect(reply, &QNetworkReply::metaDataChanged, reply, [&] {
-            const QByteArray length = reply->rawHeader("Content-Length");
-            if (!exchange.firstChunk && !stopped && !length.isEmpty() &&
-                length.toLongLong() > exchange.limit) {
-                stopped = announcedTooLarge = true;
-                reply->abort();
-            }
-        });
+        Intake intake(*reply, exchange.limit, exchange.firstChunk);
         bool answered = reply->isFinished();
         if (!answered)
-            answered = co_await wait.until(reply, &QNetworkReply::finished);
+            answered = co_await wait.scope().until(reply, &QNetworkReply::finished);
         if (answered)
-            drain();
-        disconnect(draining);
-        disconnect(sizing);
+            intake.drain();
+        intake.stop();
         if (!answered)
             reply->abort();
         reply->deleteLater();
+        BodyReader *body = intake.body();
         if (exchange.held && body)
             *exchange.held = qMax(*exchange.held, qint64(body->size()));
         const int status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
         if (!answered) {
-            const Failure failure = cutShort(); // cancelled, the client going, past the deadline
+            const Failure failure = wait.failure();
             if (failure == Failure::TimedOut && caller)
                 caller->noteTimeout(host);
             co_return failed(failure, status);
         }
 
-        Fetched outcome = judge(*reply, body ? &*body : nullptr, announcedTooLarge, exchange.firstChunk);
+        Fetched outcome = judge(*reply, body, intake.announcedTooLarge(), exchange.firstChunk);
         if (caller) {
             if (outcome.failure == Failure::TimedOut)
                 caller->noteTimeout(host);
