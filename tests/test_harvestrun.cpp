@@ -264,6 +264,15 @@ private Q_SLOTS:
             QCOMPARE(h.list.rowCount(), 0);
         }
 
+        // "Not modified" to a request that asked nothing of the kind is no page either.
+        Harvest unasked;
+        unasked.sites.setHandler(Site::Listing, "/libao/index_1.html", [](const Request &) {
+            return Response{304, "text/html", {}, {}};
+        });
+        unasked.start(listingPage(1));
+        QVERIFY(unasked.finish());
+        QCOMPARE(unasked.log, QStringList{u"页面获取失败,请稍后再试 (HTTP 304)"_qs});
+
         // A page that is read but holds no resource says nothing more.
         Harvest empty;
         empty.sites.setHandler(Site::Listing, "/libao/index_1.html", [](const Request &) {

@@ -148,10 +148,11 @@ QCoro::Task<HarvestRun::End> HarvestRun::listingPhase() {
     if (page.notModified() && !m_request.ifChanged.isEmpty())
         co_return End::NotModified;
     if (!page.ok()) {
-        m_pageFailure = page.reason();
+        // "Not modified" is no answer to a request that asked nothing of the kind.
+        m_pageFailure = page.notModified() ? QStringLiteral("HTTP 304") : page.reason();
         // A dead site must not look like a slow one; the log says why.
         Q_EMIT statusText(kUnreadableText);
-        Q_EMIT logLine(kUnreadableText + u" (" + page.reason() + u")");
+        Q_EMIT logLine(kUnreadableText + u" (" + m_pageFailure + u")");
         co_return End::Unreadable;
     }
     if (m_request.kind->run == RunKind::ShareSearch && page.text.contains(sharesite::kNoResultText)) {
