@@ -71,8 +71,9 @@ private Q_SLOTS:
                                                 << QVariantList{2, 151, true, QRect(10, 20, 978, 590)};
         QTest::newRow("out of range")
             << QByteArray("[window]\ntab=3\n[pages]\nshare=32768\n") << QVariantList{0, -1, false, QRect()};
-        QTest::newRow("not numbers") << QByteArray("[window]\ntab=two\nframe=wide\n[pages]\nshare=x\n")
-                                     << QVariantList{0, -1, false, QRect()};
+        QTest::newRow("not numbers, not yes or no")
+            << QByteArray("[window]\ntab=two\nframe=wide\n[pages]\nshare=x\n[signIn]\nkeep=notabool\n")
+            << QVariantList{0, -1, false, QRect()};
         QTest::newRow("no file") << QByteArray() << QVariantList{0, -1, false, QRect()};
     }
     void choicesReadBack() {

@@ -25,6 +25,16 @@ int clampSpan(int start, int length, int low, int room) {
     return qMax(low, qMin(start, low + room - length));
 }
 
+// A yes or no as the file holds it; anything else (a hand-edited "maybe") is the default, not yes.
+bool flag(const QSettings &file, const QString &key, bool fallback) {
+    const QString value = file.value(key).toString().trimmed().toLower();
+    if (value == u"true" || value == u"1")
+        return true;
+    if (value == u"false" || value == u"0")
+        return false;
+    return fallback;
+}
+
 } // namespace
 
 QSize windowFrameSize(const QWidget &window) {
@@ -113,7 +123,7 @@ void UserSettings::setPage(int tab, int page) {
 }
 
 bool UserSettings::keepSignIn() const {
-    return m_file.value(QStringLiteral("signIn/keep"), false).toBool();
+    return flag(m_file, QStringLiteral("signIn/keep"), false);
 }
 
 void UserSettings::setKeepSignIn(bool keep) {
@@ -123,12 +133,12 @@ void UserSettings::setKeepSignIn(bool keep) {
 UserSettings::Watch UserSettings::watch() const {
     Watch watch;
     for (int tab = 0; tab < kTabs; ++tab)
-        watch.tabs[tab] = m_file.value(QString::fromLatin1(kWatchKeys[tab]), watch.tabs[tab]).toBool();
+        watch.tabs[tab] = flag(m_file, QString::fromLatin1(kWatchKeys[tab]), watch.tabs[tab]);
     bool ok = false;
     const int minutes = m_file.value(QStringLiteral("watch/minutes")).toInt(&ok);
     if (ok && minutes >= Watch::kFewestMinutes && minutes <= Watch::kMostMinutes)
         watch.minutes = minutes;
-    watch.autoReceive = m_file.value(QStringLiteral("watch/autoReceive"), false).toBool();
+    watch.autoReceive = flag(m_file, QStringLiteral("watch/autoReceive"), false);
     return watch;
 }
 
