@@ -1,5 +1,6 @@
 #include "watch/autoreceive.h"
 
+#include "ledger/ledger.h"
 #include "receive/receive.h"
 #include "watch/receiverecords.h"
 #include "web/clouddisk.h"
@@ -12,9 +13,16 @@ AutoReceive::AutoReceive(WebClient &web, QString cloudDisk, Ledger *ledger, QLis
 
 QCoro::Task<> AutoReceive::work() {
     AutoReceiveSummary summary;
+    // Never twice: a gift received since it was found, by hand or before a check was called
+    // off, is passed over.
+    QStringList codes;
+    for (const HarvestedRow &gift : m_gifts)
+        codes.append(gift.code);
+    const QHash<QString, QDateTime> received =
+        m_ledger ? m_ledger->confirmedAmong(codes) : QHash<QString, QDateTime>();
     for (qsizetype i = 0; i < m_gifts.size(); ++i) {
         const HarvestedRow &gift = m_gifts[i];
-        if (gift.code.isEmpty())
+        if (gift.code.isEmpty() || received.contains(gift.code))
             continue;
         const Fetched reply = co_await PostGiftCode(m_web, m_cloudDisk, gift.code, &scope());
         if (isCancelled())

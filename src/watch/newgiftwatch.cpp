@@ -81,7 +81,7 @@ void NewGiftWatch::checkNow(bool all) {
             tabs.append(TabId(i));
             // While a new code waits for its gift page to be read, its page is read whole: an
             // unchanged one would answer with no rows.
-            if (m_memory.undecided.isEmpty())
+            if (!m_memory.decidesOn(TabId(i)))
                 validators.insert(TabId(i), m_tabs[i].validators);
         }
     }
@@ -100,9 +100,9 @@ void NewGiftWatch::checkNow(bool all) {
                 tab.minutes = m_choices.minutes;
                 tab.validators = page->validators;
             } else {
-                // A page that cannot be read is asked for less often, up to six hours apart, or
-                // as much later as it asked.
-                tab.minutes = qMin(kLongestMinutes, qMax(tab.minutes, m_choices.minutes) * 2);
+                // A page that cannot be read is asked for less often, up to six hours apart (never
+                // more often than chosen), or as much later as it asked.
+                tab.minutes = qMax(m_choices.minutes, qMin(kLongestMinutes, tab.minutes * 2));
                 if (page->retryAfter > 0) {
                     const qint64 seconds =
                         qMin<qint64>(page->retryAfter, qint64(kLongestRetryAfterMinutes) * 60);

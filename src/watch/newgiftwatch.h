@@ -12,6 +12,7 @@
 #include <QSet>
 #include <QTimer>
 
+#include <algorithm>
 #include <array>
 #include <functional>
 #include <optional>
@@ -44,8 +45,16 @@ struct WatchMemory {
     // Codes the watch has seen in this run of the program: never new again, also where the ledger
     // cannot tell (off, busy) or has not written them yet.
     QSet<QString> seen;
-    QSet<QString> undecided;       // new codes whose gift page could not be read, to decide later
+    // New codes whose gift page could not be read, to decide later, with the tab that lists them.
+    QHash<QString, TabId> undecided;
+    // Tabs whose page the watch has read in this run. Where the ledger cannot tell what it has
+    // seen, a tab's first page is where the watch starts from: none of it is told as new.
+    QSet<TabId> read;
     QList<HarvestedRow> toReceive; // told, but not received for want of an answer or a sign-in
+
+    bool decidesOn(TabId tab) const {
+        return std::find(undecided.cbegin(), undecided.cend(), tab) != undecided.cend();
+    }
 };
 
 // What one check found.

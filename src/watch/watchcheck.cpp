@@ -21,6 +21,8 @@ QCoro::Task<> WatchCheck::work() {
     CheckOutcome outcome;
     outcome.report.at = m_at;
     outcome.memory = m_memory;
+    // Recorded once the check is done: one called off leaves what it found new for the next.
+    QList<SeenCode> seen;
     for (const TabId tab : m_tabs) {
         const RunRequest request{&harvestKind(tab, false), 1, {}, m_validators.value(tab)};
         QPointer<HarvestRun> run = new HarvestRun(m_context.web, m_context.sites, request);
@@ -48,13 +50,19 @@ QCoro::Task<> WatchCheck::work() {
         QStringList codes;
         for (const HarvestedRow &row : std::as_const(rows))
             codes.append(row.code);
-        const std::optional<QHash<QString, QDateTime>> seenBefore =
+        std::optional<QHash<QString, QDateTime>> seenBefore =
             m_context.ledger ? m_context.ledger->firstSeenAmong(codes) : std::nullopt;
+        // A code received already (the harvest that found it perhaps called off) is no news.
+        if (seenBefore) {
+            const QHash<QString, QDateTime> received = m_context.ledger->confirmedAmong(codes);
+            for (auto code = received.cbegin(); code != received.cend(); ++code)
+                seenBefore->insert(code.key(), code.value());
+        }
         // The share site gives no validity mark: a code new to the ledger has its gift page
         // read here, so that what is told is a gift that can be received.
         if (!request.kind->isListingSite()) {
             for (HarvestedRow &row : rows) {
-                if (row.code.isEmpty() || !isUnseen(row.code, seenBefore, outcome.memory))
+                if (row.code.isEmpty() || !isUnseen(row.code, tab, seenBefore, outcome.memory))
                     continue;
                 const Fetched gift = co_await m_context.web.FetchPageText(
                     clouddisk::giftPageAddress(m_context.sites.cloudDisk, row.code), &scope(),
@@ -66,13 +74,14 @@ QCoro::Task<> WatchCheck::work() {
             }
         }
         pickNew(tab, rows, seenBefore, outcome);
-        QList<SeenCode> seen;
+        if (end == HarvestRun::End::Complete || end == HarvestRun::End::Empty)
+            forgetUnlisted(tab, rows, outcome.memory);
+        if (page.read)
+            outcome.memory.read.insert(tab);
         for (const HarvestedRow &row : std::as_const(rows)) {
             if (const std::optional<SeenCode> code = seenCodeOf(row, request))
                 seen.append(*code);
         }
-        if (m_context.ledger && !seen.isEmpty())
-            m_context.ledger->recordHarvest(seen);
     }
 
     // What was told but not received last time goes first; nothing goes twice.
@@ -96,14 +105,30 @@ QCoro::Task<> WatchCheck::work() {
         if (summary)
             outcome.memory.toReceive = summary->left;
     }
+    if (m_context.ledger && !seen.isEmpty())
+        m_context.ledger->recordHarvest(seen);
     finish(&WatchCheck::finished, outcome);
 }
 
-bool WatchCheck::isUnseen(const QString &code, const std::optional<QHash<QString, QDateTime>> &seenBefore,
+bool WatchCheck::isUnseen(const QString &code, TabId tab,
+                          const std::optional<QHash<QString, QDateTime>> &seenBefore,
                           const WatchMemory &memory) {
     if (memory.undecided.contains(code))
         return true;
-    return !memory.seen.contains(code) && (!seenBefore || !seenBefore->contains(code));
+    if (memory.seen.contains(code))
+        return false;
+    if (seenBefore)
+        return !seenBefore->contains(code);
+    // The ledger cannot tell: only what came after the watch's first look at the page is new.
+    return memory.read.contains(tab);
+}
+
+void WatchCheck::forgetUnlisted(TabId tab, const QList<HarvestedRow> &rows, WatchMemory &memory) {
+    QSet<QString> listed;
+    for (const HarvestedRow &row : rows)
+        listed.insert(row.code);
+    memory.undecided.removeIf(
+        [&](const auto &undecided) { return undecided.value() == tab && !listed.contains(undecided.key()); });
 }
 
 void WatchCheck::pickNew(TabId tab, const QList<HarvestedRow> &rows,
@@ -114,11 +139,11 @@ void WatchCheck::pickNew(TabId tab, const QList<HarvestedRow> &rows,
         picked.insert(gift.row.code);
     for (const HarvestedRow &row : rows) {
         if (row.code.isEmpty() || picked.contains(row.code) ||
-            !isUnseen(row.code, seenBefore, outcome.memory))
+            !isUnseen(row.code, tab, seenBefore, outcome.memory))
             continue;
         // New: never seen, or first seen when its gift page could not be read.
         if (!row.markKnown) {
-            outcome.memory.undecided.insert(row.code);
+            outcome.memory.undecided.insert(row.code, tab);
             continue;
         }
         outcome.memory.undecided.remove(row.code);

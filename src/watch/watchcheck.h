@@ -38,8 +38,11 @@ private:
     void pickNew(TabId tab, const QList<HarvestedRow> &rows,
                  const std::optional<QHash<QString, QDateTime>> &seenBefore, CheckOutcome &outcome) const;
     // A code neither the ledger nor the watch has seen before, or one still to be decided.
-    static bool isUnseen(const QString &code, const std::optional<QHash<QString, QDateTime>> &seenBefore,
+    static bool isUnseen(const QString &code, TabId tab,
+                         const std::optional<QHash<QString, QDateTime>> &seenBefore,
                          const WatchMemory &memory);
+    // A code left undecided that its tab's page no longer lists is not waited for any more.
+    static void forgetUnlisted(TabId tab, const QList<HarvestedRow> &rows, WatchMemory &memory);
 
     const NewGiftWatch::Context m_context;
     const QList<TabId> m_tabs;
