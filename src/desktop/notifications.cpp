@@ -12,6 +12,9 @@ namespace {
 const QString kService = QStringLiteral("org.freedesktop.Notifications");
 const QString kPath = QStringLiteral("/org/freedesktop/Notifications");
 const QString kInterface = QStringLiteral("org.freedesktop.Notifications");
+// A busy desktop's notification service may answer late; D-Bus's own 25 s would take its late
+// answer for none, lose the click on what it did show, and show the notice again in the tray.
+constexpr int kNotifyAnswerMs = 2 * 60 * 1000;
 
 } // namespace
 
@@ -52,7 +55,7 @@ bool DesktopNotifications::show(const QString &title, const QString &body, std::
            << body.toHtmlEscaped() << actions
            << QVariantMap{{u"desktop-entry"_qs, u"io.github.giftvane.Giftvane"_qs}} << int(-1);
     // Asked without waiting: a notification service that hangs must not hang the window.
-    auto *watcher = new QDBusPendingCallWatcher(bus.asyncCall(notify), this);
+    auto *watcher = new QDBusPendingCallWatcher(bus.asyncCall(notify, kNotifyAnswerMs), this);
     connect(watcher, &QDBusPendingCallWatcher::finished, this,
             [this, watcher, title, body, activated = std::move(activated)] {
                 watcher->deleteLater();
