@@ -5,6 +5,7 @@
 #include "standin.h"
 #include "warnings.h"
 #include "watch/newgiftwatch.h"
+#include "web/cookiejar.h"
 #include "web/webclient.h"
 
 #include <QDBusConnection>
@@ -231,6 +232,26 @@ private Q_SLOTS:
         const QStringList posted = sentCodes(w.sites);
         QVERIFY(!posted.isEmpty());
         QCOMPARE(posted, told.mid(3, posted.size()));
+    }
+
+    void signingOutStopsAutoReceiveQuietly() {
+        // The user signs out while the watch receives: nothing more is posted, and neither an
+        // expired sign-in nor a failure is told.
+        Watch w;
+        QVERIFY(signIn(w.web, w.sites));
+        w.sites.setLatency(20);
+        QSignalSpy expired(w.watch.get(), &NewGiftWatch::signInExpired);
+        w.watch->start(Watch::only(TabId::Libao, true));
+        QVERIFY(runUntil([&] { return sentCodes(w.sites).size() == 2; }, 20000));
+        w.kept = false;
+        CookieJar &jar = *w.web.cookieJar();
+        jar.removeCookies(jar.cookiesForUrl(QUrl(w.sites.address(Site::CloudDisk))));
+        QVERIFY(runUntil([&] { return !w.reports.isEmpty(); }, 20000));
+        const AutoReceiveSummary done = *w.reports[0].received;
+        QVERIFY(done.signedOut && !done.signInExpired);
+        QCOMPARE(done.failed(), 0);
+        QCOMPARE(sentCodes(w.sites).size(), 2);
+        QCOMPARE(expired.size(), 0);
     }
 
     void autoReceiveReceivesOnceAndStopsAtTheSignInPage_data() {

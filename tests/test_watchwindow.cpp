@@ -227,6 +227,36 @@ private Q_SLOTS:
         QVERIFY(w.f.window->isVisible() && !w.watch().isRunning());
     }
 
+    void theUserAndTheWatchNeverPostOneCodeTwice() {
+        // A batch over the page's gifts while the watch receives them too; what either received
+        // is greyed on the tab.
+        Watching w;
+        QVERIFY(w.f.open());
+        QVERIFY(signIn(*w.f.web, *w.f.sites));
+        QVERIFY(awaited(w.f.window->keptSignIn().save()).value().ok());
+        QStringList page;
+        for (int j = 0; j < sandbox::Sandbox::kResourcesPerPage; ++j)
+            page.append(w.f.sites->codeFor(100100 + j));
+        w.f.fill(0, page);
+        w.f.list(0).setAllChecked(true);
+        w.f.sites->setLatency(20);
+        w.openDialog();
+        w.control(u"autoReceive"_qs)->click();
+        w.start(u"100"_qs);
+        w.f.window->receiveChecked();
+        QVERIFY(w.checked());
+        QVERIFY(runUntil([&] { return !w.f.window->isReceiving(); }, 20000));
+        // A code either received goes once; one refused (members only) may be tried by both.
+        const QStringList posted = sentCodes(*w.f.sites);
+        QVERIFY(w.watch().lastCheck()->received);
+        const QHash<QString, QDateTime> received = w.f.ledger->confirmedAmong(page);
+        QVERIFY(!received.isEmpty());
+        for (const QString &code : received.keys())
+            QCOMPARE(posted.count(code), 1);
+        for (int row = 0; row < page.size(); ++row)
+            QCOMPARE(w.f.list(0).entry(row).receivedAt.isValid(), received.contains(page[row]));
+    }
+
     void autoReceiveFollowsTheKeptSignIn_data() {
         QTest::addColumn<bool>("signedIn");
         QTest::newRow("kept and signed in: received") << true;

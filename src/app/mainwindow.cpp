@@ -487,11 +487,11 @@ void MainWindow::buildWatch() {
     // The kept sign-in is read when asked, not when the watch starts: it may be kept or
     // forgotten while the watch runs.
     const QPointer<KeptSignIn> kept(m_kept);
-    WatchControl::Context context{
-        {m_web, m_services.sites, m_desktop, m_services.ledger, [kept] { return kept && kept->isKept(); }},
-        m_services.settings,
-        m_services.trayAvailable,
-        this};
+    WatchControl::Context context{{m_web, m_services.sites, m_desktop, m_services.ledger,
+                                   [kept] { return kept && kept->isKept(); }, &m_posts},
+                                  m_services.settings,
+                                  m_services.trayAvailable,
+                                  this};
     m_watch = new WatchControl(std::move(context), this);
     connect(m_watch, &WatchControl::logLine, this, &MainWindow::AppendLogLine);
     connect(m_watch, &WatchControl::showWindowRequested, this, &MainWindow::showWindow);
@@ -501,6 +501,10 @@ void MainWindow::buildWatch() {
         openLedger(codes);
     });
     connect(m_watch, &WatchControl::signInExpired, this, &MainWindow::watchSignInExpired);
+    connect(m_watch, &WatchControl::giftsReceived, this, [this](const QStringList &codes) {
+        for (const QString &code : codes)
+            markReceived(code);
+    });
 }
 
 QCoro::Task<> MainWindow::watchSignInExpired() {
@@ -559,7 +563,11 @@ void MainWindow::openLedger(const QStringList &codes) {
 void MainWindow::startReceive(const std::function<void(ReceiveFlow &)> &start) {
     if (m_receive)
         return; // one receive at a time; its dialog keeps the window's commands away meanwhile
-    auto *flow = new ReceiveFlow({m_web, m_services.sites.cloudDisk, m_desktop}, this);
+    // Received by the ledger's word or in this run: the watch may receive a code meanwhile.
+    const auto received = [this, ledger = QPointer<Ledger>(m_services.ledger)](const QString &code) {
+        return m_provenReceives.contains(code) || (ledger && ledger->confirmedAmong({code}).contains(code));
+    };
+    auto *flow = new ReceiveFlow({m_web, m_services.sites.cloudDisk, m_desktop, &m_posts, received}, this);
     connect(flow, &ReceiveFlow::statusText, this, &MainWindow::setStatusText);
     connect(flow, &ReceiveFlow::logLine, this, &MainWindow::AppendLogLine);
     connect(flow, &ReceiveFlow::attempted, this,
@@ -567,10 +575,8 @@ void MainWindow::startReceive(const std::function<void(ReceiveFlow &)> &start) {
                 recordAttempt(m_services.ledger, gift.code, gift.title, outcome, marker);
                 if (outcome == ReceiveOutcome::Received && marker == clouddisk::kReceivedMarker)
                     m_provenReceives.insert(gift.code, QDateTime::currentDateTimeUtc());
-                if (outcome == ReceiveOutcome::Received) {
-                    for (GiftTab *tab : m_tabs)
-                        tab->harvests().markReceived(gift.code, QDateTime::currentDateTimeUtc());
-                }
+                if (outcome == ReceiveOutcome::Received)
+                    markReceived(gift.code);
                 // The kept cookies no longer sign in: kept, they would fail at every start.
                 if (outcome == ReceiveOutcome::NotSignedIn && m_kept->isKept()) {
                     m_signInExpired = true;
@@ -587,6 +593,11 @@ void MainWindow::startReceive(const std::function<void(ReceiveFlow &)> &start) {
         }
     });
     start(*flow);
+}
+
+void MainWindow::markReceived(const QString &code) {
+    for (GiftTab *tab : m_tabs)
+        tab->harvests().markReceived(code, QDateTime::currentDateTimeUtc());
 }
 
 void MainWindow::receiveSelected() {

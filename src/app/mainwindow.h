@@ -119,6 +119,8 @@ private:
     QCoro::Task<> forgetSignIn(QString done);
     void info(const QString &text, const QString &title = QStringLiteral("Corvane系列软件"));
     void startReceive(const std::function<void(ReceiveFlow &)> &start);
+    // Greys the code's rows on every tab.
+    void markReceived(const QString &code);
     void updateChecked(const UpdateVerdict &verdict);
     void buildWatch();
     QCoro::Task<> watchSignInExpired();
@@ -126,6 +128,7 @@ private:
     Services m_services;
     Desktop &m_desktop;
     WebClient &m_web;
+    GiftPosts m_posts; // one gift post at a time: the user's receives and the watch's
     QPointer<UpdateCheck> m_updateCheck;
     std::array<GiftTab *, kTabCount> m_tabs{};
     QWidget *m_tabControl = nullptr;

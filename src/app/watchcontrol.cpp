@@ -96,4 +96,6 @@ void WatchControl::checked(const CheckReport &report) {
     showState();
     if (const QString line = watchLogLine(report); !line.isEmpty())
         Q_EMIT logLine(line);
+    if (report.received && !report.received->receivedCodes.isEmpty())
+        Q_EMIT giftsReceived(report.received->receivedCodes);
 }

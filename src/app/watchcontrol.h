@@ -64,6 +64,8 @@ Q_SIGNALS:
     void giftsActivated(const QStringList &codes);
     // An auto-receive was answered with the sign-in page.
     void signInExpired();
+    // An auto-receive received these gifts.
+    void giftsReceived(const QStringList &codes);
 
 private:
     bool trayAvailable() const;

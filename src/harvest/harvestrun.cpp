@@ -3,6 +3,7 @@
 #include "harvest/cutters.h"
 #include "web/clouddisk.h"
 #include "web/sharesite.h"
+#include "web/slots.h"
 #include "web/webclient.h"
 
 #include <QElapsedTimer>
@@ -20,47 +21,6 @@ const QString kCloudDiskDownText = QStringLiteral("115网盘无响应,本次不�
 const QString kSiteDownText = QStringLiteral("站点无响应,本次不再等待");
 
 } // namespace
-
-// Slots for the requests to one host: at most `capacity` in flight. Rows that wait for one get
-// it in the order they asked, which is list order for the listing site.
-class HostSlots {
-public:
-    explicit HostSlots(int capacity)
-        : m_free(capacity) {}
-
-    // True once the caller holds a slot; false when the scope was aborted first.
-    QCoro::Task<bool> take(RequestScope &scope) {
-        if (m_free > 0) {
-            --m_free;
-            co_return true;
-        }
-        co_return co_await RequestScope::Wait(&scope,
-                                              [this](QObject *guard, const std::function<void()> &resume) {
-                                                  m_waiting.append({guard, resume});
-                                              });
-    }
-
-    // The holder is done: the first waiter still waiting takes its slot over.
-    void give() {
-        while (!m_waiting.isEmpty() && !m_waiting.first().guard)
-            m_waiting.removeFirst();
-        if (m_waiting.isEmpty()) {
-            ++m_free;
-            return;
-        }
-        const Waiter next = m_waiting.takeFirst();
-        // On the next turn, so that a run of rows that end at once does not nest.
-        QTimer::singleShot(0, next.guard, next.resume);
-    }
-
-private:
-    struct Waiter {
-        QPointer<QObject> guard; // gone when the wait ended another way
-        std::function<void()> resume;
-    };
-    int m_free;
-    QList<Waiter> m_waiting;
-};
 
 HarvestRun::HarvestRun(WebClient &web, SiteAddresses sites, RunRequest request)
     : m_web(web)
@@ -212,10 +172,10 @@ QCoro::Task<HarvestRun::End> HarvestRun::listingPhase() {
 
 QCoro::Task<> HarvestRun::resolveRows() {
     m_finishedRows = 0;
-    m_listingHost = std::make_unique<HostSlots>(m_parallelism);
+    m_listingHost = std::make_unique<Slots>(m_parallelism);
     // One request at a time means one for all hosts together.
     if (m_parallelism > 1)
-        m_otherHost = std::make_unique<HostSlots>(m_parallelism);
+        m_otherHost = std::make_unique<Slots>(m_parallelism);
     Q_EMIT progressRange(1, int(m_rows.size()));
     const bool listingSite = m_request.kind->isListingSite();
     if (listingSite)
@@ -244,8 +204,7 @@ void HarvestRun::rowDone(RowId row) {
         Q_EMIT rowResolved(m_rows[row]);
 }
 
-QCoro::Task<Fetched> HarvestRun::request(HostSlots &host, RowId row,
-                                         std::function<QCoro::Task<Fetched>()> make) {
+QCoro::Task<Fetched> HarvestRun::request(Slots &host, RowId row, std::function<QCoro::Task<Fetched>()> make) {
     if (!co_await host.take(scope()))
         co_return Fetched{};
     // A row forgotten while it waited gives its slot to the next at once. (No co_await inside a
@@ -261,8 +220,8 @@ QCoro::Task<Fetched> HarvestRun::request(HostSlots &host, RowId row,
 QCoro::Task<> HarvestRun::resolveListingRow(RowId row) {
     if (m_foreign[row] || !isLive(row))
         co_return rowDone(row);
-    HostSlots &listing = *m_listingHost;
-    HostSlots &cloud = m_otherHost ? *m_otherHost : listing;
+    Slots &listing = *m_listingHost;
+    Slots &cloud = m_otherHost ? *m_otherHost : listing;
     using Size = WebClient::Size;
 
     // A code found before for this resource is taken as it is if its gift page says it is valid.
@@ -322,7 +281,7 @@ QCoro::Task<> HarvestRun::resolveListingRow(RowId row) {
 QCoro::Task<> HarvestRun::resolveShareRow(RowId row) {
     if (m_foreign[row] || !isLive(row))
         co_return rowDone(row);
-    HostSlots &share = m_otherHost ? *m_otherHost : *m_listingHost;
+    Slots &share = m_otherHost ? *m_otherHost : *m_listingHost;
     const QString key = m_rows[row].key;
     const Fetched reply = co_await request(share, row, [&] {
         return m_web.PostFormChunk(sharesite::findAddress(m_sites.share), sharesite::findBody(key), &scope());

@@ -15,7 +15,7 @@
 
 #include <qcoro/qcorotask.h>
 
-class HostSlots;
+class Slots;
 struct Fetched;
 class WebClient;
 
@@ -107,7 +107,7 @@ private:
     QCoro::Task<> resolveListingRow(RowId row);
     QCoro::Task<> resolveShareRow(RowId row);
     // One request of a row's chain, made once its host has a free slot.
-    QCoro::Task<Fetched> request(HostSlots &host, RowId row, std::function<QCoro::Task<Fetched>()> make);
+    QCoro::Task<Fetched> request(Slots &host, RowId row, std::function<QCoro::Task<Fetched>()> make);
     bool isLive(RowId row) const { return !isCancelled() && !m_forgotten.at(row); }
     void rowDone(RowId row);
     void setResolving(bool resolving);
@@ -127,6 +127,6 @@ private:
     Validators m_pageValidators;
     int m_pageRetryAfter = -1;
     QString m_pageFailure;
-    std::unique_ptr<HostSlots> m_listingHost;
-    std::unique_ptr<HostSlots> m_otherHost; // the cloud disk, or the share site
+    std::unique_ptr<Slots> m_listingHost;
+    std::unique_ptr<Slots> m_otherHost; // the cloud disk, or the share site
 };

@@ -100,8 +100,12 @@ void ReceiveFlow::openDialog(const QString &text, int rows, bool stoppable) {
     m_dialog->show();
 }
 
-QCoro::Task<Fetched> ReceiveFlow::post(const QString &code) {
-    co_return co_await PostGiftCode(m_context.web, m_context.cloudDisk, code, &scope());
+QCoro::Task<std::optional<Fetched>> ReceiveFlow::post(const QString &code, bool unlessReceived) {
+    GiftPosts &posts = m_context.posts ? *m_context.posts : m_ownPosts;
+    std::function<bool()> passOver;
+    if (unlessReceived && m_context.received)
+        passOver = [received = m_context.received, code] { return received(code); };
+    co_return co_await posts.post(m_context.web, m_context.cloudDisk, code, scope(), std::move(passOver));
 }
 
 QCoro::Task<> ReceiveFlow::single(const GiftEntry &gift) {
@@ -116,7 +120,8 @@ QCoro::Task<> ReceiveFlow::single(const GiftEntry &gift) {
     }
 
     openDialog(QStringLiteral("正在接收礼包.."), 0, false);
-    const Fetched reply = co_await post(gift.code);
+    const std::optional<Fetched> answer = co_await post(gift.code, false); // never passed over
+    const Fetched reply = answer.value_or(Fetched{});
     if (isCancelled())
         co_return;
     delete m_dialog.data();
@@ -171,10 +176,15 @@ QCoro::Task<> ReceiveFlow::batch(QList<GiftEntry> rows) {
             m_dialog->setRowsDone(int(i + 1));
             continue;
         }
-        const Fetched posted = co_await post(row.code);
+        const std::optional<Fetched> answer = co_await post(row.code, true);
         if (isCancelled())
             co_return;
         m_dialog->setRowsDone(int(i + 1));
+        if (!answer) {
+            Q_EMIT logLine(u"[已接收过][" + row.title + u"]");
+            continue;
+        }
+        const Fetched &posted = *answer;
         const QString &reply = posted.text;
 
         const ReceiveOutcome outcome = readReceiveReply(reply, posted.ok(), clouddisk::kBatchReceivedMarker);

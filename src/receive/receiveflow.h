@@ -21,6 +21,9 @@ struct ReceiveContext {
     WebClient &web;
     QString cloudDisk; // base address
     Desktop &desktop;
+    GiftPosts *posts = nullptr; // shared with every other receive; none: this one's own
+    // Whether a code is held as received (by the ledger, or in this run); none: never.
+    std::function<bool(const QString &code)> received;
 };
 
 // Receiving gifts into the cloud disk: one selected gift, or every ticked row of a list one
@@ -63,12 +66,14 @@ protected:
 private:
     QCoro::Task<> single(const GiftEntry &gift);
     QCoro::Task<> batch(QList<GiftEntry> rows);
-    // Posts one code with the dialog up; empty text when the post failed or was cancelled.
-    QCoro::Task<Fetched> post(const QString &code);
+    // Posts one code with the dialog up; empty text when the post failed or was cancelled. With
+    // `unlessReceived`, none for a code received meanwhile (by the watch, say).
+    QCoro::Task<std::optional<Fetched>> post(const QString &code, bool unlessReceived);
     void openDialog(const QString &text, int rows, bool stoppable);
     void info(const QString &text);
 
     ReceiveContext m_context;
+    GiftPosts m_ownPosts;
     QPointer<QWidget> m_window;
     QPointer<ReceiveDialog> m_dialog;
     bool m_batch = false;

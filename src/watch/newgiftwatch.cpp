@@ -149,7 +149,9 @@ void NewGiftWatch::tell(const CheckReport &report) {
                                Q_EMIT watch->giftsActivated(codes);
                        });
     }
-    if (const std::optional<AutoReceiveSummary> &received = report.received) {
+    // Nothing posted (all received meanwhile, or signed out first): nothing to sum up.
+    if (const std::optional<AutoReceiveSummary> &received = report.received;
+        received && received->attempted > 0) {
         QString body;
         if (received->signInExpired)
             body = QStringLiteral("登录已过期,请重新登录");

@@ -18,6 +18,7 @@
 #include <optional>
 
 class Desktop;
+class GiftPosts;
 class Ledger;
 class WatchCheck;
 class WebClient;
@@ -89,6 +90,7 @@ public:
         Desktop &desktop;
         Ledger *ledger = nullptr;
         std::function<bool()> signInKept; // auto-receive only while this holds
+        GiftPosts *posts = nullptr;       // shared with the window's receives
     };
 
     explicit NewGiftWatch(Context context, QObject *parent = nullptr);

@@ -91,7 +91,8 @@ QCoro::Task<> WatchCheck::work() {
         gifts.append(gift.row);
     if (m_autoReceive && !gifts.isEmpty()) {
         QPointer<AutoReceive> receive =
-            new AutoReceive(m_context.web, m_context.sites.cloudDisk, m_context.ledger, gifts);
+            new AutoReceive(m_context.web, m_context.sites.cloudDisk, m_context.ledger, gifts,
+                            m_context.posts, m_context.signInKept);
         std::optional<AutoReceiveSummary> summary;
         connect(receive, &AutoReceive::finished, this,
                 [&summary](const AutoReceiveSummary &done) { summary = done; });
