@@ -47,17 +47,7 @@ QCoro::Task<> WatchCheck::work() {
         if (end == HarvestRun::End::Unreadable)
             outcome.report.unreadable.append(tabCaption(tab) + u"：" + run->pageFailure());
 
-        QStringList codes;
-        for (const HarvestedRow &row : std::as_const(rows))
-            codes.append(row.code);
-        std::optional<QHash<QString, QDateTime>> seenBefore =
-            m_context.ledger ? m_context.ledger->firstSeenAmong(codes) : std::nullopt;
-        // A code received already (the harvest that found it perhaps called off) is no news.
-        if (seenBefore) {
-            const QHash<QString, QDateTime> received = m_context.ledger->confirmedAmong(codes);
-            for (auto code = received.cbegin(); code != received.cend(); ++code)
-                seenBefore->insert(code.key(), code.value());
-        }
+        const std::optional<QHash<QString, QDateTime>> seenBefore = seenBeforeAmong(rows);
         // The share site gives no validity mark: a code new to the ledger has its gift page
         // read here, so that what is told is a gift that can be received.
         if (!request.kind->isListingSite()) {
@@ -84,31 +74,52 @@ QCoro::Task<> WatchCheck::work() {
         }
     }
 
-    // What was told but not received last time goes first; nothing goes twice.
-    QList<HarvestedRow> gifts =
-        m_autoReceive ? std::exchange(outcome.memory.toReceive, {}) : QList<HarvestedRow>();
-    for (const NewGift &gift : std::as_const(outcome.report.gifts))
-        gifts.append(gift.row);
-    if (m_autoReceive && !gifts.isEmpty()) {
-        QPointer<AutoReceive> receive =
-            new AutoReceive(m_context.web, m_context.sites.cloudDisk, m_context.ledger, gifts,
-                            m_context.posts, m_context.signInKept);
-        std::optional<AutoReceiveSummary> summary;
-        connect(receive, &AutoReceive::finished, this,
-                [&summary](const AutoReceiveSummary &done) { summary = done; });
-        connect(&scope(), &RequestScope::aborted, receive, &AutoReceive::cancel);
-        receive->start();
-        co_await scope().until(receive.data(), &AutoReceive::finished);
+    if (m_autoReceive) {
+        co_await receive(outcome);
         if (isCancelled())
             co_return;
-        receive->disconnect(this);
-        outcome.report.received = summary;
-        if (summary)
-            outcome.memory.toReceive = summary->left;
     }
     if (m_context.ledger && !seen.isEmpty())
         m_context.ledger->recordHarvest(seen);
     finish(&WatchCheck::finished, outcome);
+}
+
+std::optional<QHash<QString, QDateTime>> WatchCheck::seenBeforeAmong(const QList<HarvestedRow> &rows) const {
+    QStringList codes;
+    for (const HarvestedRow &row : rows)
+        codes.append(row.code);
+    std::optional<QHash<QString, QDateTime>> seen =
+        m_context.ledger ? m_context.ledger->firstSeenAmong(codes) : std::nullopt;
+    // A code received already (the harvest that found it perhaps called off) is no news.
+    if (seen) {
+        const QHash<QString, QDateTime> received = m_context.ledger->confirmedAmong(codes);
+        for (auto code = received.cbegin(); code != received.cend(); ++code)
+            seen->insert(code.key(), code.value());
+    }
+    return seen;
+}
+
+QCoro::Task<> WatchCheck::receive(CheckOutcome &outcome) {
+    // What was told but not received last time goes first; nothing goes twice.
+    QList<HarvestedRow> gifts = std::exchange(outcome.memory.toReceive, {});
+    for (const NewGift &gift : std::as_const(outcome.report.gifts))
+        gifts.append(gift.row);
+    if (gifts.isEmpty())
+        co_return;
+    QPointer<AutoReceive> job = new AutoReceive(m_context.web, m_context.sites.cloudDisk, m_context.ledger,
+                                                gifts, m_context.posts, m_context.signInKept);
+    std::optional<AutoReceiveSummary> summary;
+    connect(job, &AutoReceive::finished, this,
+            [&summary](const AutoReceiveSummary &done) { summary = done; });
+    connect(&scope(), &RequestScope::aborted, job, &AutoReceive::cancel);
+    job->start();
+    co_await scope().until(job.data(), &AutoReceive::finished);
+    if (isCancelled())
+        co_return;
+    job->disconnect(this);
+    outcome.report.received = summary;
+    if (summary)
+        outcome.memory.toReceive = summary->left;
 }
 
 bool WatchCheck::isUnseen(const QString &code, TabId tab,

@@ -33,6 +33,11 @@ protected:
     QCoro::Task<> work() override;
 
 private:
+    // When the ledger first saw each row's code, counting a received one as seen; none when it
+    // cannot tell.
+    std::optional<QHash<QString, QDateTime>> seenBeforeAmong(const QList<HarvestedRow> &rows) const;
+    // Receives what was told but not received last time, then the new gifts; nothing twice.
+    QCoro::Task<> receive(CheckOutcome &outcome);
     // Picks out the new gifts of one page's rows, given what the ledger had seen before (none
     // when it cannot tell).
     void pickNew(TabId tab, const QList<HarvestedRow> &rows,
