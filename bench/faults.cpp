@@ -14,6 +14,7 @@
 #include "giftlist/giftlistmodel.h"
 #include "harvest/harvestrun.h"
 #include "measure.h"
+#include "nodesktop.h"
 #include "web/webclient.h"
 
 #include <QAbstractButton>
@@ -82,13 +83,7 @@ int runCase(const Route &route) {
 
 // The same case in the window: the tab's "获取" starts it, and what the window shows is read.
 int runWindowCase(const Route &route) {
-    class NoDesktop final : public Desktop {
-    public:
-        void message(QWidget *, Icon, const QString &, const QString &, const QString &) override {}
-        QString saveFileName(QWidget *, const QString &, const QString &, SaveMode) override { return {}; }
-        void openUrl(const QUrl &) override {}
-        void setClipboardText(const QString &) override {}
-    } desktop;
+    NoDesktop desktop;
     WebClient web;
     web.setTimeouts(kDeadlineMs, kDeadlineMs);
     QString end = QStringLiteral("-");

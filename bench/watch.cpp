@@ -7,6 +7,7 @@
 #include "desktop/desktop.h"
 #include "ledger/ledger.h"
 #include "measure.h"
+#include "nodesktop.h"
 #include "sandbox/sandbox.h"
 #include "web/webclient.h"
 
@@ -23,14 +24,6 @@ using sandbox::Site;
 namespace {
 
 QTextStream out(stdout);
-
-class NoDesktop final : public Desktop {
-public:
-    void message(QWidget *, Icon, const QString &, const QString &, const QString &) override {}
-    QString saveFileName(QWidget *, const QString &, const QString &, SaveMode) override { return {}; }
-    void openUrl(const QUrl &) override {}
-    void setClipboardText(const QString &) override {}
-};
 
 SiteAddresses addressesOf(const sandbox::Sandbox &sites) {
     return {sites.address(Site::Listing), sites.address(Site::Share),  sites.address(Site::CloudDisk),

@@ -6,6 +6,7 @@
 #include "desktop/systemdesktop.h"
 #include "giftlist/giftlistmodel.h"
 #include "measure.h"
+#include "nodesktop.h"
 #include "receive/receiveflow.h"
 #include "sandbox/sandbox.h"
 #include "web/webclient.h"
@@ -29,14 +30,6 @@ void waitUntil(const std::function<bool()> &done) {
     while (!done() && clock.elapsed() < 60000)
         QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 5);
 }
-
-class NoDesktop final : public Desktop {
-public:
-    void message(QWidget *, Icon, const QString &, const QString &, const QString &) override {}
-    QString saveFileName(QWidget *, const QString &, const QString &, SaveMode) override { return {}; }
-    void openUrl(const QUrl &) override {}
-    void setClipboardText(const QString &) override {}
-};
 
 void thousandRows(sandbox::Sandbox &sites) {
     QByteArray page = "<html><body><ul>\n";

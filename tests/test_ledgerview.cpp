@@ -82,53 +82,38 @@ private Q_SLOTS:
         QCOMPARE(column(model, LedgerModel::SizeColumn), sorted);
     }
 
-    void searchFindsOutcomes_data() {
-        QTest::addColumn<QString>("text");
+    void searchAndGivenCodesNarrowTheTable_data() {
+        QTest::addColumn<QStringList>("given"); // the codes the window asks for; none: all
+        QTest::addColumn<QString>("text");      // typed into the search box
         QTest::addColumn<QStringList>("codes");
-        QTest::newRow("成功 finds 成功接收 and a title") << u"成功"_qs << QStringList{u"C0"_qs, u"T"_qs};
-        QTest::newRow("vip, any case") << u"vip"_qs << QStringList{u"C1"_qs};
-        QTest::newRow("nothing") << u"审核中"_qs << QStringList{};
-        QTest::newRow("no answer") << u"无应答"_qs << QStringList{u"C3"_qs};
-    }
-    void searchFindsOutcomes() {
-        QFETCH(QString, text);
-        QFETCH(QStringList, codes);
-        OpenLedger f;
-        QVERIFY(f.ledger->open());
-        f.record({u"1 GB"_qs, u"1 GB"_qs, u"1 GB"_qs});
-        f.ledger->recordHarvest({{u"T"_qs, u"成功之路"_qs, {}, u"listing"_qs, u"资源①"_qs, u"1"_qs, {}, {}}});
-        f.ledger->recordReceive(u"C0"_qs, {}, ReceiveKind::Received, u"成功接收"_qs);
-        f.ledger->recordReceive(u"C1"_qs, {}, ReceiveKind::MembersOnly, {});
-        f.ledger->recordReceive(u"C2"_qs, {}, ReceiveKind::Failed, {});
-        f.ledger->recordReceive(u"C3"_qs, {}, ReceiveKind::NoAnswer, {});
-        LedgerModel model(*f.ledger);
-        model.sort(LedgerModel::CodeColumn, Qt::AscendingOrder);
-        model.setFilter(text);
-        QCOMPARE(column(model, LedgerModel::CodeColumn), codes);
-    }
-
-    void onlyTheGivenCodes_data() {
-        QTest::addColumn<QStringList>("given");
-        QTest::addColumn<QString>("text");
-        QTest::addColumn<QStringList>("codes");
-        QTest::newRow("those codes, exactly as recorded")
+        const QStringList all;
+        QTest::newRow("成功 finds 成功接收 and a title")
+            << all << u"成功"_qs << QStringList{u"C0"_qs, u"T"_qs};
+        QTest::newRow("vip, any case") << all << u"vip"_qs << QStringList{u"C1"_qs};
+        QTest::newRow("nothing") << all << u"审核中"_qs << QStringList{};
+        QTest::newRow("no answer") << all << u"无应答"_qs << QStringList{u"C3"_qs};
+        QTest::newRow("given codes, exactly as recorded")
             << QStringList{u"C1"_qs, u"c2"_qs, u"C"_qs, u"UNKNOWN"_qs} << QString() << QStringList{u"C1"_qs};
         QTest::newRow("quotes and brackets are codes like any")
             << QStringList{u"Q\"]x"_qs, u"C0"_qs} << QString() << QStringList{u"C0"_qs, u"Q\"]x"_qs};
         QTest::newRow("the search narrows them")
             << QStringList{u"C0"_qs, u"C2"_qs, u"Q\"]x"_qs} << u"成功"_qs << QStringList{u"C0"_qs};
-        QTest::newRow("none given: every code")
-            << QStringList() << QString() << QStringList{u"C0"_qs, u"C1"_qs, u"C2"_qs, u"Q\"]x"_qs};
+        QTest::newRow("none given, no search: every code")
+            << all << QString() << QStringList{u"C0"_qs, u"C1"_qs, u"C2"_qs, u"C3"_qs, u"Q\"]x"_qs, u"T"_qs};
     }
-    void onlyTheGivenCodes() {
+    void searchAndGivenCodesNarrowTheTable() {
         QFETCH(QStringList, given);
         QFETCH(QString, text);
         QFETCH(QStringList, codes);
         OpenLedger f;
         QVERIFY(f.ledger->open());
         f.record({u"1 GB"_qs, u"1 GB"_qs, u"1 GB"_qs});
-        f.ledger->recordHarvest({{u"Q\"]x"_qs, u"t"_qs, {}, u"listing"_qs, u"资源①"_qs, u"1"_qs, {}, {}}});
+        f.ledger->recordHarvest({{u"T"_qs, u"成功之路"_qs, {}, u"listing"_qs, u"资源①"_qs, u"1"_qs, {}, {}},
+                                 {u"Q\"]x"_qs, u"t"_qs, {}, u"listing"_qs, u"资源①"_qs, u"1"_qs, {}, {}}});
         f.ledger->recordReceive(u"C0"_qs, {}, ReceiveKind::Received, u"成功接收"_qs);
+        f.ledger->recordReceive(u"C1"_qs, {}, ReceiveKind::MembersOnly, {});
+        f.ledger->recordReceive(u"C2"_qs, {}, ReceiveKind::Failed, {});
+        f.ledger->recordReceive(u"C3"_qs, {}, ReceiveKind::NoAnswer, {});
         LedgerModel model(*f.ledger);
         model.sort(LedgerModel::CodeColumn, Qt::AscendingOrder);
         model.setFilter(text);
