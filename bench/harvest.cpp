@@ -3,10 +3,10 @@
 // nothing about time.
 #include "harvest/cutters.h"
 #include "harvest/harvestrun.h"
-#include "ledger/harvestrecord.h"
 #include "ledger/ledger.h"
 #include "measure.h"
 #include "sandbox/sandbox.h"
+#include "session/recorder.h"
 #include "web/webclient.h"
 
 #include <QCoreApplication>

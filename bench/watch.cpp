@@ -53,7 +53,8 @@ void requestsPerCheck() {
     ledger.open();
     NoDesktop desktop;
     WebClient web;
-    NewGiftWatch watch({web, addressesOf(sites), desktop, &ledger, [] { return false; }});
+    GiftPosts posts(&ledger);
+    NewGiftWatch watch({web, addressesOf(sites), desktop, &ledger, [] { return false; }, posts});
     QList<CheckReport> reports;
     QObject::connect(&watch, &NewGiftWatch::checked,
                      [&](const CheckReport &report) { reports.append(report); });

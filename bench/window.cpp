@@ -3,11 +3,11 @@
 // details shown. For each, how long it takes, the longest gap of a 10 ms timer meanwhile (the
 // window's unresponsive time), and the peak resident memory. Prints; asserts nothing.
 #include "app/mainwindow.h"
+#include "app/receiveflow.h"
 #include "desktop/systemdesktop.h"
 #include "giftlist/giftlistmodel.h"
 #include "measure.h"
 #include "nodesktop.h"
-#include "receive/receiveflow.h"
 #include "sandbox/sandbox.h"
 #include "web/webclient.h"
 

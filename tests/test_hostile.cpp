@@ -1,6 +1,6 @@
+#include "app/receiveflow.h"
 #include "desktop/systemdesktop.h"
 #include "fixture.h"
-#include "receive/receiveflow.h"
 
 #include <QLabel>
 #include <QLineEdit>
@@ -112,10 +112,13 @@ private Q_SLOTS:
         f.list(1).setAllChecked(true);
         f.window->receiveChecked();
         QVERIFY(runUntil([&] { return !f.window->isReceiving(); }));
-        QCOMPARE(f.window->statusText(2), u"["_qs + listed + u"]礼包成功接收"_qs);
-        settle(f.window.get());
         QListWidget *log = f.window->log();
-        emit log->itemClicked(log->item(log->count() - 1));
+        const QList<QListWidgetItem *> found = log->findItems(u"[成功][" + named, Qt::MatchContains);
+        QCOMPARE(found.size(), 1);
+        QListWidgetItem *received = found.first();
+        f.window->setStatusText(u"["_qs + listed + u"]礼包成功接收"_qs);
+        settle(f.window.get());
+        emit log->itemClicked(received);
         QToolTip::showText(log->mapToGlobal(QPoint(5, 5)), log->toolTip(), log);
         settle(f.window.get());
 

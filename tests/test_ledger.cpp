@@ -1,10 +1,10 @@
 #include "app/ledgerwindow.h"
 #include "giftlist/giftlistmodel.h"
-#include "ledger/harvestrecord.h"
 #include "ledger/ledger.h"
 #include "ledger/ledgercsv.h"
 #include "ledger/ledgermodel.h"
 #include "recordingdesktop.h"
+#include "session/recorder.h"
 #include "warnings.h"
 
 #include <QAbstractItemModelTester>
@@ -181,7 +181,7 @@ private Q_SLOTS:
             QVERIFY2(ledger->isOn(), qPrintable(ledger->whyOff()));
             ledger->recordHarvest(
                 {{u"AB12"_qs, u"礼包一"_qs, u"2 GB"_qs, u"share"_qs, u"资源②"_qs, u"游戏"_qs, u"√"_qs, {}}});
-            ledger->recordReceive(u"AB12"_qs, {}, ReceiveKind::Received, u"成功接收"_qs);
+            ledger->recordReceive(u"AB12"_qs, {}, ReceiveKind::Received, u"成功接收"_qs, true);
         }
         {
             RawFile raw(f.path());
@@ -318,7 +318,7 @@ private Q_SLOTS:
         if (lockedBeforeOpen)
             QVERIFY(!ledger->open());
         ledger->recordHarvest({seen(u"FIRST"_qs)});
-        ledger->recordReceive(u"FIRST"_qs, {}, ReceiveKind::Received, u"成功接收"_qs);
+        ledger->recordReceive(u"FIRST"_qs, {}, ReceiveKind::Received, u"成功接收"_qs, true);
         QCOMPARE(ledger->waiting(), 2);
         QVERIFY(!ledger->isOff());
         ledger->setClock([] { return QDateTime::fromSecsSinceEpoch(2000, Qt::UTC); });
@@ -469,9 +469,9 @@ private Q_SLOTS:
         const QDateTime t1 = kStart.addSecs(60), t2 = kStart.addSecs(120), t3 = kStart.addSecs(180);
         f.clock = t1;
         ledger->recordReceive(u"A"_qs, u"a"_qs, ReceiveKind::UnderReview, u"审核"_qs);
-        ledger->recordReceive(u"B"_qs, u"b"_qs, ReceiveKind::Received, u"成功接收"_qs);
+        ledger->recordReceive(u"B"_qs, u"b"_qs, ReceiveKind::Received, u"成功接收"_qs, true);
         f.clock = t2;
-        ledger->recordReceive(u"A"_qs, u"a"_qs, ReceiveKind::Received, u"成功接收"_qs);
+        ledger->recordReceive(u"A"_qs, u"a"_qs, ReceiveKind::Received, u"成功接收"_qs, true);
         f.clock = t3;
         ledger->recordReceive(u"A"_qs, u"a"_qs, ReceiveKind::Failed, {});
         ledger->recordReceive(u"NEW"_qs, u"新礼包"_qs, ReceiveKind::NotSignedIn, u"登录帐号"_qs);

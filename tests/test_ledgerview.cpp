@@ -110,7 +110,7 @@ private Q_SLOTS:
         f.record({u"1 GB"_qs, u"1 GB"_qs, u"1 GB"_qs});
         f.ledger->recordHarvest({{u"T"_qs, u"成功之路"_qs, {}, u"listing"_qs, u"资源①"_qs, u"1"_qs, {}, {}},
                                  {u"Q\"]x"_qs, u"t"_qs, {}, u"listing"_qs, u"资源①"_qs, u"1"_qs, {}, {}}});
-        f.ledger->recordReceive(u"C0"_qs, {}, ReceiveKind::Received, u"成功接收"_qs);
+        f.ledger->recordReceive(u"C0"_qs, {}, ReceiveKind::Received, u"成功接收"_qs, true);
         f.ledger->recordReceive(u"C1"_qs, {}, ReceiveKind::MembersOnly, {});
         f.ledger->recordReceive(u"C2"_qs, {}, ReceiveKind::Failed, {});
         f.ledger->recordReceive(u"C3"_qs, {}, ReceiveKind::NoAnswer, {});
@@ -160,7 +160,7 @@ private Q_SLOTS:
                                   u"√"_qs,
                                   u"listing"_qs,
                                   {}}});
-        f.ledger->recordReceive(u"ABCDEFGHIJ12"_qs, {}, ReceiveKind::Received, u"成功接收"_qs);
+        f.ledger->recordReceive(u"ABCDEFGHIJ12"_qs, {}, ReceiveKind::Received, u"成功接收"_qs, true);
         LedgerWindow window(*f.ledger, f.desktop);
         window.show();
         QVERIFY(QTest::qWaitForWindowExposed(&window));

@@ -1,5 +1,5 @@
+#include "app/receiveflow.h"
 #include "fixture.h"
-#include "receive/receiveflow.h"
 
 #include <QAccessible>
 #include <QAction>

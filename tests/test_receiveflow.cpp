@@ -1,4 +1,5 @@
-#include "receive/receiveflow.h"
+#include "app/receiveflow.h"
+#include "ledger/ledger.h"
 #include "recordingdesktop.h"
 #include "sandbox/sandbox.h"
 #include "standin.h"
@@ -9,6 +10,7 @@
 #include <QKeyEvent>
 #include <QPointer>
 #include <QPushButton>
+#include <QTemporaryDir>
 #include <QTest>
 
 using sandbox::Fault;
@@ -27,10 +29,14 @@ GiftEntry gift(const QString &title, const QString &code, bool checked = true, c
     return entry;
 }
 
-// A receive flow against the stand-in cloud disk, with what it told the window.
+// A receive flow against the stand-in cloud disk, with a ledger of its own, and what it told the
+// window.
 struct Receive {
     sandbox::Sandbox sites{3};
     WebClient web;
+    QTemporaryDir dir;
+    Ledger ledger{dir.filePath(u"ledger.sqlite"_qs)};
+    GiftPosts posts{&ledger};
     RecordingDesktop desktop;
     QWidget window;
     QPointer<ReceiveFlow> flow;
@@ -41,8 +47,14 @@ struct Receive {
     int ends = 0;
 
     Receive() {
-        if (!sites.start())
-            qFatal("the stand-in sites could not start");
+        if (!sites.start() || !ledger.open())
+            qFatal("the stand-in sites or the ledger could not start");
+        // What decided each post, as the ledger keeps it: a reply that says "成功接收" proves it.
+        QObject::connect(&posts, &GiftPosts::posted,
+                         [this](const QString &, ReceiveOutcome outcome, bool proven) {
+                             outcomes.append(outcome);
+                             markers.append(proven ? u"成功接收"_qs : markerOf(outcome, u"成功"));
+                         });
         window.resize(400, 300);
         window.show();
     }
@@ -52,16 +64,12 @@ struct Receive {
         deleteEndedJobs();
     }
 
-    ReceiveFlow &make() {
-        flow = new ReceiveFlow({web, sites.address(Site::CloudDisk), desktop}, &window);
+    ReceiveFlow &make() { return make(sites.address(Site::CloudDisk)); }
+    ReceiveFlow &make(const QString &cloudDisk) {
+        flow = new ReceiveFlow({web, cloudDisk, desktop, posts}, &window);
         QObject::connect(flow, &ReceiveFlow::statusText,
                          [this](const QString &text) { statuses.append(text); });
         QObject::connect(flow, &ReceiveFlow::logLine, [this](const QString &line) { log.append(line); });
-        QObject::connect(flow, &ReceiveFlow::attempted,
-                         [this](const GiftEntry &, ReceiveOutcome outcome, const QString &marker) {
-                             outcomes.append(outcome);
-                             markers.append(marker);
-                         });
         QObject::connect(flow, &ReceiveFlow::finished, [this] { ++ends; });
         return *flow;
     }
@@ -186,19 +194,7 @@ private Q_SLOTS:
                 r.sites.setHandler(Site::CloudDisk, "/", [answer](const Request &) {
                     return Response{200, "text/plain; charset=utf-8", answer, {}};
                 });
-            ReceiveContext context{
-                r.web, fault < 0 ? u"http://127.0.0.4:9"_qs : r.sites.address(Site::CloudDisk), r.desktop};
-            r.make();
-            r.flow->cancel(); // the flow against the stand-in is not the one wanted here
-            deleteEndedJobs();
-            r.flow = new ReceiveFlow(context, &r.window);
-            QObject::connect(r.flow, &ReceiveFlow::attempted,
-                             [&](const GiftEntry &, ReceiveOutcome o, const QString &m) {
-                                 r.outcomes.append(o);
-                                 r.markers.append(m);
-                             });
-            QObject::connect(r.flow, &ReceiveFlow::logLine, [&](const QString &line) { r.log.append(line); });
-            QObject::connect(r.flow, &ReceiveFlow::finished, [&] { ++r.ends; });
+            r.make(fault < 0 ? u"http://127.0.0.4:9"_qs : r.sites.address(Site::CloudDisk));
             if (batch)
                 r.flow->receiveBatch({gift(u"t"_qs, u"gv0"_qs)});
             else
@@ -211,7 +207,11 @@ private Q_SLOTS:
             QCOMPARE(r.desktop.messages.size(), answer.contains("成功") && batch ? 0 : 1);
             if (noAnswer) {
                 QCOMPARE(r.desktop.messages[0].text, cloudDown);
-                QCOMPARE(r.log, batch ? QStringList{u"[t]"_qs + cloudDown} : QStringList());
+                const QStringList told{u"[t]"_qs + cloudDown, u"批量接收完毕：成功0个,失败1个,跳过0个"_qs};
+                QCOMPARE(r.log, batch ? told : QStringList());
+                // Unknown unless the post never went out: only then may it go again by itself.
+                const auto claims = r.ledger.claimsAmong({u"gv0"_qs});
+                QCOMPARE(claims.value(u"gv0"_qs).first, fault < 0 ? ClaimState::Free : ClaimState::Unknown);
             } else if (batch) {
                 QCOMPARE(r.markers[0], marker);
             }
@@ -244,30 +244,35 @@ private Q_SLOTS:
         // A row without a code is passed over: posting no code asks for nothing.
         QCOMPARE(r.sentCodes(), (QStringList{u"gv7"_qs, u"gv8"_qs, u"gv0"_qs}));
         QCOMPARE(r.log, (QStringList{u"[需审核][资源1]"_qs, u"[失败][资源3]"_qs, u"[无礼包码][资源4]"_qs,
-                                     u"[成功][资源5]"_qs}));
+                                     u"[成功][资源5]"_qs, u"批量接收完毕：成功1个,失败2个,跳过1个"_qs}));
         QCOMPARE(r.desktop.messages.size(), 1);
         QCOMPARE(logLinesAtBox, 1); // the box comes before its row's line
         QCOMPARE(r.desktop.messages[0].icon, Desktop::Icon::None);
         QCOMPARE(r.desktop.messages[0].title, u"Giftvane"_qs);
         QVERIFY(r.desktop.messages[0].text.contains(u"礼包码不存在"));
-        QCOMPARE(r.statuses.last(), u"[资源5]礼包成功接收"_qs);
+        QCOMPARE(r.statuses.mid(r.statuses.size() - 2),
+                 (QStringList{u"[资源5]礼包成功接收"_qs, u"批量接收完毕：成功1个,失败2个,跳过1个"_qs}));
         // What decided each outcome, for the ledger: a reply that says "成功接收" proves it.
         QCOMPARE(r.markers, (QStringList{u"审核"_qs, QString(), u"成功接收"_qs}));
     }
 
-    void batchPassesOverCodesReceivedBefore() {
+    void batchPassesOverWhatItMustNotPost() {
+        // Proven received before, posted before without a known result, called void by the cloud
+        // disk, or ticked twice: none of them is posted, and the batch sums itself up.
         Receive r;
         r.signIn();
-        GiftEntry before = gift(u"资源2"_qs, u"gv1"_qs);
-        before.receivedAt = QDateTime::currentDateTime().addDays(-1);
-        // The same code ticked twice is posted once too.
-        r.make().receiveBatch({gift(u"资源1"_qs, u"gv0"_qs), before, gift(u"资源3"_qs, u"gv2"_qs),
-                               gift(u"资源4"_qs, u"gv0"_qs)});
+        r.ledger.recordReceive(u"gv1"_qs, u"资源2"_qs, ReceiveKind::Received, u"成功接收"_qs, true);
+        r.ledger.recordReceive(u"gv3"_qs, u"资源5"_qs, ReceiveKind::Unknown, {});
+        r.make().receiveBatch({gift(u"资源1"_qs, u"gv0"_qs), gift(u"资源2"_qs, u"gv1"_qs),
+                               gift(u"资源3"_qs, u"gv2"_qs), gift(u"资源4"_qs, u"gv0"_qs),
+                               gift(u"资源5"_qs, u"gv3"_qs), gift(u"资源6"_qs, u"gv4"_qs, true, u"×"_qs)});
         QVERIFY(r.finish());
         QCOMPARE(r.sentCodes(), (QStringList{u"gv0"_qs, u"gv2"_qs}));
         QCOMPARE(r.log, (QStringList{u"[成功][资源1]"_qs, u"[已接收过][资源2]"_qs, u"[成功][资源3]"_qs,
-                                     u"[已接收过][资源4]"_qs}));
-        QCOMPARE(r.outcomes.size(), 2);
+                                     u"[已接收过][资源4]"_qs, u"[结果未知][资源5]"_qs, u"[已失效][资源6]"_qs,
+                                     u"批量接收完毕：成功2个,失败0个,跳过4个"_qs}));
+        QCOMPARE(r.statuses.last(), u"批量接收完毕：成功2个,失败0个,跳过4个"_qs);
+        QVERIFY(r.desktop.messages.isEmpty());
     }
 
     void batchEndsWhenNotSignedInOrMembersOnly() {
@@ -275,7 +280,7 @@ private Q_SLOTS:
         r.make().receiveBatch({gift(u"a"_qs, u"gv0"_qs), gift(u"b"_qs, u"gv1"_qs)});
         QVERIFY(r.finish());
         QCOMPARE(r.sentCodes().size(), 1);
-        QCOMPARE(r.log, QStringList{u"请先登录115.."_qs});
+        QCOMPARE(r.log, (QStringList{u"请先登录115.."_qs, u"批量接收完毕：成功0个,失败1个,跳过0个"_qs}));
         QCOMPARE(r.statuses, QStringList{u"请您先从上方菜单登录115网盘"_qs});
         QVERIFY(r.desktop.messages.isEmpty());
 
@@ -285,7 +290,7 @@ private Q_SLOTS:
         r.make().receiveBatch({gift(u"a"_qs, u"gv6"_qs), gift(u"b"_qs, u"gv1"_qs)});
         QVERIFY(r.finish());
         QCOMPARE(r.sentCodes(), QStringList{u"gv6"_qs});
-        QCOMPARE(r.log.last(), u"此功能仅限115VIP用户"_qs);
+        QCOMPARE(r.log.at(r.log.size() - 2), u"此功能仅限115VIP用户"_qs);
         QCOMPARE(r.desktop.texts(), QStringList{u"抱歉,由于115网盘官方限制,接收功能仅限网盘VIP用户使用"_qs});
     }
 
@@ -345,7 +350,7 @@ private Q_SLOTS:
         QVERIFY(r.dialog()->isVisible()); // until row a is answered and handled
         QVERIFY(r.finish());
         QCOMPARE(r.sentCodes(), QStringList{u"gv0"_qs});
-        QCOMPARE(r.log, QStringList{u"[成功][a]"_qs});
+        QCOMPARE(r.log, (QStringList{u"[成功][a]"_qs, u"批量接收完毕：成功1个,失败0个,跳过0个"_qs}));
         QVERIFY(!r.dialog());
     }
 

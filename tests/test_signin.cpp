@@ -1,5 +1,5 @@
+#include "app/signinwindow.h"
 #include "fixture.h"
-#include "receive/signinwindow.h"
 
 #include <QAction>
 

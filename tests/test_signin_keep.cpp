@@ -1,7 +1,7 @@
+#include "app/signinwindow.h"
 #include "awaited.h"
 #include "fixture.h"
 #include "receive/keptsignin.h"
-#include "receive/signinwindow.h"
 #include "web/cookiejar.h"
 
 #include <QAccessible>

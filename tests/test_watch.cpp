@@ -50,6 +50,7 @@ struct Watch {
     WebClient web;
     RecordingDesktop recording;
     Ledger ledger{dir.filePath(u"ledger.sqlite"_qs)};
+    GiftPosts posts{&ledger};
     bool kept = true;
     QDateTime clock = QDateTime(QDate(2026, 12, 8), QTime(12, 0), Qt::UTC);
     std::unique_ptr<NewGiftWatch> watch;
@@ -64,8 +65,9 @@ struct Watch {
         }
         if (!sites.start() || ledger.open() == ledgerOff)
             qFatal("the stand-in sites or the ledger could not start");
-        watch = std::make_unique<NewGiftWatch>(NewGiftWatch::Context{
-            web, addressesOf(sites), desktop ? *desktop : recording, &ledger, [this] { return kept; }});
+        watch = std::make_unique<NewGiftWatch>(NewGiftWatch::Context{web, addressesOf(sites),
+                                                                     desktop ? *desktop : recording, &ledger,
+                                                                     [this] { return kept; }, posts});
         watch->setClock([this] { return clock; });
         watch->setSpread([] { return 1.0; });
         QObject::connect(watch.get(), &NewGiftWatch::checked,
@@ -221,11 +223,11 @@ private Q_SLOTS:
         w.sites.setFault(QStringLiteral("ct=filegift"), Fault::Reset);
         w.watch->start(Watch::only(TabId::Libao, true));
         QVERIFY(runUntil([&] { return !w.reports.isEmpty(); }, 20000));
-        QVERIFY(w.reports[0].received && w.reports[0].received->noAnswer);
+        QVERIFY(w.reports[0].received && w.reports[0].received->stop == ReceiveStop::NoAnswer);
         const QStringList told = w.reports[0].codes();
         QVERIFY(told.size() > 3);
         for (const QString &code : told.mid(0, 3))
-            w.ledger.recordReceive(code, {}, ReceiveKind::Received, u"成功接收"_qs);
+            w.ledger.recordReceive(code, {}, ReceiveKind::Received, u"成功接收"_qs, true);
         w.sites.clearFaults();
         w.sites.clearRequests();
         QVERIFY(w.check());
@@ -244,11 +246,12 @@ private Q_SLOTS:
         w.watch->start(Watch::only(TabId::Libao, true));
         QVERIFY(runUntil([&] { return sentCodes(w.sites).size() == 2; }, 20000));
         w.kept = false;
+        w.posts.signOut();
         CookieJar &jar = *w.web.cookieJar();
         jar.removeCookies(jar.cookiesForUrl(QUrl(w.sites.address(Site::CloudDisk))));
         QVERIFY(runUntil([&] { return !w.reports.isEmpty(); }, 20000));
-        const AutoReceiveSummary done = *w.reports[0].received;
-        QVERIFY(done.signedOut && !done.signInExpired);
+        const ReceiveSummary done = *w.reports[0].received;
+        QCOMPARE(done.stop, ReceiveStop::SignedOut);
         QCOMPARE(done.failed(), 0);
         QCOMPARE(sentCodes(w.sites).size(), 2);
         QCOMPARE(expired.size(), 0);
@@ -273,16 +276,16 @@ private Q_SLOTS:
         if (signedIn) {
             // Every new gift once, in order; codes ending in 6 are for members only and stop it.
             QCOMPARE(posted, report.codes().mid(0, posted.size()));
-            QCOMPARE(report.received->membersOnly, posted.last().endsWith(u'6'));
+            QCOMPARE(report.received->stop == ReceiveStop::MembersOnly, posted.last().endsWith(u'6'));
             QCOMPARE(w.ledger.confirmedAmong(posted).size(), report.received->received);
             QCOMPARE(expired.size(), 0);
         } else {
             QCOMPARE(posted.size(), 1);
-            QVERIFY(report.received->signInExpired);
+            QCOMPARE(report.received->stop, ReceiveStop::NotSignedIn);
             QCOMPARE(expired.size(), 1);
             QCOMPARE(w.recording.notifications.last().body, u"登录已过期,请重新登录"_qs);
         }
-        const AutoReceiveSummary &done = *report.received;
+        const ReceiveSummary &done = *report.received;
         QCOMPARE(w.recording.notifications.last().title,
                  u"自动接收" + QString::number(done.attempted) + u"个礼包：成功" +
                      QString::number(done.received) + u"个,失败" + QString::number(done.failed()) + u"个");

@@ -277,10 +277,10 @@ private Q_SLOTS:
         autoReceive->click();
         w.start(u"100"_qs);
         QVERIFY(w.checked());
-        const std::optional<AutoReceiveSummary> received = w.watch().lastCheck()->received;
+        const std::optional<ReceiveSummary> received = w.watch().lastCheck()->received;
         QVERIFY(received && !sentCodes(*w.f.sites).isEmpty());
         const QString expired = u"登录已过期,请重新登录"_qs;
-        QCOMPARE(received->signInExpired, !signedIn);
+        QCOMPARE(received->stop == ReceiveStop::NotSignedIn, !signedIn);
         QTRY_COMPARE_WITH_TIMEOUT(w.f.window->keptSignIn().isKept(), signedIn, scaled(5000));
         QCOMPARE(w.f.desktop.secrets.isEmpty(), !signedIn);
         QCOMPARE(w.logged(expired), int(!signedIn));

@@ -1,12 +1,13 @@
 #include "app/harvestcontroller.h"
 
 #include "giftlist/giftlistmodel.h"
-#include "ledger/harvestrecord.h"
+#include "session/recorder.h"
 
 HarvestController::HarvestController(HarvestContext context, GiftListModel &list, QObject *parent)
     : QObject(parent)
     , m_context(std::move(context))
-    , m_list(list) {
+    , m_list(list)
+    , m_recorder(m_context.ledger, HarvestRecorder::Rule::WhateverResolved) {
     // Which rows were received before is asked for many rows at once.
     m_lookUp.setSingleShot(true);
     m_lookUp.setInterval(100);
@@ -49,7 +50,8 @@ void HarvestController::stop() {
         m_run = nullptr;
     }
     // One transaction for a run, also for one replaced or cut short by the window closing.
-    record();
+    lookUpReceived();
+    m_recorder.stopped();
 }
 
 void HarvestController::forget(quint64 listRowId) {
@@ -83,8 +85,8 @@ void HarvestController::resolved(const HarvestedRow &row) {
         m_list.setMark(at, row.mark);
     if (!m_context.ledger || !m_run)
         return;
-    if (const std::optional<SeenCode> seen = seenCodeOf(row, m_run->request())) {
-        m_seen.append(*seen);
+    m_recorder.add(row, m_run->request());
+    if (!row.code.isEmpty()) {
         m_toLookUp.append(m_listIds[row.id]);
         if (!m_lookUp.isActive())
             m_lookUp.start();
@@ -94,7 +96,8 @@ void HarvestController::resolved(const HarvestedRow &row) {
 void HarvestController::finished(HarvestRun::End end) {
     const RunRequest request = m_run->request();
     m_run = nullptr; // it deletes itself
-    record();
+    lookUpReceived();
+    m_recorder.ended(end);
     Q_EMIT ended(request, end);
 }
 
@@ -116,13 +119,6 @@ void HarvestController::lookUpReceived() {
         if (received.contains(codes[i]))
             m_list.setReceivedAt(rows[i], received.value(codes[i]));
     }
-}
-
-void HarvestController::record() {
-    lookUpReceived();
-    if (m_context.ledger && !m_seen.isEmpty())
-        m_context.ledger->recordHarvest(m_seen);
-    m_seen.clear();
 }
 
 void HarvestController::markReceived(const QString &code, const QDateTime &when) {

@@ -2,6 +2,7 @@
 
 #include "harvest/harvestrun.h"
 #include "ledger/ledger.h"
+#include "session/recorder.h"
 #include "web/sites.h"
 
 #include <QHash>
@@ -66,14 +67,13 @@ private:
     void finished(HarvestRun::End end);
     int listRowOf(RowId row) const;
     void lookUpReceived();
-    void record();
 
     HarvestContext m_context;
     GiftListModel &m_list;
     QPointer<HarvestRun> m_run;
     QList<quint64> m_listIds;        // the run's rows, by run row id: their list row id
     QHash<quint64, RowId> m_runRows; // and back
-    QList<SeenCode> m_seen;          // the run's rows for the ledger, recorded when it ends
+    HarvestRecorder m_recorder;      // the run's rows for the ledger, recorded when it ends
     QList<quint64> m_toLookUp;       // resolved list rows not yet looked up in the ledger
     QTimer m_lookUp;
 };

@@ -2,7 +2,9 @@
 
 #include "app/controls.h"
 #include "app/ledgerwindow.h"
+#include "app/receiveflow.h"
 #include "app/selectionbar.h"
+#include "app/signinwindow.h"
 #include "app/updatecheck.h"
 #include "app/watchcontrol.h"
 #include "desktop/desktop.h"
@@ -10,11 +12,8 @@
 #include "giftlist/giftlistmodel.h"
 #include "ledger/ledger.h"
 #include "receive/keptsignin.h"
-#include "receive/receiveflow.h"
-#include "receive/signinwindow.h"
 #include "text/text.h"
 #include "version.h"
-#include "watch/receiverecords.h"
 #include "web/clouddisk.h"
 #include "web/webclient.h"
 
@@ -122,6 +121,13 @@ MainWindow::MainWindow(Services services, QWidget *parent)
                  ? m_services.kept
                  : new KeptSignIn(m_desktop, *m_web.cookieJar(), m_services.sites.cloudDisk, this)) {
     setObjectName(QStringLiteral("Form1"));
+    m_posts = new GiftPosts(m_services.ledger, this);
+    // Every post of the program, the user's and the watch's, is told here once.
+    connect(m_posts, &GiftPosts::posted, this, [this](const QString &code, ReceiveOutcome outcome) {
+        if (outcome == ReceiveOutcome::Received)
+            markReceived(code);
+    });
+    connect(m_posts, &GiftPosts::signInRefused, this, &MainWindow::signInExpired);
     setWindowTitle(QStringLiteral("Giftvane"));
     auto *client = new QWidget(this);
     client->setObjectName(QStringLiteral("client"));
@@ -405,6 +411,7 @@ void MainWindow::announceKeptSignIn() {
 }
 
 void MainWindow::signOut() {
+    m_posts->signOut(); // no post asked for before now goes out
     forgetSignIn(QStringLiteral("已退出登录"));
 }
 
@@ -488,7 +495,7 @@ void MainWindow::buildWatch() {
     // forgotten while the watch runs.
     const QPointer<KeptSignIn> kept(m_kept);
     WatchControl::Context context{{m_web, m_services.sites, m_desktop, m_services.ledger,
-                                   [kept] { return kept && kept->isKept(); }, &m_posts},
+                                   [kept] { return kept && kept->isKept(); }, *m_posts},
                                   m_services.settings,
                                   m_services.trayAvailable,
                                   this};
@@ -500,17 +507,20 @@ void MainWindow::buildWatch() {
         showWindow();
         openLedger(codes);
     });
-    connect(m_watch, &WatchControl::signInExpired, this, &MainWindow::watchSignInExpired);
-    connect(m_watch, &WatchControl::giftsReceived, this, [this](const QStringList &codes) {
-        for (const QString &code : codes)
-            markReceived(code);
-    });
 }
 
-QCoro::Task<> MainWindow::watchSignInExpired() {
-    // As for a receive answered so: kept, the cookies would fail at every start.
-    AppendLogLine(kSignInExpired);
-    setStatusText(kSignInExpired);
+QCoro::Task<> MainWindow::signInExpired() {
+    // Kept, the cookies would fail at every start.
+    const bool kept = m_kept->isKept();
+    if (!kept)
+        co_return;
+    // The user's receive says so after its own messages, so that this is what the status bar shows.
+    if (m_receive) {
+        m_signInExpired = true;
+    } else {
+        AppendLogLine(kSignInExpired);
+        setStatusText(kSignInExpired);
+    }
     QPointer<MainWindow> self(this);
     co_await forgetSignIn({});
     if (self)
@@ -540,7 +550,7 @@ void MainWindow::openSignIn(bool modal) {
             connect(m_signIn, &SignInWindow::keepSignInChanged, this,
                     [settings](bool keep) { settings->setKeepSignIn(keep); });
         }
-        m_kept->attach(m_signIn);
+        attachKeptSignIn(*m_kept, m_signIn);
     }
     m_signIn->open(modal);
 }
@@ -563,30 +573,12 @@ void MainWindow::openLedger(const QStringList &codes) {
 void MainWindow::startReceive(const std::function<void(ReceiveFlow &)> &start) {
     if (m_receive)
         return; // one receive at a time; its dialog keeps the window's commands away meanwhile
-    // Received by the ledger's word or in this run: the watch may receive a code meanwhile.
-    const auto received = [this, ledger = QPointer<Ledger>(m_services.ledger)](const QString &code) {
-        return m_provenReceives.contains(code) || (ledger && ledger->confirmedAmong({code}).contains(code));
-    };
-    auto *flow = new ReceiveFlow({m_web, m_services.sites.cloudDisk, m_desktop, &m_posts, received}, this);
+    auto *flow = new ReceiveFlow({m_web, m_services.sites.cloudDisk, m_desktop, *m_posts}, this);
     connect(flow, &ReceiveFlow::statusText, this, &MainWindow::setStatusText);
     connect(flow, &ReceiveFlow::logLine, this, &MainWindow::AppendLogLine);
-    connect(flow, &ReceiveFlow::attempted, this,
-            [this](const GiftEntry &gift, ReceiveOutcome outcome, const QString &marker) {
-                recordAttempt(m_services.ledger, gift.code, gift.title, outcome, marker);
-                if (outcome == ReceiveOutcome::Received && marker == clouddisk::kReceivedMarker)
-                    m_provenReceives.insert(gift.code, QDateTime::currentDateTimeUtc());
-                if (outcome == ReceiveOutcome::Received)
-                    markReceived(gift.code);
-                // The kept cookies no longer sign in: kept, they would fail at every start.
-                if (outcome == ReceiveOutcome::NotSignedIn && m_kept->isKept()) {
-                    m_signInExpired = true;
-                    forgetSignIn({});
-                }
-            });
     m_receive = flow;
     connect(flow, &ReceiveFlow::finished, this, [this] {
         m_receive = nullptr;
-        // After the receive's own messages, so that this is what the status bar shows.
         if (std::exchange(m_signInExpired, false)) {
             AppendLogLine(kSignInExpired);
             setStatusText(kSignInExpired);
@@ -605,8 +597,6 @@ void MainWindow::receiveSelected() {
 }
 
 void MainWindow::receiveChecked() {
-    // The ledger knows best which codes were received, on this run or an earlier one.
-    const QList<GiftEntry> rows =
-        withProvenReceives(m_services.ledger, m_provenReceives, currentTab()->list().entries());
+    const QList<GiftEntry> rows = currentTab()->list().entries();
     startReceive([rows](ReceiveFlow &flow) { flow.receiveBatch(rows); });
 }

@@ -123,12 +123,13 @@ private:
     void markReceived(const QString &code);
     void updateChecked(const UpdateVerdict &verdict);
     void buildWatch();
-    QCoro::Task<> watchSignInExpired();
+    // A receive found the sign-in expired: a kept one is forgotten, and the user told.
+    QCoro::Task<> signInExpired();
 
     Services m_services;
     Desktop &m_desktop;
     WebClient &m_web;
-    GiftPosts m_posts; // one gift post at a time: the user's receives and the watch's
+    GiftPosts *m_posts; // one gift post at a time, claimed in the ledger: the user's receives and the watch's
     QPointer<UpdateCheck> m_updateCheck;
     std::array<GiftTab *, kTabCount> m_tabs{};
     QWidget *m_tabControl = nullptr;
@@ -142,7 +143,6 @@ private:
     QPointer<ReceiveFlow> m_receive;
     QPointer<LedgerWindow> m_ledgerWindow;
     WatchControl *m_watch = nullptr;
-    QHash<QString, QDateTime> m_provenReceives; // codes received in this run, by "成功接收"
     KeptSignIn *m_kept;
     int m_currentTab = 0;
     bool m_startupDone = false;

@@ -1,7 +1,7 @@
 #pragma once
 
+#include "job/job.h"
 #include "version.h"
-#include "web/job.h"
 
 #include <QString>
 

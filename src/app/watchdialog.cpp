@@ -32,7 +32,7 @@ QString watchLogLine(const CheckReport &report) {
     QStringList parts;
     if (!report.gifts.isEmpty())
         parts.append(u"发现" + QString::number(report.gifts.size()) + u"个新礼包");
-    if (const std::optional<AutoReceiveSummary> &received = report.received;
+    if (const std::optional<ReceiveSummary> &received = report.received;
         received && received->attempted > 0) {
         parts.append(u"自动接收" + QString::number(received->attempted) + u"个礼包：成功" +
                      QString::number(received->received) + u"个,失败" + QString::number(received->failed()) +

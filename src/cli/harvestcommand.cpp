@@ -1,6 +1,6 @@
 #include "cli/harvestcommand.h"
 
-#include "ledger/harvestrecord.h"
+#include "session/recorder.h"
 
 #include <QTimer>
 
@@ -75,6 +75,7 @@ void HarvestCommand::start() {
     m_startedAt = QDateTime::currentDateTimeUtc();
     if (m_order.ledger)
         openLedger();
+    m_recorder = std::make_unique<HarvestRecorder>(m_ledger.get(), HarvestRecorder::Rule::WholeRuns);
     if (m_order.header && !m_order.json && !m_progress.writeLine(stdout, tsvHeader())) {
         outputFailed();
         return;
@@ -110,7 +111,6 @@ void HarvestCommand::startNext() {
         return stop(m_status);
     m_request = runRequest(m_order, m_order.harvest->isSearch() ? 0 : m_order.pages[m_step]);
     m_done = m_rows = 0;
-    m_seen.clear();
 
     auto *run = new HarvestRun(m_web, m_sites, m_request);
     run->setParallelism(m_order.requestsPerHost);
@@ -137,9 +137,7 @@ void HarvestCommand::runEnded(HarvestRun::End end) {
         m_status = Unreadable;
     if (end == HarvestRun::End::NothingFound)
         log(label() + QStringLiteral(": 抱歉!未找到相关资源!"));
-    if (end == HarvestRun::End::Complete && m_ledger)
-        m_ledger->recordHarvest(m_seen);
-    m_seen.clear();
+    m_recorder->ended(end);
     m_run = nullptr; // it deletes itself
     ++m_step;
     QTimer::singleShot(0, this, &HarvestCommand::startNext);
@@ -151,8 +149,7 @@ void HarvestCommand::printRow(const HarvestedRow &row) {
     // The printed row shows the mark as the window does, and says in JSON whether it is known;
     // the ledger keeps a mark only where the gift page was read.
     const QByteArray line = m_order.json ? jsonLine(row, m_request) : tsvLine(row, m_request);
-    if (const std::optional<SeenCode> seen = seenCodeOf(row, m_request))
-        m_seen.append(*seen);
+    m_recorder->add(row, m_request);
     if (m_order.onlyNew && !isNew(row)) {
         ++m_done;
         showProgress();

@@ -4,6 +4,7 @@
 #include "cli/rows.h"
 #include "harvest/harvestrun.h"
 #include "ledger/ledger.h"
+#include "session/recorder.h"
 #include "web/sites.h"
 #include "web/webclient.h"
 
@@ -76,13 +77,13 @@ private:
     std::unique_ptr<Ledger> m_ledger;
     ProgressLine m_progress;
     QPointer<HarvestRun> m_run;
-    qsizetype m_step = 0;   // which of the order's runs is in flight
-    RunRequest m_request;   // of the run in flight
-    QDateTime m_startedAt;  // codes the ledger first saw from then on are new to the command
-    QList<SeenCode> m_seen; // its rows for the ledger
-    int m_total = 0;        // runs in the order
-    int m_done = 0;         // this run's rows printed
-    int m_rows = 0;         // of how many
+    qsizetype m_step = 0;  // which of the order's runs is in flight
+    RunRequest m_request;  // of the run in flight
+    QDateTime m_startedAt; // codes the ledger first saw from then on are new to the command
+    std::unique_ptr<HarvestRecorder> m_recorder; // its rows for the ledger
+    int m_total = 0;                             // runs in the order
+    int m_done = 0;                              // this run's rows printed
+    int m_rows = 0;                              // of how many
     Status m_status = Read;
     bool m_stopped = false;
     bool m_outputGone = false;

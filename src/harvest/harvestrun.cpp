@@ -1,9 +1,9 @@
 #include "harvest/harvestrun.h"
 
 #include "harvest/cutters.h"
+#include "job/slots.h"
 #include "web/clouddisk.h"
 #include "web/sharesite.h"
-#include "web/slots.h"
 #include "web/webclient.h"
 
 #include <QElapsedTimer>

@@ -1,7 +1,7 @@
 #pragma once
 
 #include "harvest/harvestkinds.h"
-#include "web/job.h"
+#include "job/job.h"
 #include "web/sites.h"
 
 #include <QHash>

@@ -3,14 +3,15 @@
 #include "ledger/checkpointer.h"
 #include "ledger/schema.h"
 #include "ledger/sql.h"
-#include "web/clouddisk.h"
 
 #include <QAtomicInt>
+#include <QCoreApplication>
 #include <QDir>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QLoggingCategory>
 #include <QStandardPaths>
+#include <QSysInfo>
 
 Q_LOGGING_CATEGORY(lcLedger, "giftvane.ledger", QtInfoMsg)
 
@@ -95,6 +96,8 @@ QString receiveKindText(ReceiveKind kind) {
         return QStringLiteral("审核中");
     case ReceiveKind::NoAnswer:
         return QStringLiteral("无应答");
+    case ReceiveKind::Unknown:
+        return QStringLiteral("结果未知");
     case ReceiveKind::Failed:
         break;
     }
@@ -106,7 +109,8 @@ Ledger::Ledger(const QString &path, QObject *parent, int busyTimeoutMs)
     , m_path(path)
     , m_connection(u"giftvane-ledger-" + QString::number(connectionCount.fetchAndAddRelaxed(1)))
     , m_busyTimeoutMs(busyTimeoutMs)
-    , m_whyOff(QStringLiteral("not opened")) {
+    , m_whyOff(QStringLiteral("not opened"))
+    , m_process(QSysInfo::machineHostName() + u':' + QString::number(QCoreApplication::applicationPid())) {
     m_retry.setSingleShot(true);
     connect(&m_retry, &QTimer::timeout, this, [this] {
         if (m_on || open())
@@ -162,6 +166,10 @@ bool Ledger::open() {
     }
     if (!result.ok()) {
         turnOff(result.failure);
+        return false;
+    }
+    if (const SqlResult settled = settleAbandonedClaims(); !settled.ok() && !settled.transient) {
+        turnOff(settled.failure);
         return false;
     }
     m_on = true;
@@ -248,9 +256,26 @@ QHash<QString, QDateTime> Ledger::receivedAmong(const QStringList &codes) const 
 
 QHash<QString, QDateTime> Ledger::confirmedAmong(const QStringList &codes) const {
     return timesOf(
-        pairsAmong(QStringLiteral("SELECT code, max(at) FROM receives WHERE kind = ? AND marker = ?"
-                                  " AND code IN %among GROUP BY code"),
-                   {int(ReceiveKind::Received), clouddisk::kReceivedMarker.toString()}, codes));
+        pairsAmong(QStringLiteral("SELECT code, claim_at FROM codes WHERE claim = ? AND code IN %among"),
+                   {int(ClaimState::Proven)}, codes));
+}
+
+QHash<QString, std::pair<ClaimState, QDateTime>> Ledger::claimsAmong(const QStringList &codes) const {
+    QHash<QString, std::pair<ClaimState, QDateTime>> out;
+    const auto pairs = pairsAmong(
+        QStringLiteral(
+            "SELECT code, json_array(claim, claim_at) FROM codes WHERE claim != 0 AND code IN %among"),
+        {}, codes);
+    if (!pairs)
+        return out;
+    for (auto pair = pairs->cbegin(); pair != pairs->cend(); ++pair) {
+        const QJsonArray claim = QJsonDocument::fromJson(pair.value().toString().toUtf8()).array();
+        out.insert(pair.key(), {ClaimState(claim.at(0).toInt()),
+                                claim.at(1).isDouble()
+                                    ? QDateTime::fromMSecsSinceEpoch(qint64(claim.at(1).toDouble()), Qt::UTC)
+                                    : QDateTime()});
+    }
+    return out;
 }
 
 QHash<QString, QString> Ledger::knownCodes(const QString &site, const QStringList &keys) const {

@@ -31,19 +31,38 @@ struct SeenCode {
 };
 
 // How one receive attempt ended. The numbers are stored in the file: never renumber them.
-// NoAnswer: the post got no reply to read, which says nothing about the code.
+// NoAnswer: the post never reached the cloud disk, which says nothing about the code. Unknown: the
+// post went out but no answer came back in time, so the cloud disk may have acted on it.
 enum class ReceiveKind {
     Received = 1,
     NotSignedIn = 2,
     MembersOnly = 3,
     UnderReview = 4,
     Failed = 5,
-    NoAnswer = 6
+    NoAnswer = 6,
+    Unknown = 7
 };
 
-inline constexpr ReceiveKind kReceiveKinds[] = {ReceiveKind::Received,    ReceiveKind::NotSignedIn,
-                                                ReceiveKind::MembersOnly, ReceiveKind::UnderReview,
-                                                ReceiveKind::Failed,      ReceiveKind::NoAnswer};
+inline constexpr ReceiveKind kReceiveKinds[] = {
+    ReceiveKind::Received, ReceiveKind::NotSignedIn, ReceiveKind::MembersOnly, ReceiveKind::UnderReview,
+    ReceiveKind::Failed,   ReceiveKind::NoAnswer,    ReceiveKind::Unknown};
+
+// Where a code stands with receiving, as the file holds it for every Giftvane on it: free to post,
+// claimed by a post on its way, posted without a known result, or proven received. Only a free
+// code is posted without the user asking for it. Stored in the file: never renumber.
+enum class ClaimState { Free = 0, Posting = 1, Unknown = 2, Proven = 3 };
+
+// What asking for a claim gave.
+struct Claim {
+    enum class Result {
+        Taken,     // committed in the file: the post may go
+        Held,      // the code is claimed or proven received already: no post
+        NotWritten // the file cannot take it now (busy, full, read-only): no post
+    };
+    Result result = Result::NotWritten;
+    ClaimState held = ClaimState::Free; // what stood in the way, for Held
+    QString why;                        // for NotWritten
+};
 
 // The outcome as the ledger window names it.
 QString receiveKindText(ReceiveKind kind);
@@ -92,7 +111,10 @@ public:
     };
     using Clock = std::function<QDateTime()>;
 
-    static constexpr int kSchemaVersion = 3;
+    static constexpr int kSchemaVersion = 4;
+    // A claim still posting after this long belongs to a program that went without settling it
+    // (a post's deadline is a minute): its post's result is unknown.
+    static constexpr qint64 kClaimLifetimeMs = 3 * 60 * 1000;
     // Another program writing the same file holds it for a few milliseconds at a time; a lock
     // held longer than this is not worth stalling the window for: what waits is tried again.
     static constexpr int kBusyTimeoutMs = 200;
@@ -127,8 +149,19 @@ public:
     // One transaction for the whole harvest. A code seen again keeps its first sighting; an
     // empty field never replaces a known one.
     void recordHarvest(const QList<SeenCode> &rows);
-    // One transaction per attempt; a code not seen before is added with its title.
-    void recordReceive(const QString &code, const QString &title, ReceiveKind kind, const QString &marker);
+    // Claims the code for a post, in one short transaction of its own, after what waits for the
+    // file has been written. A forced claim (the user receiving by hand) takes the code whatever
+    // stands; otherwise a code claimed or proven received is held. Never taken while the
+    // ledger is off; the caller then receives without claims, as it would without a ledger.
+    Claim claim(const QString &code, const QString &title, bool force);
+    // One transaction per attempt; a code not seen before is added with its title. It settles the
+    // code's claim: a receive proven by the reply keeps the code from any later automatic post, a
+    // post without an answer leaves it unknown, and any other outcome sets it free.
+    void recordReceive(const QString &code, const QString &title, ReceiveKind kind, const QString &marker,
+                       bool proven = false);
+    // Claims that were posting when their program went, found when the file was opened: now
+    // unknown. Said once by whoever opened it.
+    int claimsLeftUnknown() const { return m_claimsLeftUnknown; }
     // Writes what waits for the file now, if the file can be had; true when nothing waits.
     bool flush();
     // Records waiting for the file: harvests and receives.
@@ -136,9 +169,11 @@ public:
 
     // When each of the codes that has been received was last received.
     QHash<QString, QDateTime> receivedAmong(const QStringList &codes) const;
-    // The same, counting only receives that the single receive's own marker decided ("成功接收"):
-    // a batch's looser "成功" may have been a failure's text, so such a code is offered again.
+    // The same, counting only receives the reply proved (the single receive's own marker decided
+    // it): a batch's looser "成功" may have been a failure's text, so such a code is offered again.
     QHash<QString, QDateTime> confirmedAmong(const QStringList &codes) const;
+    // The claim of each of the codes that is not free, with when it was taken or settled.
+    QHash<QString, std::pair<ClaimState, QDateTime>> claimsAmong(const QStringList &codes) const;
     // The code last seen for each of the resources (by key, on the site), where it was not seen
     // void: a harvest may check it instead of resolving the resource afresh.
     QHash<QString, QString> knownCodes(const QString &site, const QStringList &keys) const;
@@ -164,12 +199,16 @@ private:
         QList<SeenCode> harvest; // a harvest, or else one receive attempt:
         QString code, title, marker;
         ReceiveKind kind = ReceiveKind::Failed;
+        bool proven = false;
     };
     // Each tells how it went; their statements have ended when they return.
     ledgersql::SqlResult openFile();
     ledgersql::SqlResult write(const Write &write);
     ledgersql::SqlResult writeHarvest(const QList<SeenCode> &rows, qint64 seen);
     ledgersql::SqlResult writeReceive(const Write &attempt);
+    ledgersql::SqlResult writeClaim(const QString &code, const QString &title, bool force, Claim &claim);
+    // Posting claims of programs that went without settling them become unknown.
+    ledgersql::SqlResult settleAbandonedClaims();
     void enqueue(Write write);
     void retryLater();
     // A read about many codes or keys at once: `sql` names them as %among and takes `values` for
@@ -197,4 +236,6 @@ private:
     QList<Write> m_waiting; // for the file, oldest first
     QTimer m_retry;
     int m_retryMs = kFirstRetryMs;
+    int m_claimsLeftUnknown = 0;
+    QString m_process; // who claims: this program, as the file names it
 };

@@ -86,6 +86,23 @@ SqlResult upgradeToVersion3(const QSqlDatabase &db) {
     return {};
 }
 
+// Version 4: each code's claim, so that every Giftvane on the file posts a code at most once
+// without being asked to: a receive the reply proved ("成功接收" decided it) is the claim of
+// codes received before.
+SqlResult upgradeToVersion4(const QSqlDatabase &db) {
+    for (const char *sql : {"ALTER TABLE codes ADD COLUMN claim INTEGER NOT NULL DEFAULT 0",
+                            "ALTER TABLE codes ADD COLUMN claim_at INTEGER",
+                            "ALTER TABLE codes ADD COLUMN claim_by TEXT NOT NULL DEFAULT ''",
+                            "UPDATE codes SET claim = 3, claim_at = (SELECT max(at) FROM receives r"
+                            " WHERE r.code = codes.code AND r.kind = 1 AND r.marker = '成功接收')"
+                            " WHERE code IN (SELECT code FROM receives WHERE kind = 1"
+                            " AND marker = '成功接收')"}) {
+        if (const SqlResult failure = run(db, QString::fromUtf8(sql)); !failure.ok())
+            return failure;
+    }
+    return {};
+}
+
 // The file's schema version; a file from a newer program is refused, never written.
 SqlResult readVersion(const QSqlDatabase &db, int &version) {
     QSqlQuery query(db);
@@ -99,7 +116,8 @@ SqlResult readVersion(const QSqlDatabase &db, int &version) {
 
 using Migration = SqlResult (*)(const QSqlDatabase &);
 // kMigrations[n] takes a file from version n to n + 1.
-constexpr std::array<Migration, kVersion> kMigrations{createVersion1, upgradeToVersion2, upgradeToVersion3};
+constexpr std::array<Migration, kVersion> kMigrations{createVersion1, upgradeToVersion2, upgradeToVersion3,
+                                                      upgradeToVersion4};
 
 } // namespace
 

@@ -21,10 +21,90 @@ void Ledger::recordHarvest(const QList<SeenCode> &rows) {
     enqueue({now(), kept, {}, {}, {}, {}});
 }
 
-void Ledger::recordReceive(const QString &code, const QString &title, ReceiveKind kind,
-                           const QString &marker) {
+void Ledger::recordReceive(const QString &code, const QString &title, ReceiveKind kind, const QString &marker,
+                           bool proven) {
     if (!code.isEmpty())
-        enqueue({now(), {}, text(code), text(title), text(marker), kind});
+        enqueue({now(),
+                 {},
+                 text(code),
+                 text(title),
+                 text(marker),
+                 kind,
+                 proven && kind == ReceiveKind::Received});
+}
+
+Claim Ledger::claim(const QString &code, const QString &title, bool force) {
+    Claim claim;
+    if (m_gaveUp) {
+        claim.why = m_whyOff;
+        return claim;
+    }
+    // What waits goes first: an earlier post's outcome must not land after this claim.
+    if (!flush()) {
+        claim.why = m_gaveUp ? m_whyOff : QStringLiteral("busy");
+        return claim;
+    }
+    const SqlResult result = writeClaim(text(code), text(title), force, claim);
+    if (!result.ok()) {
+        claim.result = Claim::Result::NotWritten;
+        claim.why = result.failure;
+        if (!result.transient)
+            turnOff(result.failure);
+        return claim;
+    }
+    if (claim.result == Claim::Result::Taken)
+        Q_EMIT changed();
+    return claim;
+}
+
+SqlResult Ledger::writeClaim(const QString &code, const QString &title, bool force, Claim &claim) {
+    const QSqlDatabase db = database();
+    WriteTransaction transaction(db);
+    if (!transaction.result().ok())
+        return transaction.result();
+    QSqlQuery read(db);
+    read.prepare(QStringLiteral("SELECT claim FROM codes WHERE code = ?"));
+    if (const SqlResult failure = run(read, {code}); !failure.ok())
+        return failure;
+    const ClaimState held = read.next() ? ClaimState(read.value(0).toInt()) : ClaimState::Free;
+    read.finish();
+    if (held != ClaimState::Free && !force) {
+        claim.result = Claim::Result::Held;
+        claim.held = held;
+        return {};
+    }
+    const qint64 at = now();
+    QSqlQuery upsert(db);
+    upsert.prepare(QStringLiteral(
+        "INSERT INTO codes(code, title, first_seen, last_seen, code_folded, title_folded, claim, claim_at,"
+        " claim_by) VALUES(?, ?, ?, ?, ?, ?, 1, ?, ?) ON CONFLICT(code) DO UPDATE SET"
+        " claim = 1, claim_at = excluded.claim_at, claim_by = excluded.claim_by"));
+    if (const SqlResult failure =
+            run(upsert, {code, text(title), at, at, folded(code), folded(title), at, m_process});
+        !failure.ok())
+        return failure;
+    if (const SqlResult failure = transaction.commit(); !failure.ok())
+        return failure;
+    claim.result = Claim::Result::Taken;
+    return {};
+}
+
+SqlResult Ledger::settleAbandonedClaims() {
+    const QSqlDatabase db = database();
+    WriteTransaction transaction(db);
+    if (!transaction.result().ok())
+        return transaction.result();
+    QSqlQuery settle(db);
+    settle.prepare(
+        QStringLiteral("UPDATE codes SET claim = 2, last_kind = ? WHERE claim = 1 AND claim_at < ?"));
+    if (const SqlResult failure = run(settle, {int(ReceiveKind::Unknown), now() - kClaimLifetimeMs});
+        !failure.ok())
+        return failure;
+    const int settled = settle.numRowsAffected();
+    if (const SqlResult failure = transaction.commit(); !failure.ok())
+        return failure;
+    m_claimsLeftUnknown = settled;
+    return {};
 }
 
 void Ledger::enqueue(Write write) {
@@ -116,17 +196,26 @@ SqlResult Ledger::writeReceive(const Write &attempt) {
     const qint64 at = attempt.at;
     const QString code = text(attempt.code);
     QSqlQuery upsert(db);
+    // The outcome settles the claim: proven stays proven (a later failure by hand does not undo
+    // a receive), a post without an answer stays unknown, anything else sets the code free.
     upsert.prepare(QStringLiteral(
         "INSERT INTO codes(code, title, first_seen, last_seen, code_folded, title_folded, last_kind,"
-        " last_tried, received_at) VALUES(?, ?, ?, ?, ?, ?, ?, ?, ?) ON CONFLICT(code) DO UPDATE SET"
+        " last_tried, received_at, claim, claim_at) VALUES(?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)"
+        " ON CONFLICT(code) DO UPDATE SET"
         " title = CASE WHEN title = '' THEN excluded.title ELSE title END,"
         " title_folded = CASE WHEN title = '' THEN excluded.title_folded ELSE title_folded END,"
         " last_kind = excluded.last_kind, last_tried = excluded.last_tried,"
-        " received_at = coalesce(excluded.received_at, received_at)"));
+        " received_at = coalesce(excluded.received_at, received_at),"
+        " claim = CASE WHEN claim = 3 AND excluded.claim = 0 THEN 3 ELSE excluded.claim END,"
+        " claim_at = CASE WHEN claim = 3 AND excluded.claim = 0 THEN claim_at ELSE excluded.claim_at END"));
     const QVariant receivedAt =
         attempt.kind == ReceiveKind::Received ? QVariant(at) : QVariant(QMetaType::fromType<qint64>());
-    if (const SqlResult failure = run(upsert, {code, text(attempt.title), at, at, folded(code),
-                                               folded(attempt.title), int(attempt.kind), at, receivedAt});
+    const ClaimState settled = attempt.proven                         ? ClaimState::Proven
+                               : attempt.kind == ReceiveKind::Unknown ? ClaimState::Unknown
+                                                                      : ClaimState::Free;
+    if (const SqlResult failure =
+            run(upsert, {code, text(attempt.title), at, at, folded(code), folded(attempt.title),
+                         int(attempt.kind), at, receivedAt, int(settled), at});
         !failure.ok())
         return failure;
     QSqlQuery row(db);

@@ -1,6 +1,5 @@
 #include "receive/keptsignin.h"
 
-#include "receive/signinwindow.h"
 #include "web/cookiejar.h"
 
 #include <QDateTime>
@@ -223,8 +222,9 @@ QCoro::Task<KeptSignIn::Result> KeptSignIn::discard() {
 }
 
 QCoro::Task<KeptSignIn::Result> KeptSignIn::forget() {
-    // Signed out here at once, whatever the store answers later.
+    // Signed out here at once, whatever the store answers later: nothing may count on what it kept.
     ++m_signOuts;
+    m_entryKept = false;
     const QList<QNetworkCookie> cookies = cloudDiskCookies();
     m_jar.removeCookies(cookies);
     QPointer<KeptSignIn> self(this);
@@ -235,22 +235,4 @@ QCoro::Task<KeptSignIn::Result> KeptSignIn::forget() {
     if (answer.status == Status::Done)
         m_entryKept = false;
     co_return Result{answer.status, int(cookies.size()), answer.reason};
-}
-
-void KeptSignIn::attach(SignInWindow *window) {
-    const auto showStore = [this, window] { window->setKeepUnavailable(whyNoStore()); };
-    showStore();
-    connect(this, &KeptSignIn::storeChanged, window, showStore);
-    connect(window, &SignInWindow::signedIn, this, [this](bool keep) {
-        if (keep)
-            save();
-        else
-            discard();
-    });
-    connect(window, &SignInWindow::keepSignInChanged, this, [this](bool keep) {
-        if (!keep)
-            discard();
-    });
-    if (m_store == Store::Unknown)
-        probe();
 }

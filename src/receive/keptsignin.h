@@ -13,7 +13,6 @@
 #include <qcoro/qcorotask.h>
 
 class CookieJar;
-class SignInWindow;
 
 // "保持登录": the cloud disk's sign-in cookies kept between runs in the desktop's secret
 // store, under one entry per cloud-disk host (entryKey()), never in a plain file. The browser
@@ -56,10 +55,6 @@ public:
     QCoro::Task<Result> discard();
     // Signs out: the kept entry, and the cloud disk's cookies in the jar and in the browser.
     QCoro::Task<Result> forget();
-
-    // Wires a sign-in window: its box follows the store, a sign-in with the box ticked is kept,
-    // one without it (or clearing the box) discards what was kept.
-    void attach(SignInWindow *window);
 
     // The store's form of cookies: JSON, names and values in base64, with domain, path,
     // expiry, secure, httpOnly and sameSite. An entry that cannot be read gives no cookies.

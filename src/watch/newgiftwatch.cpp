@@ -150,18 +150,18 @@ void NewGiftWatch::tell(const CheckReport &report) {
                        });
     }
     // Nothing posted (all received meanwhile, or signed out first): nothing to sum up.
-    if (const std::optional<AutoReceiveSummary> &received = report.received;
+    if (const std::optional<ReceiveSummary> &received = report.received;
         received && received->attempted > 0) {
         QString body;
-        if (received->signInExpired)
+        if (received->stop == ReceiveStop::NotSignedIn)
             body = QStringLiteral("登录已过期,请重新登录");
-        else if (received->membersOnly)
+        else if (received->stop == ReceiveStop::MembersOnly)
             body = QStringLiteral("抱歉,由于115网盘官方限制,接收功能仅限网盘VIP用户使用");
         desktop.notify(u"自动接收" + QString::number(received->attempted) + u"个礼包：成功" +
                            QString::number(received->received) + u"个,失败" +
                            QString::number(received->failed()) + u"个",
                        body);
-        if (received->signInExpired)
+        if (received->stop == ReceiveStop::NotSignedIn)
             Q_EMIT signInExpired();
     }
 }

@@ -1,7 +1,7 @@
 #pragma once
 
 #include "harvest/harvestrun.h"
-#include "watch/autoreceive.h"
+#include "receive/receivejob.h"
 #include "web/sites.h"
 
 #include <QDateTime>
@@ -51,7 +51,7 @@ struct WatchMemory {
     // Tabs whose page the watch has read in this run. Where the ledger cannot tell what it has
     // seen, a tab's first page is where the watch starts from: none of it is told as new.
     QSet<TabId> read;
-    QList<HarvestedRow> toReceive; // told, but not received for want of an answer or a sign-in
+    QList<Gift> toReceive; // told, but not received for want of an answer, a sign-in or a claim
 
     bool decidesOn(TabId tab) const {
         return std::find(undecided.cbegin(), undecided.cend(), tab) != undecided.cend();
@@ -64,7 +64,7 @@ struct CheckReport {
     QList<NewGift> gifts;
     QStringList unreadable; // "资源②：连接超时", a line a page that could not be read
     int unchanged = 0;      // pages that answered that they had not changed
-    std::optional<AutoReceiveSummary> received;
+    std::optional<ReceiveSummary> received;
 
     QStringList codes() const;
 };
@@ -90,7 +90,7 @@ public:
         Desktop &desktop;
         Ledger *ledger = nullptr;
         std::function<bool()> signInKept; // auto-receive only while this holds
-        GiftPosts *posts = nullptr;       // shared with the window's receives
+        GiftPosts &posts;                 // the program's one queue of posts, with the ledger's claims
     };
 
     explicit NewGiftWatch(Context context, QObject *parent = nullptr);

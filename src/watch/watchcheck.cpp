@@ -1,7 +1,7 @@
 #include "watch/watchcheck.h"
 
 #include "harvest/cutters.h"
-#include "ledger/harvestrecord.h"
+#include "session/recorder.h"
 #include "web/clouddisk.h"
 #include "web/webclient.h"
 
@@ -22,7 +22,7 @@ QCoro::Task<> WatchCheck::work() {
     outcome.report.at = m_at;
     outcome.memory = m_memory;
     // Recorded once the check is done: one called off leaves what it found new for the next.
-    QList<SeenCode> seen;
+    HarvestRecorder recorder(m_context.ledger, HarvestRecorder::Rule::WhenCommitted);
     for (const TabId tab : m_tabs) {
         const RunRequest request{&harvestKind(tab, false), 1, {}, m_validators.value(tab)};
         QPointer<HarvestRun> run = new HarvestRun(m_context.web, m_context.sites, request);
@@ -68,10 +68,8 @@ QCoro::Task<> WatchCheck::work() {
             forgetUnlisted(tab, rows, outcome.memory);
         if (page.read)
             outcome.memory.read.insert(tab);
-        for (const HarvestedRow &row : std::as_const(rows)) {
-            if (const std::optional<SeenCode> code = seenCodeOf(row, request))
-                seen.append(*code);
-        }
+        for (const HarvestedRow &row : std::as_const(rows))
+            recorder.add(row, request);
     }
 
     if (m_autoReceive) {
@@ -79,8 +77,7 @@ QCoro::Task<> WatchCheck::work() {
         if (isCancelled())
             co_return;
     }
-    if (m_context.ledger && !seen.isEmpty())
-        m_context.ledger->recordHarvest(seen);
+    recorder.commit();
     finish(&WatchCheck::finished, outcome);
 }
 
@@ -100,20 +97,19 @@ std::optional<QHash<QString, QDateTime>> WatchCheck::seenBeforeAmong(const QList
 }
 
 QCoro::Task<> WatchCheck::receive(CheckOutcome &outcome) {
-    // What was told but not received last time goes first; nothing goes twice.
-    QList<HarvestedRow> gifts = std::exchange(outcome.memory.toReceive, {});
+    // What was told but not received last time goes first; the claims keep anything from going twice.
+    QList<Gift> gifts = std::exchange(outcome.memory.toReceive, {});
     for (const NewGift &gift : std::as_const(outcome.report.gifts))
-        gifts.append(gift.row);
+        gifts.append({gift.row.code, gift.row.title, gift.row.mark});
     if (gifts.isEmpty())
         co_return;
-    QPointer<AutoReceive> job = new AutoReceive(m_context.web, m_context.sites.cloudDisk, m_context.ledger,
-                                                gifts, m_context.posts, m_context.signInKept);
-    std::optional<AutoReceiveSummary> summary;
-    connect(job, &AutoReceive::finished, this,
-            [&summary](const AutoReceiveSummary &done) { summary = done; });
-    connect(&scope(), &RequestScope::aborted, job, &AutoReceive::cancel);
+    QPointer<ReceiveJob> job = new ReceiveJob(m_context.web, m_context.sites.cloudDisk, m_context.posts,
+                                              gifts, ReceiveRules::automatic());
+    std::optional<ReceiveSummary> summary;
+    connect(job, &ReceiveJob::finished, this, [&summary](const ReceiveSummary &done) { summary = done; });
+    connect(&scope(), &RequestScope::aborted, job, &ReceiveJob::cancel);
     job->start();
-    co_await scope().until(job.data(), &AutoReceive::finished);
+    co_await scope().until(job.data(), &ReceiveJob::finished);
     if (isCancelled())
         co_return;
     job->disconnect(this);

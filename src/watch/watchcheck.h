@@ -1,7 +1,7 @@
 #pragma once
 
+#include "job/job.h"
 #include "watch/newgiftwatch.h"
-#include "web/job.h"
 
 // What one check of the watch did, for the watch to plan the next.
 struct CheckOutcome {

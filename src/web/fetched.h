@@ -34,6 +34,9 @@ struct Fetched {
     QByteArray etag;        // the reply's ETag, as sent
     QDateTime lastModified; // the reply's Last-Modified, invalid when absent or unreadable
     int retryAfter = -1;    // the reply's Retry-After in seconds from now; -1 when absent
+    // The request certainly never reached a server (refused, no such host, called off before it
+    // was sent): a post that went nowhere, which nothing can have acted on.
+    bool unsent = false;
 
     // Read in full and answered with success.
     bool ok() const { return failure == Failure::None && status >= 200 && status <= 299; }

@@ -298,10 +298,11 @@ Fetched WebClient::judge(const QNetworkReply &reply, const BodyReader *body, boo
 
 QCoro::Task<WebClient::Reply> WebClient::send(Exchange exchange, RequestScope &operation,
                                               RequestScope *caller) {
-    const auto failed = [](Failure failure, int status = 0) {
+    const auto failed = [](Failure failure, int status = 0, bool unsent = false) {
         Reply reply;
         reply.outcome.failure = failure;
         reply.outcome.status = status;
+        reply.outcome.unsent = unsent;
         return reply;
     };
     ExchangeWait wait(operation, caller, m_deadlineMs);
@@ -310,12 +311,12 @@ QCoro::Task<WebClient::Reply> WebClient::send(Exchange exchange, RequestScope &o
     QUrl url(exchange.url, QUrl::TolerantMode);
     for (int hops = 0; hops <= kMaxRedirects; ++hops) {
         if (!isHttp(url))
-            co_return failed(hops == 0 ? Failure::Unreachable : Failure::RedirectRefused);
+            co_return failed(hops == 0 ? Failure::Unreachable : Failure::RedirectRefused, 0, hops == 0);
         if (wait.isAborted())
-            co_return failed(wait.failure());
+            co_return failed(wait.failure(), 0, hops == 0);
         const QString host = wait.watch(url);
         if (caller && caller->isHostDown(host))
-            co_return failed(Failure::HostDown);
+            co_return failed(Failure::HostDown, 0, hops == 0);
 
         QNetworkReply *reply = issue(url, exchange);
 
@@ -350,7 +351,10 @@ QCoro::Task<WebClient::Reply> WebClient::send(Exchange exchange, RequestScope &o
         if (outcome.failure != Failure::None) {
             qCDebug(lcWeb) << exchange.verb << url.toString() << "failed:" << outcome.reason()
                            << reply->error();
-            co_return failed(outcome.failure, status);
+            // Refused or not found: the request never reached a server.
+            const bool unsent = hops == 0 && (reply->error() == QNetworkReply::ConnectionRefusedError ||
+                                              reply->error() == QNetworkReply::HostNotFoundError);
+            co_return failed(outcome.failure, status, unsent);
         }
 
         redirects::Hop next{url, exchange.verb, exchange.body, exchange.headers};

@@ -4,6 +4,7 @@
 #include <QWidget>
 #include <QtPlugin>
 
+class KeptSignIn;
 class WebClient;
 
 // The cloud-disk sign-in window. Its browser engine lives in a plugin that is loaded on
@@ -49,3 +50,7 @@ struct SignInLoad {
 // Loads the browser plugin (pluginPath; empty for lib/giftvane/plugins beside the program's
 // folder) and makes the window.
 SignInLoad createSignInWindow(WebClient &web, const QString &cloudDiskHost, const QString &pluginPath = {});
+
+// Wires a sign-in window to the kept sign-in: its box follows the store, a sign-in with the box
+// ticked is kept, one without it (or clearing the box) discards what was kept.
+void attachKeptSignIn(KeptSignIn &kept, SignInWindow *window);

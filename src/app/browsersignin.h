@@ -1,6 +1,6 @@
 #pragma once
 
-#include "receive/signinwindow.h"
+#include "app/signinwindow.h"
 #include "web/requestscope.h"
 
 #include <QObject>

@@ -1,6 +1,7 @@
-#include "receive/signinwindow.h"
+#include "app/signinwindow.h"
 
 #include "desktop/accessibility.h"
+#include "receive/keptsignin.h"
 
 #include <QDir>
 #include <QGuiApplication>
@@ -55,4 +56,22 @@ SignInLoad createSignInWindow(WebClient &web, const QString &cloudDiskHost, cons
     if (!factory)
         return failed();
     return {factory->create(web, cloudDiskHost), {}};
+}
+
+void attachKeptSignIn(KeptSignIn &kept, SignInWindow *window) {
+    const auto showStore = [&kept, window] { window->setKeepUnavailable(kept.whyNoStore()); };
+    showStore();
+    QObject::connect(&kept, &KeptSignIn::storeChanged, window, showStore);
+    QObject::connect(window, &SignInWindow::signedIn, &kept, [&kept](bool keep) {
+        if (keep)
+            kept.save();
+        else
+            kept.discard();
+    });
+    QObject::connect(window, &SignInWindow::keepSignInChanged, &kept, [&kept](bool keep) {
+        if (!keep)
+            kept.discard();
+    });
+    if (kept.store() == KeptSignIn::Store::Unknown)
+        kept.probe();
 }

@@ -1,4 +1,4 @@
-#include "receive/browsersignin.h"
+#include "app/browsersignin.h"
 
 #include "web/clouddisk.h"
 #include "web/cookiejar.h"

@@ -31,6 +31,15 @@ public:
     bool isCancelled() const { return m_cancelled; }
     // Started and not yet finished or cancelled.
     bool isRunning() const { return m_started && !m_finished && !m_cancelled; }
+    // Why the job did not do all it was asked (0: it did), in the job's own numbers and words.
+    int error() const { return m_error; }
+    QString errorString() const { return m_errorString; }
+    // How far it got: units done of the total (0 of 0 before it knows).
+    int processed() const { return m_processed; }
+    int total() const { return m_total; }
+
+Q_SIGNALS:
+    void progress(int processed, int total);
 
 protected:
     explicit Job(QObject *parent = nullptr);
@@ -39,6 +48,16 @@ protected:
     virtual QCoro::Task<> work() = 0;
     // The requests and waits of the job; cancel() aborts them.
     RequestScope &scope() { return m_scope; }
+
+    void setError(int error, const QString &text) {
+        m_error = error;
+        m_errorString = text;
+    }
+    void setProgress(int processed, int total) {
+        m_processed = processed;
+        m_total = total;
+        Q_EMIT progress(processed, total);
+    }
 
     template <typename Signal, typename... Args> void finish(Signal signal, Args... values) {
         using Derived = typename QtPrivate::FunctionPointer<Signal>::Object;
@@ -59,4 +78,8 @@ private:
     bool m_cancelled = false;
     bool m_destroying = false;
     bool m_workEnded = false;
+    int m_error = 0;
+    QString m_errorString;
+    int m_processed = 0;
+    int m_total = 0;
 };

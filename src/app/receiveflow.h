@@ -2,8 +2,8 @@
 
 #include "desktop/desktop.h"
 #include "giftlist/giftentry.h"
-#include "receive/receive.h"
-#include "web/job.h"
+#include "job/job.h"
+#include "receive/receivejob.h"
 
 #include <QList>
 #include <QObject>
@@ -21,15 +21,14 @@ struct ReceiveContext {
     WebClient &web;
     QString cloudDisk; // base address
     Desktop &desktop;
-    GiftPosts *posts = nullptr; // shared with every other receive; none: this one's own
-    // Whether a code is held as received (by the ledger, or in this run); none: never.
-    std::function<bool(const QString &code)> received;
+    GiftPosts &posts; // the program's one queue of posts, with the ledger's claims
 };
 
-// Receiving gifts into the cloud disk: one selected gift, or every ticked row of a list one
-// after another. While a post is in flight a window-modal dialog keeps every other command
-// of the window from starting; it stays until that post has been answered and handled. A
-// batch's dialog offers "停止", which ends the batch after the row in flight.
+// The user's receives in the window: one selected gift, or every ticked row of a list one after
+// another, through a ReceiveJob, told in the window's words. While a post is in flight a
+// window-modal dialog keeps every other command of the window from starting; it stays until that
+// post has been answered and handled. A batch's dialog counts "n/m" and offers "停止", which ends
+// the batch after the row in flight; the batch ends with an account of itself.
 //
 // A job (see Job): cancelled, it shows and sends nothing more.
 class ReceiveFlow final : public Job {
@@ -44,7 +43,7 @@ public:
     // Starts receiving the selected row (an empty entry when none is selected).
     void receiveOne(const GiftEntry &selected);
     // Starts receiving the ticked rows of a list, in list order; the rows are taken as they are
-    // now. A row whose code was received before is passed over: nothing is posted for it.
+    // now.
     void receiveBatch(const QList<GiftEntry> &rows);
 
     // A long failure reply shows its beginning in the box and more in the box's details.
@@ -54,9 +53,6 @@ public:
 Q_SIGNALS:
     void statusText(const QString &text);
     void logLine(const QString &message);
-    // One post was answered (or failed) and read; the marker that decided it ("成功接收" where
-    // the reply holds it, also in a batch).
-    void attempted(const GiftEntry &gift, ReceiveOutcome outcome, const QString &marker);
     // The flow has ended by itself (not after cancel()).
     void finished();
 
@@ -64,19 +60,19 @@ protected:
     QCoro::Task<> work() override;
 
 private:
-    QCoro::Task<> single(const GiftEntry &gift);
-    QCoro::Task<> batch(QList<GiftEntry> rows);
-    // Posts one code with the dialog up; empty text when the post failed or was cancelled. With
-    // `unlessReceived`, none for a code received meanwhile (by the watch, say).
-    QCoro::Task<std::optional<Fetched>> post(const QString &code, bool unlessReceived);
-    void openDialog(const QString &text, int rows, bool stoppable);
+    // Runs the job with the dialog up; the summary once it has ended, none when cancelled.
+    QCoro::Task<std::optional<ReceiveSummary>> run(QList<Gift> gifts, ReceiveRules rules, bool batch);
+    void openDialog(ReceiveJob &job, int rows);
+    void toldOne(ReceiveOutcome outcome);
+    // The batch's account of itself.
+    void toldBatch(const ReceiveSummary &done);
+    void toldRow(const Gift &gift, ReceiveOutcome outcome, const QString &reply);
+    void passedOver(const Gift &gift, PassReason reason);
     void info(const QString &text);
 
     ReceiveContext m_context;
-    GiftPosts m_ownPosts;
     QPointer<QWidget> m_window;
     QPointer<ReceiveDialog> m_dialog;
     bool m_batch = false;
     QList<GiftEntry> m_rows; // the selected row, or the list's rows
-    bool m_stopRequested = false;
 };

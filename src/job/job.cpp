@@ -1,4 +1,4 @@
-#include "web/job.h"
+#include "job/job.h"
 
 #include <QTimer>
 
