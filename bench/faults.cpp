@@ -9,6 +9,7 @@
 //                          request deadline is cut to 3 s, from 60)
 //   bench_faults --window  all cases, each in the window (offscreen), started by its "获取"
 //   bench_faults [--window] ROUTE  one case against the sites named by the GIFTVANE_… variables
+#include "app/activitylog.h"
 #include "app/mainwindow.h"
 #include "desktop/desktop.h"
 #include "giftlist/giftlistmodel.h"
@@ -20,7 +21,6 @@
 #include <QAbstractButton>
 #include <QApplication>
 #include <QElapsedTimer>
-#include <QListWidget>
 #include <QMetaEnum>
 #include <QProcess>
 #include <QTextStream>
@@ -113,7 +113,7 @@ int runWindowCase(const Route &route) {
             codes += !entry.code.isEmpty();
         status = window.statusText(2);
         for (int i = logBefore; i < window.log()->count(); ++i)
-            log += window.log()->item(i)->text() + u" | ";
+            log += window.log()->line(i) + u" | ";
         QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete); // the run, gone
         peak = peakResidentMiB();
     }

@@ -4,7 +4,6 @@
 
 #include <QLabel>
 #include <QLineEdit>
-#include <QListWidget>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QTemporaryDir>
@@ -114,8 +113,8 @@ private Q_SLOTS:
         QVERIFY(runUntil([&] { return !f.window->isReceiving(); }));
         QCOMPARE(f.window->statusText(2), u"["_qs + listed + u"]礼包成功接收"_qs);
         settle(f.window.get());
-        QListWidget *log = f.window->log();
-        emit log->itemClicked(log->item(log->count() - 1));
+        ActivityLog *log = f.window->log();
+        emit log->clicked(log->model()->index(log->count() - 1, 0));
         QToolTip::showText(log->mapToGlobal(QPoint(5, 5)), log->toolTip(), log);
         settle(f.window.get());
 

@@ -1,6 +1,7 @@
 #include "fixture.h"
 #include "receive/receiveflow.h"
 
+#include <QAbstractItemModelTester>
 #include <QAccessible>
 #include <QAction>
 #include <QDir>
@@ -10,7 +11,6 @@
 #include <QKeySequence>
 #include <QLabel>
 #include <QLineEdit>
-#include <QListWidget>
 #include <QMenu>
 #include <QMenuBar>
 #include <QMouseEvent>
@@ -51,7 +51,7 @@ private Q_SLOTS:
         QCOMPARE(f.window->statusText(2), u"检测更新中.."_qs);
         QCOMPARE(f.window->statusText(3), u"1.6.5"_qs);
         QCOMPARE(f.window->statusText(4), u"Time"_qs);
-        QCOMPARE(f.window->log()->item(0)->text(), u"[9:5:3]正在检测更新.."_qs);
+        QCOMPARE(f.window->log()->line(0), u"[9:5:3]正在检测更新.."_qs);
         QVERIFY(!f.control("SSTab1")->isEnabled());
         QVERIFY(!f.window->ListingIdle());
 
@@ -61,8 +61,8 @@ private Q_SLOTS:
         QVERIFY(f.window->isVisible());
         QVERIFY(done.wait(scaled(5000)));
         QCOMPARE(f.window->statusText(2), u"欢迎使用Corvane系列软件"_qs);
-        QCOMPARE(f.window->log()->item(1)->text(), u"[14:3:9]当前为最新版本.."_qs);
-        QCOMPARE(f.window->log()->currentRow(), 1);
+        QCOMPARE(f.window->log()->line(1), u"[14:3:9]当前为最新版本.."_qs);
+        QTRY_COMPARE(f.window->log()->currentRow(), 1);
         QVERIFY(f.control("SSTab1")->isEnabled());
         QVERIFY(f.window->ListingIdle());
         QCOMPARE(f.sites->requests(Site::Update).last().target, QByteArray("/version/main.txt"));
@@ -333,13 +333,25 @@ private Q_SLOTS:
     void logClicks() {
         Fixture f;
         QVERIFY(f.open());
-        QListWidget *log = f.window->log();
-        emit log->itemClicked(log->item(0));
+        ActivityLog *log = f.window->log();
+        emit log->clicked(log->model()->index(0, 0));
         QTextDocument shown; // what the tooltip shows
         shown.setHtml(log->toolTip());
         QCOMPARE(shown.toPlainText(), u"[9:5:3]正在检测更新.."_qs);
-        emit log->itemDoubleClicked(log->item(1));
+        emit log->doubleClicked(log->model()->index(1, 0));
         QCOMPARE(f.desktop.texts(), QStringList{u"[9:5:3]当前为最新版本.."_qs});
+    }
+
+    void theLogMovesOldLinesOutAndSaysHowMany() {
+        RecordingDesktop desktop;
+        ActivityLog log(desktop, nullptr, 50); // at most 50 lines: 5 are moved out at a time
+        QAbstractItemModelTester tester(log.model(), QAbstractItemModelTester::FailureReportingMode::QtTest);
+        for (int i = 0; i < 56; ++i)
+            log.append(QString::number(i));
+        QCOMPARE(log.count(), 47);
+        QCOMPARE(log.line(0), u"较早的10行日志已移出"_qs);
+        QCOMPARE(log.line(1), u"10"_qs);
+        QTRY_COMPARE(log.currentRow(), 46);
     }
 
     void tabsAndSliders() {
