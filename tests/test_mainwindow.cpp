@@ -410,6 +410,18 @@ private Q_SLOTS:
         QVERIFY(!options[1]->isChecked());
         QVERIFY(!f.control("mee")->isVisible());
         QCOMPARE(f.window->statusText(2), u"礼包已隐藏"_qs);
+
+        // The bar counts the tab it is shown on.
+        f.fill(2, {u"T1"_qs, u"T2"_qs});
+        f.showTab(2);
+        for (const int row : {0, 1})
+            f.list(2).setData(f.list(2).index(row, 0), Qt::Checked, Qt::CheckStateRole);
+        f.showTab(0);
+        QVERIFY(!f.control("mee")->isVisible());
+        f.showTab(2);
+        QVERIFY(f.control("mee")->isVisible());
+        QCOMPARE(f.control<QLabel>("Label4")->text(), u"当前已选择：2个礼包"_qs);
+        QCOMPARE(f.window->statusText(2), u"资源③"_qs);
     }
 
     void hidingRows() {
