@@ -240,6 +240,15 @@ private Q_SLOTS:
         f.click("Command2");
         QCOMPARE(spoken(f.control("Command2")), u"下一页"_qs);
         QVERIFY(f.waitIdle(0));
+        QCOMPARE(spoken(f.control("ProgressBar1")), u"获取进度"_qs);
+        // 开始获取 under the first list is out of everyone's reach, screen readers' too.
+        QAccessibleInterface *page = QAccessible::queryAccessibleInterface(&f.tab(0));
+        QStringList children;
+        for (int i = 0; i < page->childCount(); ++i)
+            children.append(page->child(i)->object()->objectName());
+        QVERIFY(children.contains(u"ListView1"_qs) && !children.contains(u"Command1"_qs));
+        QCOMPARE(page->indexOfChild(QAccessible::queryAccessibleInterface(f.view(0))),
+                 children.indexOf(u"ListView1"_qs));
     }
 
     void everyInputControlHasAName() {
