@@ -9,18 +9,19 @@
 //                          request deadline is cut to 3 s, from 60)
 //   bench_faults --window  all cases, each in the window (offscreen), started by its "获取"
 //   bench_faults [--window] ROUTE  one case against the sites named by the GIFTVANE_… variables
+#include "app/activitylog.h"
 #include "app/mainwindow.h"
 #include "desktop/desktop.h"
 #include "giftlist/giftlistmodel.h"
 #include "harvest/harvestrun.h"
 #include "measure.h"
 #include "nodesktop.h"
+#include "wait.h"
 #include "web/webclient.h"
 
 #include <QAbstractButton>
 #include <QApplication>
 #include <QElapsedTimer>
-#include <QListWidget>
 #include <QMetaEnum>
 #include <QProcess>
 #include <QTextStream>
@@ -71,8 +72,7 @@ int runCase(const Route &route) {
     QElapsedTimer clock;
     clock.start();
     run->start();
-    while (end == u"-" && clock.elapsed() < 120000)
-        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+    waitUntil([&] { return end != u"-"; }, 120000);
     const qint64 elapsed = clock.elapsed();
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete); // the run, gone
     QTextStream(stdout) << route.name << '\t' << elapsed << '\t' << end << '\t' << rows << '\t' << codes
@@ -93,18 +93,15 @@ int runWindowCase(const Route &route) {
     {
         MainWindow window({&desktop, &web, SiteAddresses::fromEnvironment()});
         window.start();
-        QElapsedTimer clock;
-        clock.start();
-        while (!window.ListingIdle() && clock.elapsed() < 10000)
-            QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 10);
+        waitUntil([&] { return window.ListingIdle(); }, 10000);
         const TabId tabId = harvestKindNamed(route.harvest)->tab;
         GiftTab *tab = window.tab(tabId);
         const int logBefore = window.log()->count();
         LoopWatch watch;
+        QElapsedTimer clock;
         clock.start();
         tab->findChild<QAbstractButton *>(tabId == TabId::Share ? u"Command11"_qs : u"Command8"_qs)->click();
-        while (tab->isHarvesting() && clock.elapsed() < 120000)
-            QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 10);
+        waitUntil([&] { return !tab->isHarvesting(); }, 120000);
         elapsed = clock.elapsed();
         gap = watch.longestGap();
         end = tab->isHarvesting() ? QStringLiteral("still running") : QStringLiteral("ended");
@@ -113,7 +110,7 @@ int runWindowCase(const Route &route) {
             codes += !entry.code.isEmpty();
         status = window.statusText(2);
         for (int i = logBefore; i < window.log()->count(); ++i)
-            log += window.log()->item(i)->text() + u" | ";
+            log += window.log()->line(i) + u" | ";
         QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete); // the run, gone
         peak = peakResidentMiB();
     }

@@ -7,6 +7,8 @@
 #include <QFile>
 #include <QTimer>
 
+#include <ctime>
+
 // The longest gap between ticks of a 10 ms timer while it lives, counting the time since the
 // last tick, which a stall at the very end would leave out.
 class LoopWatch {
@@ -50,4 +52,11 @@ inline qint64 peakResidentMiB() {
 // The resident memory of this process now, in MiB; -1 when it cannot be read.
 inline qint64 residentMiB() {
     return statusMiB("VmRSS:");
+}
+
+// The CPU time this process has used so far, in milliseconds.
+inline double cpuMs() {
+    timespec used{};
+    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &used);
+    return used.tv_sec * 1000.0 + used.tv_nsec / 1e6;
 }

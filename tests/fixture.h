@@ -1,5 +1,6 @@
 #pragma once
 
+#include "app/activitylog.h"
 #include "app/mainwindow.h"
 #include "giftlist/giftlistmodel.h"
 #include "ledger/ledger.h"

@@ -4,6 +4,7 @@
 
 #include <QAbstractItemModelTester>
 #include <QFile>
+#include <QFont>
 #include <QSignalSpy>
 #include <QStandardPaths>
 #include <QTemporaryDir>
@@ -80,6 +81,37 @@ private Q_SLOTS:
              {GiftListModel::TitleColumn, GiftListModel::SizeColumn, GiftListModel::CodeColumn})
             QCOMPARE(list.index(0, column).data().toString(), shown);
         QCOMPARE(list.entry(0).code, title); // the row keeps it whole: copy and receive use it
+    }
+
+    void voidAndReceivedRowsSaySo_data() {
+        QTest::addColumn<QString>("mark");
+        QTest::addColumn<bool>("received");
+        QTest::addColumn<QString>("tip"); // how the tooltip starts
+        QTest::addColumn<QString>("description");
+        const QString voidNote = u"礼包码已失效或已被查封"_qs;
+        QTest::newRow("valid") << u"√"_qs << false << QString() << QString();
+        QTest::newRow("void") << u"×"_qs << false << voidNote << voidNote;
+        QTest::newRow("received before") << u"√"_qs << true << u"已于"_qs << u"已接收"_qs;
+        QTest::newRow("both") << u"×"_qs << true << u"已于"_qs << QString(u"已接收，" + voidNote);
+    }
+    void voidAndReceivedRowsSaySo() {
+        QFETCH(QString, mark);
+        QFETCH(bool, received);
+        QFETCH(QString, tip);
+        GiftListModel list;
+        QAbstractItemModelTester tester(&list, QAbstractItemModelTester::FailureReportingMode::QtTest);
+        list.setCode(list.AppendGiftRow(u"t"_qs, {}, {}), u"C1"_qs);
+        QSignalSpy changed(&list, &GiftListModel::dataChanged);
+        list.setMark(0, mark);
+        if (received)
+            list.setReceivedAt(0, QDateTime::currentDateTimeUtc());
+        QCOMPARE(changed.last().at(1).toModelIndex().column(), GiftListModel::ColumnCount - 1); // whole row
+        const QModelIndex title = list.index(0, GiftListModel::TitleColumn);
+        QCOMPARE(title.data(Qt::FontRole).value<QFont>().strikeOut(), mark == u"×");
+        QCOMPARE(title.data(Qt::ForegroundRole).isValid(), received || mark == u"×");
+        QCOMPARE(title.data(Qt::ToolTipRole).toString().left(tip.size()), tip);
+        QTEST(title.data(Qt::AccessibleDescriptionRole).toString(), "description");
+        QCOMPARE(giftexport::exportBlock(list), QByteArray("C1\r\n\r\n")); // every row, as before
     }
 
     void exportWritesReverseOrderInGbkAndAppends() {

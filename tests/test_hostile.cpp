@@ -4,7 +4,6 @@
 
 #include <QLabel>
 #include <QLineEdit>
-#include <QListWidget>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QTemporaryDir>
@@ -112,13 +111,16 @@ private Q_SLOTS:
         f.list(1).setAllChecked(true);
         f.window->receiveChecked();
         QVERIFY(runUntil([&] { return !f.window->isReceiving(); }));
-        QListWidget *log = f.window->log();
-        const QList<QListWidgetItem *> found = log->findItems(u"[成功][" + named, Qt::MatchContains);
-        QCOMPARE(found.size(), 1);
-        QListWidgetItem *received = found.first();
+        ActivityLog *log = f.window->log();
+        int received = -1;
+        for (int i = 0; i < log->count(); ++i) {
+            if (log->line(i).contains(u"[成功][" + named))
+                received = i;
+        }
+        QVERIFY(received >= 0);
         f.window->setStatusText(u"["_qs + listed + u"]礼包成功接收"_qs);
         settle(f.window.get());
-        emit log->itemClicked(received);
+        emit log->clicked(log->model()->index(received, 0));
         QToolTip::showText(log->mapToGlobal(QPoint(5, 5)), log->toolTip(), log);
         settle(f.window.get());
 

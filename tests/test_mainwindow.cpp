@@ -1,6 +1,7 @@
 #include "app/receiveflow.h"
 #include "fixture.h"
 
+#include <QAbstractItemModelTester>
 #include <QAccessible>
 #include <QAction>
 #include <QDir>
@@ -10,7 +11,6 @@
 #include <QKeySequence>
 #include <QLabel>
 #include <QLineEdit>
-#include <QListWidget>
 #include <QMenu>
 #include <QMenuBar>
 #include <QMouseEvent>
@@ -51,7 +51,7 @@ private Q_SLOTS:
         QCOMPARE(f.window->statusText(2), u"检测更新中.."_qs);
         QCOMPARE(f.window->statusText(3), u"1.6.5"_qs);
         QCOMPARE(f.window->statusText(4), u"Time"_qs);
-        QCOMPARE(f.window->log()->item(0)->text(), u"[9:5:3]正在检测更新.."_qs);
+        QCOMPARE(f.window->log()->line(0), u"[9:5:3]正在检测更新.."_qs);
         QVERIFY(!f.control("SSTab1")->isEnabled());
         QVERIFY(!f.window->ListingIdle());
 
@@ -61,8 +61,8 @@ private Q_SLOTS:
         QVERIFY(f.window->isVisible());
         QVERIFY(done.wait(scaled(5000)));
         QCOMPARE(f.window->statusText(2), u"欢迎使用Corvane系列软件"_qs);
-        QCOMPARE(f.window->log()->item(1)->text(), u"[14:3:9]当前为最新版本.."_qs);
-        QCOMPARE(f.window->log()->currentRow(), 1);
+        QCOMPARE(f.window->log()->line(1), u"[14:3:9]当前为最新版本.."_qs);
+        QTRY_COMPARE(f.window->log()->currentRow(), 1);
         QVERIFY(f.control("SSTab1")->isEnabled());
         QVERIFY(f.window->ListingIdle());
         QCOMPARE(f.sites->requests(Site::Update).last().target, QByteArray("/version/main.txt"));
@@ -240,6 +240,15 @@ private Q_SLOTS:
         f.click("Command2");
         QCOMPARE(spoken(f.control("Command2")), u"下一页"_qs);
         QVERIFY(f.waitIdle(0));
+        QCOMPARE(spoken(f.control("ProgressBar1")), u"获取进度"_qs);
+        // 开始获取 under the first list is out of everyone's reach, screen readers' too.
+        QAccessibleInterface *page = QAccessible::queryAccessibleInterface(&f.tab(0));
+        QStringList children;
+        for (int i = 0; i < page->childCount(); ++i)
+            children.append(page->child(i)->object()->objectName());
+        QVERIFY(children.contains(u"ListView1"_qs) && !children.contains(u"Command1"_qs));
+        QCOMPARE(page->indexOfChild(QAccessible::queryAccessibleInterface(f.view(0))),
+                 children.indexOf(u"ListView1"_qs));
     }
 
     void everyInputControlHasAName() {
@@ -333,13 +342,25 @@ private Q_SLOTS:
     void logClicks() {
         Fixture f;
         QVERIFY(f.open());
-        QListWidget *log = f.window->log();
-        emit log->itemClicked(log->item(0));
+        ActivityLog *log = f.window->log();
+        emit log->clicked(log->model()->index(0, 0));
         QTextDocument shown; // what the tooltip shows
         shown.setHtml(log->toolTip());
         QCOMPARE(shown.toPlainText(), u"[9:5:3]正在检测更新.."_qs);
-        emit log->itemDoubleClicked(log->item(1));
+        emit log->doubleClicked(log->model()->index(1, 0));
         QCOMPARE(f.desktop.texts(), QStringList{u"[9:5:3]当前为最新版本.."_qs});
+    }
+
+    void theLogMovesOldLinesOutAndSaysHowMany() {
+        RecordingDesktop desktop;
+        ActivityLog log(desktop, nullptr, 50); // at most 50 lines: 5 are moved out at a time
+        QAbstractItemModelTester tester(log.model(), QAbstractItemModelTester::FailureReportingMode::QtTest);
+        for (int i = 0; i < 56; ++i)
+            log.append(QString::number(i));
+        QCOMPARE(log.count(), 47);
+        QCOMPARE(log.line(0), u"较早的10行日志已移出"_qs);
+        QCOMPARE(log.line(1), u"10"_qs);
+        QTRY_COMPARE(log.currentRow(), 46);
     }
 
     void tabsAndSliders() {
@@ -398,6 +419,18 @@ private Q_SLOTS:
         QVERIFY(!options[1]->isChecked());
         QVERIFY(!f.control("mee")->isVisible());
         QCOMPARE(f.window->statusText(2), u"礼包已隐藏"_qs);
+
+        // The bar counts the tab it is shown on.
+        f.fill(2, {u"T1"_qs, u"T2"_qs});
+        f.showTab(2);
+        for (const int row : {0, 1})
+            f.list(2).setData(f.list(2).index(row, 0), Qt::Checked, Qt::CheckStateRole);
+        f.showTab(0);
+        QVERIFY(!f.control("mee")->isVisible());
+        f.showTab(2);
+        QVERIFY(f.control("mee")->isVisible());
+        QCOMPARE(f.control<QLabel>("Label4")->text(), u"当前已选择：2个礼包"_qs);
+        QCOMPARE(f.window->statusText(2), u"资源③"_qs);
     }
 
     void hidingRows() {

@@ -6,7 +6,6 @@
 
 #include <QAction>
 #include <QApplication>
-#include <QListWidget>
 #include <QScreen>
 #include <QSettings>
 #include <QStandardPaths>
@@ -151,7 +150,7 @@ private Q_SLOTS:
         // The receive's own message stays; the log keeps why the sign-in went.
         QCOMPARE(f.desktop.texts(),
                  action == u"one" ? QStringList{receivetexts::kNotSignedIn.toString()} : QStringList());
-        const QString lastLog = f.window->log()->item(f.window->log()->count() - 1)->text();
+        const QString lastLog = f.window->log()->line(f.window->log()->count() - 1);
         QCOMPARE(lastLog.endsWith(u"登录已过期,请重新登录"), status.startsWith(u"登录已过期"));
     }
 };

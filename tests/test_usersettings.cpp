@@ -11,6 +11,7 @@
 #include <optional>
 
 Q_DECLARE_METATYPE(std::optional<QRect>)
+Q_DECLARE_METATYPE(std::optional<QPoint>)
 
 using Rects = QList<QRect>;
 
@@ -61,6 +62,32 @@ private Q_SLOTS:
         QFETCH(Rects, screens);
         QFETCH(std::optional<QRect>, placed);
         QCOMPARE(placeOnScreens(frame, screens), placed);
+    }
+
+    // Saved under a window manager's title bar, the frame comes back where it was.
+    void theFrameComesBackWhereItWasSaved_data() {
+        QTest::addColumn<QRect>("frame");
+        QTest::addColumn<QRect>("client"); // empty: saved before the client area was kept
+        QTest::addColumn<Rects>("screens");
+        QTest::addColumn<std::optional<QPoint>>("at"); // where the client area goes
+        const QRect frame(100, 80, 980, 633), client(101, 100, 978, 612);
+        QTest::newRow("where it was") << frame << client << Rects{kFullHd} << std::optional(QPoint(101, 100));
+        QTest::newRow("title bar above a top panel")
+            << frame.translated(0, -90) << client.translated(0, -90) << Rects{QRect(0, 32, 1920, 1048)}
+            << std::optional(QPoint(101, 52));
+        QTest::newRow("frame only") << frame << QRect() << Rects{kFullHd} << std::optional(QPoint(101, 100));
+        QTest::newRow("off every screen") << frame.translated(3000, 0) << client.translated(3000, 0)
+                                          << Rects{kFullHd} << std::optional<QPoint>();
+    }
+    void theFrameComesBackWhereItWasSaved() {
+        QFETCH(QRect, frame);
+        QFETCH(QRect, client);
+        QFETCH(Rects, screens);
+        QTemporaryDir dir;
+        QSettings file(dir.filePath(u"Giftvane.ini"_qs), QSettings::IniFormat);
+        UserSettings settings(file);
+        settings.saveWindowPlace(frame, client);
+        QTEST(settings.clientPlace(screens, QMargins(1, 20, 1, 1), frame.size()), "at");
     }
 
     void choicesReadBack_data() {

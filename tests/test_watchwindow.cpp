@@ -9,7 +9,6 @@
 
 #include <QAction>
 #include <QCheckBox>
-#include <QListWidget>
 #include <QMenu>
 #include <QPushButton>
 #include <QSettings>
@@ -59,7 +58,7 @@ struct Watching {
     }
     // Log lines that start with the text.
     qsizetype logged(const QString &text) const {
-        return f.window->log()->findItems(u"]" + text, Qt::MatchContains).size();
+        return f.window->log()->linesContaining(u"]" + text).size();
     }
     qsizetype notified(const QString &body) const {
         return std::count_if(f.desktop.notifications.begin(), f.desktop.notifications.end(),

@@ -1,6 +1,7 @@
 #include "app/gifttab.h"
 
 #include "app/controls.h"
+#include "desktop/accessibility.h"
 #include "desktop/desktop.h"
 #include "giftlist/giftexport.h"
 #include "giftlist/giftlistmodel.h"
@@ -61,6 +62,7 @@ GiftTab::GiftTab(TabId id, TabContext context, QWidget *parent)
     if (n.hiddenStart) { // under the gift list, out of the user's reach
         m_hiddenStart = button(this, n.hiddenStart, QStringLiteral("开始获取"), twips(4560, 4200, 2175, 855));
         m_hiddenStart->setFocusPolicy(Qt::NoFocus); // Tab must not land on what nobody sees
+        leaveOutOfTree(m_hiddenStart);              // nor a screen reader
         connect(m_hiddenStart, &QPushButton::clicked, this, [this] { startPageRun(false); });
     }
     if (id == TabId::Libao)
@@ -165,6 +167,7 @@ void GiftTab::buildPageControls() {
     m_progress->setRange(0, 100);
     m_progress->setValue(0);
     m_progress->setTextVisible(false);
+    m_progress->setAccessibleName(QStringLiteral("获取进度")); // no label on screen: named by what it shows
 
     connect(m_fetch, &QPushButton::clicked, this, &GiftTab::fetchChosenPage);
     connect(m_next, &QPushButton::clicked, this, &GiftTab::fetchNextPage);

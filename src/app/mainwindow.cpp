@@ -1,5 +1,6 @@
 #include "app/mainwindow.h"
 
+#include "app/activitylog.h"
 #include "app/controls.h"
 #include "app/ledgerwindow.h"
 #include "app/receiveflow.h"
@@ -22,7 +23,6 @@
 #include <QCloseEvent>
 #include <QFrame>
 #include <QLabel>
-#include <QListWidget>
 #include <QMenu>
 #include <QMenuBar>
 #include <QRadioButton>
@@ -134,13 +134,7 @@ MainWindow::MainWindow(Services services, QWidget *parent)
     client->setFixedSize(kClientWidth, kClientHeight);
     setCentralWidget(client);
     buildTabs(client);
-    m_log = place(new QListWidget(client), "List1", twips(11280, 480, 3135, 7440));
-    m_log->setAccessibleName(QStringLiteral("运行日志")); // unlabelled on screen: named by what it is
-    // Log lines carry titles from outside sites: the tooltip shows them as plain text.
-    connect(m_log, &QListWidget::itemClicked, this,
-            [this](QListWidgetItem *item) { m_log->setToolTip(Qt::convertFromPlainText(item->text())); });
-    connect(m_log, &QListWidget::itemDoubleClicked, this,
-            [this](QListWidgetItem *item) { info(item->text()); });
+    m_log = place(new ActivityLog(m_desktop, client), "List1", twips(11280, 480, 3135, 7440));
     // The selection bar lies above the tab control.
     m_selectionBar = new SelectionBar(client);
     m_selectionBar->setGeometry(twips(7680, 1080, 2655, 1575));
@@ -454,10 +448,8 @@ QString MainWindow::statusText(int panel) const {
 
 void MainWindow::AppendLogLine(const QString &message) {
     // Log lines and status texts carry titles from outside sites: shown cut at a sane length.
-    m_log->addItem(u"[" + m_services.clock().toString(QStringLiteral("H:m:s")) + u"]" +
-                   text::shownText(message));
-    m_log->setCurrentRow(m_log->count() - 1);
-    m_log->scrollToBottom();
+    m_log->append(u"[" + m_services.clock().toString(QStringLiteral("H:m:s")) + u"]" +
+                  text::shownText(message));
 }
 
 void MainWindow::setStatusText(const QString &text) {

@@ -16,12 +16,12 @@
 #include <array>
 #include <functional>
 
+class ActivityLog;
 class Desktop;
 class KeptSignIn;
 class Ledger;
 class LedgerWindow;
 class QLabel;
-class QListWidget;
 class QMenu;
 class QTabBar;
 class QTimer;
@@ -75,7 +75,7 @@ public:
     bool isReceiving() const;
     ReceiveFlow *receiving() const;
     QString statusText(int panel) const;
-    QListWidget *log() const { return m_log; }
+    ActivityLog *log() const { return m_log; }
     QMenu *popupMenu() const { return m_menu; }
     SignInWindow *signInWindow() const;
     KeptSignIn &keptSignIn() const { return *m_kept; }
@@ -134,7 +134,7 @@ private:
     std::array<GiftTab *, kTabCount> m_tabs{};
     QWidget *m_tabControl = nullptr;
     QTabBar *m_tabBar = nullptr;
-    QListWidget *m_log = nullptr;
+    ActivityLog *m_log = nullptr;
     std::array<QLabel *, 4> m_panels{};
     SelectionBar *m_selectionBar = nullptr;
     QMenu *m_menu = nullptr;

@@ -26,8 +26,24 @@ SelectionBar::SelectionBar(QWidget *parent)
     hide();
 }
 
+namespace {
+
+QString countText(int count) {
+    return u"当前已选择：" + QString::number(count) + u"个礼包";
+}
+
+} // namespace
+
+void SelectionBar::setList(GiftListModel *list) {
+    m_list = list;
+    const int count = list->CheckedCount();
+    setVisible(count != 0);
+    if (count != 0)
+        m_label->setText(countText(count));
+}
+
 void SelectionBar::showCount(int count) {
-    const QString text = u"当前已选择：" + QString::number(count) + u"个礼包";
+    const QString text = countText(count);
     m_label->setText(text);
     Q_EMIT statusText(text);
 }

@@ -17,8 +17,9 @@ class SelectionBar final : public QFrame {
 public:
     explicit SelectionBar(QWidget *parent);
 
-    // The list the bar works on: the current tab's.
-    void setList(GiftListModel *list) { m_list = list; }
+    // The list the bar works on: the current tab's. The bar shows that list's count at once
+    // (hidden when none is ticked), without a word in the status bar: the tab's caption goes there.
+    void setList(GiftListModel *list);
     // A row was ticked or cleared: count again, show or hide.
     void recount();
 

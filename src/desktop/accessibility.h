@@ -66,6 +66,40 @@ inline QByteArrayList &windowClasses() {
     return names;
 }
 
+// Classes of widgets that hold a child no one can reach (see leaveOutOfTree()).
+inline QByteArrayList &paneClasses() {
+    static QByteArrayList names;
+    return names;
+}
+
+constexpr char kLeftOut[] = "giftvaneLeftOutOfTree";
+
+// A widget as Qt presents it, less its children marked as left out.
+class Pane final : public QAccessibleWidget {
+public:
+    using QAccessibleWidget::QAccessibleWidget;
+
+    int childCount() const override { return int(children().size()); }
+    QAccessibleInterface *child(int index) const override {
+        const QList<QWidget *> shown = children();
+        return index >= 0 && index < shown.size() ? QAccessible::queryAccessibleInterface(shown.at(index))
+                                                  : nullptr;
+    }
+    int indexOfChild(const QAccessibleInterface *child) const override {
+        return child && child->object() ? int(children().indexOf(child->object())) : -1;
+    }
+
+private:
+    QList<QWidget *> children() const {
+        QList<QWidget *> out;
+        for (QWidget *child : widget()->findChildren<QWidget *>(Qt::FindDirectChildrenOnly)) {
+            if (!child->isWindow() && !child->property(kLeftOut).toBool())
+                out.append(child);
+        }
+        return out;
+    }
+};
+
 inline QAccessibleInterface *factory(const QString &className, QObject *object) {
     if (!object)
         return nullptr;
@@ -73,10 +107,14 @@ inline QAccessibleInterface *factory(const QString &className, QObject *object) 
         return new Application;
     // By its class's name first: Qt asks about every object, some of them not whole (the
     // browser's items as they go), and those must not be touched.
-    if (!windowClasses().contains(className.toLatin1()) || !object->isWidgetType())
+    const QByteArray name = className.toLatin1();
+    const bool window = windowClasses().contains(name);
+    if (!(window || paneClasses().contains(name)) || !object->isWidgetType())
         return nullptr;
     auto *widget = static_cast<QWidget *>(object);
-    return widget->isWindow() ? new QAccessibleWidget(widget, QAccessible::Window) : nullptr;
+    if (widget->isWindow())
+        return window ? new QAccessibleWidget(widget, QAccessible::Window) : nullptr;
+    return window ? nullptr : new Pane(widget);
 }
 
 } // namespace accessibility
@@ -97,4 +135,14 @@ inline void presentAsWindow(const char *className) {
     presentApplication();
     if (!accessibility::windowClasses().contains(className))
         accessibility::windowClasses().append(className);
+}
+
+// Leaves a widget that no one can reach (covered by another, out of the keyboard's way) out of
+// the tree that screen readers walk: its parent is presented without it.
+inline void leaveOutOfTree(QWidget *widget) {
+    presentApplication();
+    widget->setProperty(accessibility::kLeftOut, true);
+    const QByteArray parentClass = widget->parentWidget()->metaObject()->className();
+    if (!accessibility::paneClasses().contains(parentClass))
+        accessibility::paneClasses().append(parentClass);
 }

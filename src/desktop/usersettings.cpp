@@ -68,7 +68,12 @@ UserSettings::UserSettings(QSettings &file)
     : m_file(file) {}
 
 void UserSettings::saveWindow(const QWidget &window) {
-    m_file.setValue(QStringLiteral("window/frame"), window.frameGeometry());
+    saveWindowPlace(window.frameGeometry(), window.geometry());
+}
+
+void UserSettings::saveWindowPlace(const QRect &frame, const QRect &client) {
+    m_file.setValue(QStringLiteral("window/frame"), frame);
+    m_file.setValue(QStringLiteral("window/client"), client);
 }
 
 std::optional<QRect> UserSettings::windowFrame() const {
@@ -78,22 +83,38 @@ std::optional<QRect> UserSettings::windowFrame() const {
     return frame;
 }
 
-bool UserSettings::restoreWindow(QWidget &window) const {
+std::optional<QPoint> UserSettings::clientPlace(const QList<QRect> &availableAreas,
+                                                const QMargins &marginsNow, const QSize &frameSizeNow) const {
     std::optional<QRect> frame = windowFrame();
     if (!frame)
-        return false;
+        return std::nullopt;
+    const QRect client = m_file.value(QStringLiteral("window/client")).toRect();
+    const QPoint inFrame = !client.isEmpty() && frame->contains(client.topLeft())
+                               ? client.topLeft() - frame->topLeft()
+                               : QPoint(marginsNow.left(), marginsNow.top());
     // The window may have grown since (a taller menu bar in another font): it is kept whole as
     // it is now.
-    frame->setSize(frame->size().expandedTo(windowFrameSize(window)));
+    frame->setSize(frame->size().expandedTo(frameSizeNow));
+    const std::optional<QRect> placed = placeOnScreens(*frame, availableAreas);
+    if (!placed)
+        return std::nullopt;
+    return placed->topLeft() + inFrame;
+}
+
+bool UserSettings::restoreWindow(QWidget &window) const {
     QList<QRect> screens;
     for (const QScreen *screen : QGuiApplication::screens())
         screens.append(screen->availableGeometry());
-    const std::optional<QRect> placed = placeOnScreens(*frame, screens);
-    if (!placed)
+    const QWindow *handle = window.windowHandle();
+    const std::optional<QPoint> client =
+        clientPlace(screens, handle ? handle->frameMargins() : QMargins(), windowFrameSize(window));
+    if (!client)
         return false;
-    // The window's own size is fixed; only its place is restored. A top-level window's
-    // position is its frame's.
-    window.move(placed->topLeft());
+    // Placed by its client area, as restoreGeometry() does: before the window is shown, the
+    // window manager has not said how large its frame is, and a frame position would be taken
+    // as the client's (the window crept up by its title bar at every start). The window's own
+    // size is fixed; only its place is restored.
+    window.setGeometry(QRect(*client, window.size()));
     return true;
 }
 

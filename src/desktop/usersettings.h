@@ -1,6 +1,8 @@
 #pragma once
 
 #include <QList>
+#include <QMargins>
+#include <QPoint>
 #include <QRect>
 #include <QSize>
 #include <QString>
@@ -25,6 +27,7 @@ QSize windowFrameSize(const QWidget &window);
 // What the user chose, kept across runs in the user's settings file (the file that
 // openUserSettings() opens). Keys:
 //   window/frame     the main window's frame (x, y, width, height), saved as it closes
+//   window/client    its client area at the same time, which says where it lies in the frame
 //   window/tab       the current tab, 0 to 2
 //   pages/libao, pages/share, pages/tiquma   each tab's page, 0 to 32767 ("下一页" goes past
 //                    the slider's 150)
@@ -53,9 +56,15 @@ public:
     explicit UserSettings(QSettings &file);
 
     void saveWindow(const QWidget &window);
+    void saveWindowPlace(const QRect &frame, const QRect &client);
     // Moves the window where it was saved, kept whole on its screen; false when nothing was
     // saved or the saved place is on no screen, and the window stays where it is.
     bool restoreWindow(QWidget &window) const;
+    // Where the client area goes to bring the frame back where it was saved, on screens with
+    // these available areas; see placeOnScreens(). The frame's margins and size as the window
+    // knows them now stand in for what a file saved without the client area does not say.
+    std::optional<QPoint> clientPlace(const QList<QRect> &availableAreas, const QMargins &marginsNow,
+                                      const QSize &frameSizeNow) const;
     std::optional<QRect> windowFrame() const;
 
     int currentTab() const;

@@ -3,6 +3,7 @@
 #include "text/text.h"
 
 #include <QColor>
+#include <QFont>
 
 const GiftListModel::ColumnSpec GiftListModel::kColumns[ColumnCount] = {
     {"bh", u"编号", 67, Qt::AlignLeft | Qt::AlignVCenter},
@@ -12,6 +13,50 @@ const GiftListModel::ColumnSpec GiftListModel::kColumns[ColumnCount] = {
     {"jm", u"加密码", 0, Qt::AlignLeft | Qt::AlignVCenter},
     {"zt", u"", 0, Qt::AlignCenter},
 };
+
+namespace {
+
+// The validity mark's column is hidden: a void code shows as such in every column.
+const QString kVoidMark = QStringLiteral("×");
+const QString kVoidNote = QStringLiteral("礼包码已失效或已被查封");
+
+// What a row's state adds to its look in every column, for the eye and for a screen reader: a
+// code received before is greyed and says when; a void code is struck through in grey.
+QVariant rowLook(const GiftEntry &row, int role) {
+    const bool received = row.receivedAt.isValid();
+    const bool isVoid = row.mark.contains(kVoidMark);
+    switch (role) {
+    case Qt::ForegroundRole:
+        return received || isVoid ? QVariant(QColor(Qt::gray)) : QVariant();
+    case Qt::FontRole: {
+        if (!isVoid)
+            return {};
+        QFont struck;
+        struck.setStrikeOut(true);
+        return struck;
+    }
+    case Qt::ToolTipRole:
+        if (received)
+            return QString(u"已于" +
+                           row.receivedAt.toLocalTime().toString(QStringLiteral("yyyy-MM-dd HH:mm")) +
+                           u"接收过");
+        return isVoid ? QVariant(kVoidNote) : QVariant();
+    case Qt::AccessibleDescriptionRole: {
+        QStringList said;
+        if (received)
+            said.append(QStringLiteral("已接收"));
+        if (isVoid)
+            said.append(kVoidNote);
+        return said.isEmpty() ? QVariant() : QVariant(said.join(u'，'));
+    }
+    default:
+        return {};
+    }
+}
+
+const QList<int> kLookRoles{Qt::ForegroundRole, Qt::FontRole, Qt::ToolTipRole, Qt::AccessibleDescriptionRole};
+
+} // namespace
 
 GiftListModel::GiftListModel(QObject *parent)
     : QAbstractTableModel(parent) {}
@@ -32,12 +77,8 @@ QVariant GiftListModel::data(const QModelIndex &index, int role) const {
         return row.checked ? Qt::Checked : Qt::Unchecked;
     if (role == Qt::TextAlignmentRole)
         return QVariant::fromValue(kColumns[index.column()].alignment);
-    // A code received before is drawn greyed, and says when.
-    if (row.receivedAt.isValid() && role == Qt::ForegroundRole)
-        return QColor(Qt::gray);
-    if (row.receivedAt.isValid() && role == Qt::ToolTipRole)
-        return QString(u"已于" + row.receivedAt.toLocalTime().toString(QStringLiteral("yyyy-MM-dd HH:mm")) +
-                       u"接收过");
+    if (const QVariant look = rowLook(row, role); look.isValid())
+        return look;
     if (role != Qt::DisplayRole && role != Qt::EditRole)
         return {};
     switch (static_cast<Column>(index.column())) {
@@ -123,12 +164,12 @@ void GiftListModel::setCode(int row, const QString &code) {
 void GiftListModel::setMark(int row, const QString &mark) {
     m_rows[row].mark = mark;
     changed(row, MarkColumn);
+    Q_EMIT dataChanged(index(row, 0), index(row, ColumnCount - 1), kLookRoles);
 }
 
 void GiftListModel::setReceivedAt(int row, const QDateTime &when) {
     m_rows[row].receivedAt = when;
-    if (!m_rows.isEmpty())
-        Q_EMIT dataChanged(index(row, 0), index(row, ColumnCount - 1), {Qt::ForegroundRole, Qt::ToolTipRole});
+    Q_EMIT dataChanged(index(row, 0), index(row, ColumnCount - 1), kLookRoles);
 }
 
 void GiftListModel::setChecked(int row, bool checked) {
