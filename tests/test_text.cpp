@@ -243,6 +243,11 @@ private Q_SLOTS:
         QTest::newRow("windows-1251") << QByteArray("windows-1251") << QByteArray("\xC0\xE1") << u"Аб"_qs;
         QTest::newRow("Shift_JIS") << QByteArray("Shift_JIS") << QByteArray("\x82\xA0") << u"あ"_qs;
         QTest::newRow("EUC-KR") << QByteArray("EUC-KR") << QByteArray("\xB0\xA1") << u"가"_qs;
+        QTest::newRow("ISO-2022-JP") << QByteArray("ISO-2022-JP") << QByteArray("\x1B$B0!\x1B(Ba")
+                                     << u"亜a"_qs;
+        // A wrong escape gives its bytes back at once, more text than its last byte has room for.
+        QTest::newRow("ISO-2022-JP wrong escape")
+            << QByteArray("ISO-2022-JP") << QByteArray("a\x1B$):") << u"a\uFFFD$):"_qs;
     }
     void decodesAsTheStandardSays() {
         QFETCH(QByteArray, encoding);

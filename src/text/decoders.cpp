@@ -5,12 +5,17 @@
 
 #include <algorithm>
 #include <cstring>
+#include <utility>
 
 namespace text {
 
 namespace {
 
 constexpr char16_t kReplacement = 0xFFFD;
+
+// More than the bytes ICU can hold pending and give back at once (its longest sequence and
+// its overflow buffer), so a call of this many bytes always has room for what it gives.
+constexpr qsizetype kIcuRoom = 64;
 
 // windows-1252's bytes 0x80 to 0x9F; every other byte is its own code point.
 constexpr char16_t kWindows1252[32] = {0x20AC, 0x0081, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021,
@@ -117,8 +122,19 @@ QString TextDecoder::decode(QByteArrayView bytes) {
     }
     if (bytes.isEmpty())
         return {};
-    if (m_kind == Kind::Icu)
-        return m_icu->decode(bytes);
+    if (m_kind == Kind::Icu) {
+        // Qt gives ICU room for two units a byte of each call only. A short call that finishes
+        // what earlier ones left pending (an escape sequence of ISO-2022-JP that turns out
+        // wrong gives all its bytes back) needs more, and ICU keeps the rest for a later call
+        // that may never come: the text would depend on the slicing. So ICU is only ever
+        // handed kIcuRoom bytes or more, or the whole body at finish().
+        m_icuHeld.append(bytes);
+        if (m_icuHeld.size() < 2 * kIcuRoom)
+            return {};
+        const QString text = m_icu->decode(QByteArrayView(m_icuHeld).chopped(kIcuRoom));
+        m_icuHeld.remove(0, m_icuHeld.size() - kIcuRoom);
+        return text;
+    }
     if (m_kind == Kind::Replacement) {
         // The whole body is one error.
         if (m_replaced)
@@ -186,10 +202,13 @@ QString TextDecoder::finish() {
         m_leadByte = -1;
         m_leadSurrogate = 0;
         break;
+    case Kind::Icu:
+        if (!m_icuHeld.isEmpty())
+            return m_icu->decode(std::exchange(m_icuHeld, {}));
+        break;
     case Kind::Windows1252:
     case Kind::UserDefined:
     case Kind::Replacement:
-    case Kind::Icu:
         break;
     }
     return unfinished ? QString(QChar(kReplacement)) : QString();
