@@ -7,6 +7,7 @@
 
 #include <QList>
 
+#include <algorithm>
 #include <optional>
 
 namespace text {
@@ -51,7 +52,8 @@ QByteArray encodingInContent(QByteArrayView content) {
     }
 }
 
-// HTML's "get an XML encoding": the encoding an XML declaration at the very start names.
+// HTML's "get an XML encoding": the encoding an XML declaration at the very start names,
+// matched byte for byte as HTML matches it ("<?XML" and "ENCODING" name nothing).
 QByteArray xmlEncoding(QByteArrayView bytes) {
     if (!bytes.startsWith("<?xml"))
         return {};
@@ -75,7 +77,12 @@ QByteArray xmlEncoding(QByteArrayView bytes) {
     const qsizetype close = declaration.indexOf(declaration[at], at + 1);
     if (close < 0)
         return {};
-    const QByteArray encoding = encodingForLabel(declaration.sliced(at + 1, close - at - 1));
+    // Unlike a <meta>'s, this label is taken as it stands: a blank or control byte in it, even
+    // at its ends, names nothing.
+    const QByteArrayView label = declaration.sliced(at + 1, close - at - 1);
+    if (std::any_of(label.begin(), label.end(), [](char c) { return uchar(c) <= 0x20; }))
+        return {};
+    const QByteArray encoding = encodingForLabel(label);
     return encoding == "UTF-16LE" || encoding == "UTF-16BE" ? QByteArrayLiteral("UTF-8") : encoding;
 }
 
