@@ -372,6 +372,9 @@ private Q_SLOTS:
                                            << sandbox::compress(page.left(1000), Packing::Gzip) +
                                                   sandbox::compress(page.mid(1000), Packing::Gzip);
         QTest::newRow("identity") << QByteArray("identity") << page;
+        // What follows a finished stream is no part of it.
+        QTest::newRow("gzip, then a stray byte")
+            << QByteArray("gzip") << sandbox::compress(page, Packing::Gzip) + "\x1F";
     }
     void compressedBodiesDecode() {
         QFETCH(QByteArray, encoding);
@@ -382,6 +385,26 @@ private Q_SLOTS:
         QVERIFY(page.ok());
         QCOMPARE(page.text, u"<p>礼包码 gv1234567 大小：1.5 GB</p>"_qs.repeated(500));
         QCOMPARE(m_sites->requests().last().header("Accept-Encoding"), QByteArray("gzip, deflate"));
+    }
+
+    // Content-Length beside chunked means nothing: the chunks say where the body ends.
+    void chunkedWinsOverContentLength_data() {
+        QTest::addColumn<qint64>("announced");
+        QTest::newRow("shorter") << qint64(10);
+        QTest::newRow("longer") << qint64(100000);
+        QTest::newRow("past the cap") << WebClient::kSmallCap + 1;
+    }
+    void chunkedWinsOverContentLength() {
+        QFETCH(qint64, announced);
+        const QByteArray body = QByteArray("<p>礼包码 gv1234567</p>").repeated(100);
+        Response response{
+            200, "text/html; charset=utf-8", body, {{"Content-Length", QByteArray::number(announced)}}};
+        response.stream = [] { return QByteArray(); };
+        serve(Site::Listing, "/both", response);
+        const Fetched page =
+            wait(m_web->OpenUrlText(url(Site::Listing, "/both"), nullptr, WebClient::Size::Small));
+        QCOMPARE(page.reason(), QString());
+        QCOMPARE(page.text, QString::fromUtf8(body));
     }
 
     void memoryStaysBoundedByTheCap_data() {
@@ -799,6 +822,16 @@ private Q_SLOTS:
                               << false;
         QTest::newRow("raw deflate") << QByteArray("deflate") << sandbox::compress(page, Packing::RawDeflate)
                                      << qint64(page.size()) << int(S::Reading) << true << false;
+        const QByteArray halves = sandbox::compress(page.first(page.size() / 2), Packing::Gzip) +
+                                  sandbox::compress(page.sliced(page.size() / 2), Packing::Gzip);
+        QTest::newRow("gzip, two members")
+            << QByteArray("gzip") << halves << qint64(page.size()) << int(S::Reading) << true << false;
+        QTest::newRow("gzip, second member cut") << QByteArray("gzip") << halves.chopped(4)
+                                                 << qint64(page.size()) << int(S::Reading) << false << false;
+        for (const char *after : {"\x1F", "\x1F\x8B", "\x1F\x8B\x09", "\n", "</html>"})
+            QTest::addRow("gzip, then %s", QByteArray(after).toPercentEncoding().constData())
+                << QByteArray("gzip") << gzip + after << qint64(page.size()) << int(S::Reading) << true
+                << false;
         QTest::newRow("gzip cut") << QByteArray("gzip") << gzip.left(gzip.size() / 2) << qint64(page.size())
                                   << int(S::Reading) << false << false;
         QTest::newRow("gzip without its trailer") << QByteArray("gzip") << gzip.chopped(8)

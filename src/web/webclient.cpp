@@ -88,6 +88,17 @@ redirects::Headers conditionalHeaders(const Validators &validators) {
     return headers;
 }
 
+// The body length the reply announces; -1 when it announces none. Beside chunked transfer
+// coding a Content-Length means nothing (RFC 9112: the chunks say where the body ends).
+qint64 announcedLength(const QNetworkReply &reply) {
+    const QByteArray length = reply.rawHeader("Content-Length");
+    if (length.isEmpty() || reply.rawHeader("Transfer-Encoding").toLower().contains("chunked"))
+        return -1;
+    bool number = false;
+    const qint64 bytes = length.trimmed().toLongLong(&number);
+    return number ? bytes : -1;
+}
+
 bool isHttp(const QUrl &url) {
     return url.isValid() && !url.host().isEmpty() && (url.scheme() == u"http" || url.scheme() == u"https");
 }
@@ -147,8 +158,7 @@ public:
         // A body announced larger than the cap is refused before it comes.
         if (!firstChunk)
             m_sizing = QObject::connect(&reply, &QNetworkReply::metaDataChanged, &reply, [this] {
-                const QByteArray length = m_reply.rawHeader("Content-Length");
-                if (!m_stopped && !length.isEmpty() && length.toLongLong() > m_limit) {
+                if (!m_stopped && announcedLength(m_reply) > m_limit) {
                     m_stopped = m_announcedTooLarge = true;
                     m_reply.abort();
                 }
@@ -275,7 +285,7 @@ Fetched WebClient::judge(const QNetworkReply &reply, const BodyReader *body, boo
     outcome.lastModified = httpdate::parse(reply.rawHeader("Last-Modified"));
     outcome.retryAfter =
         httpdate::retryAfterSeconds(reply.rawHeader("Retry-After"), QDateTime::currentDateTimeUtc());
-    const QByteArray announced = reply.rawHeader("Content-Length");
+    const qint64 announced = announcedLength(reply);
     const bool bodyless = status == 204 || status == 304;
     if (announcedTooLarge) {
         outcome.failure = Failure::TooLarge;
@@ -287,7 +297,7 @@ Fetched WebClient::judge(const QNetworkReply &reply, const BodyReader *body, boo
     } else if (const auto transport = transportFailure(reply.error(), status)) {
         outcome.failure = *transport;
     } else if (body && !bodyless &&
-               ((!announced.isEmpty() && announced.toLongLong() != body->wireBytes()) ||
+               ((announced >= 0 && announced != body->wireBytes()) ||
                 (body->wireBytes() > 0 && !body->streamEnded()))) {
         // Fewer bytes than announced, however the closing reached Qt, or a compressed stream
         // that never came to its end.
