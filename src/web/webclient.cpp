@@ -124,6 +124,7 @@ public:
     bool isAborted() const { return m_scope.isAborted(); }
     // The next hop goes to this address's host; returns the host.
     QString watch(const QUrl &url) { return m_host = RequestScope::hostOf(url); }
+    const QString &host() const { return m_host; }
     // Why the wait ended early: cancelled (the caller, the client going), past the deadline, or
     // the host down.
     Failure failure() const {
@@ -308,13 +309,14 @@ Fetched WebClient::judge(const QNetworkReply &reply, const BodyReader *body, boo
 
 QCoro::Task<WebClient::Reply> WebClient::send(Exchange exchange, RequestScope &operation,
                                               RequestScope *caller) {
-    const auto failed = [](Failure failure, int status = 0) {
+    ExchangeWait wait(operation, caller, m_deadlineMs);
+    const auto failed = [&wait](Failure failure, int status = 0) {
         Reply reply;
         reply.outcome.failure = failure;
         reply.outcome.status = status;
+        reply.outcome.host = wait.host();
         return reply;
     };
-    ExchangeWait wait(operation, caller, m_deadlineMs);
     const bool formPost = exchange.verb != "GET";
 
     QUrl url(exchange.url, QUrl::TolerantMode);
@@ -351,6 +353,7 @@ QCoro::Task<WebClient::Reply> WebClient::send(Exchange exchange, RequestScope &o
         }
 
         Fetched outcome = judge(*reply, body, intake.announcedTooLarge(), exchange.firstChunk);
+        outcome.host = host;
         if (caller) {
             if (outcome.failure == Failure::TimedOut)
                 caller->noteTimeout(host);
