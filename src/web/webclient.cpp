@@ -111,7 +111,12 @@ public:
         QObject::connect(&operation, &RequestScope::aborted, &m_scope, &RequestScope::abort);
         if (operation.isAborted())
             m_scope.abort(); // nothing is sent for work already called off
-        QTimer::singleShot(deadlineMs, &m_scope, [this] { cut(Cut::Deadline); });
+        // A timer of the wait's own, so it goes with the wait: Qt 6.4 keeps a single-shot timer
+        // until it fires even when its context object has gone, and a page's requests would
+        // leave a minute's worth of them behind.
+        m_deadline.setSingleShot(true);
+        QObject::connect(&m_deadline, &QTimer::timeout, [this] { cut(Cut::Deadline); });
+        m_deadline.start(deadlineMs);
         if (caller)
             QObject::connect(caller, &RequestScope::hostDown, &m_scope, [this](const QString &down) {
                 if (down == m_host)
@@ -143,6 +148,7 @@ private:
     }
 
     RequestScope m_scope;
+    QTimer m_deadline;
     Cut m_cut = Cut::None;
     QString m_host;
 };
