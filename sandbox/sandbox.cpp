@@ -13,6 +13,7 @@
 
 #include <memory>
 
+#include <sys/socket.h>
 #include <zlib.h>
 
 namespace sandbox {
@@ -278,11 +279,24 @@ QString Sandbox::titleFor(int resourceId) const {
 
 // --- HTTP ---------------------------------------------------------------------------------
 
+void Sandbox::closeIdleConnections() {
+    for (QTcpServer *server : m_servers) {
+        for (QTcpSocket *socket : server->findChildren<QTcpSocket *>()) {
+            if (socket->property("waiting").toInt() == 0 &&
+                socket->state() == QAbstractSocket::ConnectedState)
+                ::shutdown(int(socket->socketDescriptor()), SHUT_WR);
+        }
+    }
+}
+
 void Sandbox::accept(Site site) {
     QTcpServer *server = m_servers[static_cast<int>(site)];
     while (QTcpSocket *socket = server->nextPendingConnection()) {
+        socket->setProperty("connection", ++m_connections);
+        ++m_open[int(site)];
         connect(socket, &QTcpSocket::readyRead, this, [this, site, socket] { readFrom(site, socket); });
         connect(socket, &QTcpSocket::disconnected, socket, &QObject::deleteLater);
+        connect(socket, &QObject::destroyed, this, [this, site] { --m_open[int(site)]; });
     }
 }
 
@@ -299,6 +313,7 @@ void Sandbox::readFrom(Site site, QTcpSocket *socket) {
         request.method = requestLine.value(0);
         request.target = requestLine.value(1);
         request.time = QDateTime::currentDateTime();
+        request.connection = socket->property("connection").toInt();
         for (qsizetype i = 1; i < lines.size(); ++i) {
             const qsizetype colon = lines[i].indexOf(':');
             if (colon > 0)
@@ -310,6 +325,7 @@ void Sandbox::readFrom(Site site, QTcpSocket *socket) {
         request.body = buffer.mid(headerEnd + 4, length);
         buffer.remove(0, headerEnd + 4 + length);
         m_requests.append(request);
+        socket->setProperty("waiting", socket->property("waiting").toInt() + 1);
         int &inFlight = m_inFlight[int(site)];
         m_peakInFlight[int(site)] = qMax(m_peakInFlight[int(site)], ++inFlight);
         if (m_latencyMs > 0) {
@@ -333,7 +349,7 @@ void Sandbox::answer(Site site, QTcpSocket *socket, const Request &request) {
     }
     if (fault == Fault::Hang)
         return; // in flight for as long as the client waits
-    if (fault == Fault::Reset) {
+    if (fault == Fault::Reset || (fault == Fault::DropKept && socket->property("answered").toBool())) {
         --m_inFlight[int(site)];
         socket->abort();
         return;
@@ -405,6 +421,8 @@ void Sandbox::answer(Site site, QTcpSocket *socket, const Request &request) {
 
 void Sandbox::send(Site site, QTcpSocket *socket, const Response &response, Fault fault) {
     --m_inFlight[int(site)];
+    socket->setProperty("answered", true);
+    socket->setProperty("waiting", socket->property("waiting").toInt() - 1);
     const bool chunked = response.stream || fault == Fault::TruncatedGzipChunked;
     QByteArray head = "HTTP/1.1 " + QByteArray::number(response.status) +
                       (response.status == 200   ? " OK"

@@ -272,6 +272,40 @@ private Q_SLOTS:
         QVERIFY(sent.header("Cookie").isEmpty());
     }
 
+    // Posts share kept connections, yet none is ever sent twice: a connection dropped just as a
+    // post is written fails that post (Qt would send it again on a new one); connections closed
+    // while idle are replaced before the post goes.
+    void postsKeepTheirConnectionsButNeverRepeat_data() {
+        QTest::addColumn<bool>("closedWhileIdle");
+        QTest::newRow("dropped as the post is written") << false;
+        QTest::newRow("closed while idle") << true;
+    }
+    void postsKeepTheirConnectionsButNeverRepeat() {
+        QFETCH(bool, closedWhileIdle);
+        const QString find = url(Site::Share, "/api/find.aspx");
+        // Six at once open Qt's six connections to the host, so the next post must take one of
+        // them (or one in its place).
+        std::vector<QCoro::Task<Fetched>> warm;
+        for (int i = 0; i < 6; ++i)
+            warm.push_back(m_web->PostFormSync(find, u"hidfileid=30010"_qs + QString::number(i)));
+        QVERIFY(runUntil(
+            [&] { return std::all_of(warm.begin(), warm.end(), [](auto &t) { return t.isReady(); }); }));
+        QCOMPARE(m_sites->requests(Site::Share).size(), 6);
+        QCOMPARE(m_sites->openConnections(Site::Share), 6);
+        if (closedWhileIdle) {
+            m_sites->closeIdleConnections();
+            QTRY_COMPARE(m_sites->openConnections(Site::Share), 0); // the client has closed its side too
+        } else {
+            m_sites->setFault(QStringLiteral("^/api/find"), Fault::DropKept);
+        }
+        const Fetched last = wait(m_web->PostFormSync(find, u"hidfileid=300199"_qs));
+        QCOMPARE(last.ok(), closedWhileIdle);
+        const QList<Request> posts = m_sites->requests(Site::Share);
+        QCOMPARE(posts.size(), 7); // the last post once
+        QCOMPARE(posts.last().body, QByteArray("hidfileid=300199"));
+        QCOMPARE(posts.last().connection > 6, closedWhileIdle);
+    }
+
     void everyFailureIsNamed_data() {
         QTest::addColumn<Op>("op");
         QTest::addColumn<Fault>("fault");

@@ -224,8 +224,11 @@ void follow(RequestScope &operation, RequestScope *caller, RequestScope &closing
 WebClient::WebClient(QObject *parent)
     : QObject(parent)
     , m_jar(new CookieJar(this)) {
-    m_manager.setCookieJar(m_jar);
-    m_manager.setRedirectPolicy(QNetworkRequest::ManualRedirectPolicy);
+    for (QNetworkAccessManager *manager : {&m_manager, &m_postManager}) {
+        manager->setCookieJar(m_jar);
+        manager->setRedirectPolicy(QNetworkRequest::ManualRedirectPolicy);
+    }
+    m_jar->setParent(this); // the client's, not either manager's: it outlives them both
 }
 
 WebClient::~WebClient() {
@@ -256,18 +259,15 @@ QNetworkReply *WebClient::issue(const QUrl &url, const Exchange &exchange) {
     if (exchange.verb == "GET") {
         reply = m_manager.get(request);
     } else {
-        // A post goes on a connection of its own, so that it never meets one the server has
-        // closed meanwhile (which Qt would meet by sending the post again).
-        auto *manager = new QNetworkAccessManager(this);
-        manager->setCookieJar(m_jar);
-        m_jar->setParent(this); // the jar stays the client's
-        manager->setRedirectPolicy(QNetworkRequest::ManualRedirectPolicy);
+        // Posts go over kept connections of their own. One the server has closed while idle is
+        // seen before the post is written, and Qt opens another; one that the server closes
+        // just as the post goes out would have Qt send the post again, which the one-shot body
+        // refuses: that post fails, and a gift is never received twice.
         auto *form = new OneShotBody(exchange.body);
         request.setHeader(QNetworkRequest::ContentLengthHeader, exchange.body.size());
         request.setAttribute(QNetworkRequest::DoNotBufferUploadDataAttribute, true);
-        reply = manager->sendCustomRequest(request, exchange.verb, form);
+        reply = m_postManager.sendCustomRequest(request, exchange.verb, form);
         form->setParent(reply);
-        connect(reply, &QObject::destroyed, manager, &QObject::deleteLater);
     }
     reply->setReadBufferSize(kReadBufferBytes);
     // Qt hands the limit to its HTTP thread only for a request already started; a request with a
