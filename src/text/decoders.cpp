@@ -72,6 +72,7 @@ char32_t big5CodePoint(int pointer) {
 bool sameName(QByteArrayView a, const char *b) {
     return a == QByteArrayView(b);
 }
+
 } // namespace
 
 bool canDecode(QByteArrayView encoding) {

@@ -115,7 +115,7 @@ public:
         // until it fires even when its context object has gone, and a page's requests would
         // leave a minute's worth of them behind.
         m_deadline.setSingleShot(true);
-        QObject::connect(&m_deadline, &QTimer::timeout, [this] { cut(Cut::Deadline); });
+        QObject::connect(&m_deadline, &QTimer::timeout, &m_deadline, [this] { cut(Cut::Deadline); });
         m_deadline.start(deadlineMs);
         if (caller)
             QObject::connect(caller, &RequestScope::hostDown, &m_scope, [this](const QString &down) {
@@ -259,10 +259,10 @@ QNetworkReply *WebClient::issue(const QUrl &url, const Exchange &exchange) {
     if (exchange.verb == "GET") {
         reply = m_manager.get(request);
     } else {
-        // Posts go over kept connections of their own. One the server has closed while idle is
-        // seen before the post is written, and Qt opens another; one that the server closes
+        // Posts go over kept connections of their own. Qt sees one that the server closed while
+        // idle within moments, and opens another for the post; one that the server closes
         // just as the post goes out would have Qt send the post again, which the one-shot body
-        // refuses: that post fails, and a gift is never received twice.
+        // refuses: that post fails (no answer), and a gift is never received twice.
         auto *form = new OneShotBody(exchange.body);
         request.setHeader(QNetworkRequest::ContentLengthHeader, exchange.body.size());
         request.setAttribute(QNetworkRequest::DoNotBufferUploadDataAttribute, true);
