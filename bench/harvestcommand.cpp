@@ -1,10 +1,11 @@
 // giftvane-harvest figures: `giftvane-harvest libao 1-10` against the stand-in sites at 50 ms
-// per request, with the default requests per host and with one request at a time. Prints;
-// asserts nothing about time.
+// per request, with the default requests per host and with one request at a time; and its
+// resident memory over 150 pages. Prints; asserts nothing about time.
 #include "sandbox/sandbox.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
+#include <QFile>
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QTextStream>
@@ -40,6 +41,64 @@ Timed harvest(const sandbox::Sandbox &sites, const QStringList &options) {
     return timed;
 }
 
+// The resident memory of another process in KiB; -1 when it cannot be read.
+qint64 residentKiB(qint64 pid) {
+    QFile status(u"/proc/" + QString::number(pid) + u"/status");
+    if (!status.open(QIODevice::ReadOnly))
+        return -1;
+    for (const QByteArray &line : status.readAll().split('\n')) {
+        if (line.startsWith("VmRSS:"))
+            return line.mid(6).trimmed().split(' ').first().toLongLong();
+    }
+    return -1;
+}
+
+// `giftvane-harvest libao 1-150` without latency, its resident memory taken every `every`
+// rows as they come: a request that leaves anything behind (a timer, a buffer) shows as growth
+// from page to page.
+void memoryOverALongRun(const sandbox::Sandbox &sites) {
+    constexpr int kPages = 150;
+    constexpr int kRowsPerPage = sandbox::Sandbox::kResourcesPerPage;
+    constexpr int kEvery = 25 * kRowsPerPage;
+    QTemporaryDir home;
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    for (const QString &line : sites.environmentLines())
+        environment.insert(line.section(u'=', 0, 0), line.section(u'=', 1));
+    environment.insert(QStringLiteral("XDG_DATA_HOME"), home.path());
+    QProcess command;
+    command.setProcessEnvironment(environment);
+    int rows = 0;
+    QList<QPair<int, qint64>> samples; // rows so far, resident KiB
+    // Read as the rows come, so the pipe never fills and holds the command up.
+    QObject::connect(&command, &QProcess::readyReadStandardOutput, [&] {
+        rows += int(command.readAllStandardOutput().count('\n'));
+        while (rows >= (samples.size() + 1) * kEvery)
+            samples.append({(samples.size() + 1) * kEvery, residentKiB(command.processId())});
+    });
+    QElapsedTimer clock;
+    clock.start();
+    command.start(QStringLiteral(HARVEST_COMMAND),
+                  {u"--no-ledger"_qs, u"libao"_qs, u"1-"_qs + QString::number(kPages)});
+    while (command.state() != QProcess::NotRunning)
+        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+    const qint64 wallMs = clock.elapsed();
+    out << "giftvane-harvest --no-ledger libao 1-" << kPages
+        << ", no latency: resident memory as rows come\n";
+    for (const auto &[after, kib] : samples)
+        out << "  after page " << qSetFieldWidth(3) << after / kRowsPerPage << qSetFieldWidth(0) << ": "
+            << QString::number(kib / 1024.0, 'f', 1) << " MiB\n";
+    if (samples.size() >= 3) {
+        // From the second sample on: the first holds what any run starts with.
+        const auto &[firstRows, firstKiB] = samples[1];
+        const auto &[lastRows, lastKiB] = samples.last();
+        out << "  growth from page " << firstRows / kRowsPerPage << " to " << lastRows / kRowsPerPage << ": "
+            << QString::number(double(lastKiB - firstKiB) * kRowsPerPage / (lastRows - firstRows), 'f', 1)
+            << " KiB per page (flat: 0)\n";
+    }
+    out << "  " << rows << " of " << kPages * kRowsPerPage << " rows, status " << command.exitCode() << ", "
+        << wallMs << " ms\n";
+}
+
 void report(const char *what, const Timed &timed) {
     out << what << timed.wallMs << " ms";
     if (timed.status != 0 || timed.rows != 200)
@@ -63,5 +122,9 @@ int main(int argc, char *argv[]) {
     report("  one request at a time:         ", serial);
     out << "  ratio:                         "
         << QString::number(double(serial.wallMs) / parallel.wallMs, 'f', 2) << "x\n";
+    out.flush();
+
+    sites.setLatency(0);
+    memoryOverALongRun(sites);
     return 0;
 }

@@ -1,4 +1,5 @@
-// Request throughput against the stand-in sites, one at a time and six at once; how long 20
+// Request throughput against the stand-in sites, one at a time and six at once; CPU per form
+// post over 200 posts; how long 20
 // requests to a host that never answers take, six at a time, with and without the host watch;
 // and the time to cut the 1000th piece of a 5 MB page. Prints; asserts nothing about time.
 #include "sandbox/sandbox.h"
@@ -9,6 +10,10 @@
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QTextStream>
+
+#include <sys/resource.h>
+
+#include <functional>
 
 #include <qcoro/qcorotask.h>
 
@@ -43,6 +48,27 @@ double requestsPerSecond(WebClient &web, const QString &url, int total, int conc
     return total * 1000.0 / qMax<qint64>(1, runRequests(web, url, total, concurrent, failed));
 }
 
+// CPU time of the whole process (every thread, the in-process sites too) in milliseconds.
+double cpuMs() {
+    rusage usage{};
+    getrusage(RUSAGE_SELF, &usage);
+    const auto ms = [](const timeval &t) { return t.tv_sec * 1000.0 + t.tv_usec / 1000.0; };
+    return ms(usage.ru_utime) + ms(usage.ru_stime);
+}
+
+// CPU milliseconds per operation over `count` of them, one after another.
+double cpuPerRequest(int count, int &failed, const std::function<QCoro::Task<Fetched>()> &operation) {
+    failed = 0;
+    const double before = cpuMs();
+    auto run = [&]() -> QCoro::Task<> {
+        for (int i = 0; i < count; ++i)
+            failed += !(co_await operation()).ok();
+    }();
+    while (!run.isReady())
+        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+    return (cpuMs() - before) / count;
+}
+
 } // namespace
 
 int main(int argc, char *argv[]) {
@@ -60,6 +86,19 @@ int main(int argc, char *argv[]) {
         out << concurrent << " at a time: " << QString::number(rate, 'f', 0) << " requests/s (" << failed
             << " failed)\n";
     }
+
+    // Form posts one after another, over the posts' kept connections; the floor is a GET of the
+    // same reply over a kept connection (the sites' own work is in both).
+    const QString find = sites.address(Site::Share) + u"/api/find.aspx";
+    int postsFailed = 0;
+    cpuPerRequest(10, postsFailed, [&] { return web.PostFormSync(find, u"hidfileid=300101"_qs); });
+    const double perPost =
+        cpuPerRequest(200, postsFailed, [&] { return web.PostFormSync(find, u"hidfileid=300101"_qs); });
+    const QString found = find + u"?hidfileid=300101";
+    const double perGet = cpuPerRequest(200, failed, [&] { return web.OpenUrlDecoded(found); });
+    out << "200 form posts, one at a time: " << QString::number(perPost, 'f', 2) << " ms CPU per post ("
+        << postsFailed << " failed; floor, a GET over a kept connection: " << QString::number(perGet, 'f', 2)
+        << " ms)\n";
 
     // A dead host: 20 gift pages that hang, six at a time, at a 1 s deadline.
     sites.setFault(QStringLiteral("^/lb/"), sandbox::Fault::Hang);

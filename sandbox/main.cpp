@@ -49,7 +49,8 @@ int main(int argc, char *argv[]) {
         {QStringLiteral("gzip-bomb"), sandbox::Fault::GzipBomb},
         {QStringLiteral("endless"), sandbox::Fault::Endless},
         {QStringLiteral("503"), sandbox::Fault::Unavailable},
-        {QStringLiteral("huge-title"), sandbox::Fault::HugeTitle}};
+        {QStringLiteral("huge-title"), sandbox::Fault::HugeTitle},
+        {QStringLiteral("drop-kept"), sandbox::Fault::DropKept}};
     for (const QString &rule : parser.values(fault)) {
         const qsizetype eq = rule.lastIndexOf(QLatin1Char('='));
         if (eq < 0 || !kinds.contains(rule.mid(eq + 1))) {

@@ -27,6 +27,7 @@ struct Request {
     QList<QPair<QByteArray, QByteArray>> headers;
     QByteArray body;
     QDateTime time;
+    int connection = 0; // which connection it came on: 1, 2, … in the order they were opened
 
     QByteArray header(QByteArrayView name) const;
     QByteArray path() const;
@@ -60,6 +61,9 @@ enum class Fault {
     Endless,              // the page, then chunks without end (3 GiB in all), sent as fast as they are read
     Unavailable,          // 503 with Retry-After: 120 and an HTML body
     HugeTitle,            // the page's first title anchor holds 14 MB of title
+    DropKept,             // on a connection kept from an earlier answer, reads the request and drops
+                          // the connection, as a server closing an idle one just as it is written to
+                          // does; a fresh connection is answered
 };
 
 // Bodies compressed the ways servers send them, for replacement pages in tests.
@@ -106,6 +110,12 @@ public:
     // The most requests one site has had waiting for their answer at once.
     int peakInFlight(Site site) const { return m_peakInFlight[int(site)]; }
     void resetPeaks() { m_peakInFlight = m_inFlight; }
+    // Connections to one site open now, from the sites' side.
+    int openConnections(Site site) const { return m_open[int(site)]; }
+    // Closes every connection that waits for no answer, as a server closes idle kept ones. The
+    // sites close their side; a connection counts as open until the client has closed its side
+    // too, so a test can wait until the client has seen it.
+    void closeIdleConnections();
 
     // What the generated sites hold, so tests can check against it.
     static QString codeFor(quint32 seed, int resourceId);
@@ -155,6 +165,8 @@ private:
     QList<Request> m_requests;
     std::array<int, kSiteCount> m_inFlight{};
     std::array<int, kSiteCount> m_peakInFlight{};
+    std::array<int, kSiteCount> m_open{};
+    int m_connections = 0; // opened so far, on any site
 };
 
 } // namespace sandbox

@@ -83,7 +83,8 @@ private Q_SLOTS:
         // A dead site does not look like a slow one.
         QCOMPARE(f.window->statusText(2), u"页面获取失败,请稍后再试"_qs);
         QCOMPARE(f.window->log()->line(f.window->log()->count() - 1),
-                 u"[9:5:3]页面获取失败,请稍后再试 (无法连接)"_qs);
+                 u"[9:5:3]页面获取失败,请稍后再试 (无法连接 " +
+                     QUrl(f.sites->address(Site::Listing)).authority() + u")");
         QCOMPARE(f.list(2).rowCount(), 0);
         QVERIFY(f.control("SSTab1")->isEnabled());
         QVERIFY(f.control("Command14")->isEnabled() && f.control("Command13")->isEnabled());

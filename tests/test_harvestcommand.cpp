@@ -329,7 +329,7 @@ private Q_SLOTS:
         QTest::addColumn<Fault>("fault");
         QTest::addColumn<QString>("why");
         QTest::newRow("404") << Fault::NotFound << u"HTTP 404"_qs;
-        QTest::newRow("reset") << Fault::Reset << u"无法连接"_qs;
+        QTest::newRow("reset") << Fault::Reset << u"无法连接 %1"_qs; // %1: the site's host:port
         QTest::newRow("truncated") << Fault::Truncated << u"内容不完整"_qs;
         QTest::newRow("gzip cut short") << Fault::TruncatedGzipChunked << u"内容不完整"_qs;
     }
@@ -337,6 +337,7 @@ private Q_SLOTS:
         QFETCH(Fault, fault);
         QFETCH(QString, why);
         Command c;
+        why.replace(u"%1"_qs, QUrl(c.sites.address(Site::Listing)).authority());
         c.sites.setFault(QStringLiteral("^/libao/index_2\\.html$"), fault);
         QCOMPARE(c.run({u"libao"_qs, u"1-3"_qs}), 1);
         const QList<Row> rows = c.rows();
@@ -359,9 +360,9 @@ private Q_SLOTS:
         c.environment.insert(u"GIFTVANE_LISTING_SITE"_qs, address);
         QCOMPARE(c.run({u"tiquma"_qs, u"1-2"_qs}), 1);
         QCOMPARE(c.out, QByteArray());
-        QCOMPARE(
-            QString::fromUtf8(c.err),
-            u"第1页: 页面获取失败,请稍后再试 (无法连接)\n第2页: 页面获取失败,请稍后再试 (无法连接)\n"_qs);
+        const QString why = u"(无法连接 127.0.0.2:" + QString::number(QUrl(address).port()) + u")";
+        QCOMPARE(QString::fromUtf8(c.err), u"第1页: 页面获取失败,请稍后再试 " + why +
+                                               u"\n第2页: 页面获取失败,请稍后再试 " + why + u"\n");
     }
 
     void badArgumentsExitTwo_data() {

@@ -240,8 +240,8 @@ private Q_SLOTS:
     void unreadablePagesSaySo_data() {
         QTest::addColumn<int>("fault");
         QTest::addColumn<QString>("why");
-        QTest::newRow("hang") << int(Fault::Hang) << u"连接超时"_qs;
-        QTest::newRow("reset") << int(Fault::Reset) << u"无法连接"_qs;
+        QTest::newRow("hang") << int(Fault::Hang) << u"连接超时 %1"_qs; // %1: the site's host:port
+        QTest::newRow("reset") << int(Fault::Reset) << u"无法连接 %1"_qs;
         QTest::newRow("404") << int(Fault::NotFound) << u"HTTP 404"_qs;
         QTest::newRow("truncated") << int(Fault::Truncated) << u"内容不完整"_qs;
         QTest::newRow("too large") << int(Fault::Oversized) << u"内容过大"_qs;
@@ -254,13 +254,15 @@ private Q_SLOTS:
         const RunRequest requests[] = {listingPage(1), named(u"share-search", 0, u"原神"_qs)};
         for (const RunRequest &request : requests) {
             Harvest h;
+            const Site site = request.kind->isListingSite() ? Site::Listing : Site::Share;
+            const QString told = QString(why).replace(u"%1"_qs, QUrl(h.sites.address(site)).authority());
             h.web.setTimeouts(scaled(500), scaled(500));
             h.sites.setFault(QStringLiteral("^/(libao/index_|index\\.html)"), static_cast<Fault>(fault));
             h.start(request);
             QVERIFY(h.finish());
             QCOMPARE(h.ends, QList<HarvestRun::End>{HarvestRun::End::Unreadable});
             QCOMPARE(h.statuses.last(), u"页面获取失败,请稍后再试"_qs);
-            QCOMPARE(h.log, QStringList{u"页面获取失败,请稍后再试 (" + why + u")"});
+            QCOMPARE(h.log, QStringList{u"页面获取失败,请稍后再试 (" + told + u")"});
             QCOMPARE(h.list.rowCount(), 0);
         }
 

@@ -243,6 +243,11 @@ private Q_SLOTS:
         QTest::newRow("windows-1251") << QByteArray("windows-1251") << QByteArray("\xC0\xE1") << u"Аб"_qs;
         QTest::newRow("Shift_JIS") << QByteArray("Shift_JIS") << QByteArray("\x82\xA0") << u"あ"_qs;
         QTest::newRow("EUC-KR") << QByteArray("EUC-KR") << QByteArray("\xB0\xA1") << u"가"_qs;
+        QTest::newRow("ISO-2022-JP") << QByteArray("ISO-2022-JP") << QByteArray("\x1B$B0!\x1B(Ba")
+                                     << u"亜a"_qs;
+        // A wrong escape gives its bytes back at once, more text than its last byte has room for.
+        QTest::newRow("ISO-2022-JP wrong escape")
+            << QByteArray("ISO-2022-JP") << QByteArray("a\x1B$):") << u"a\uFFFD$):"_qs;
     }
     void decodesAsTheStandardSays() {
         QFETCH(QByteArray, encoding);
@@ -317,6 +322,15 @@ private Q_SLOTS:
         QTest::newRow("text, not a tag") << QByteArray("<p>charset=gbk</p>") << QByteArray();
         QTest::newRow("xml declaration")
             << QByteArray("<?xml version=\"1.0\" encoding='GB18030'?><html>") << QByteArray("gb18030");
+        // An XML declaration is matched byte for byte, and its label has no blank inside the quotes.
+        QTest::newRow("XML in capitals")
+            << QByteArray("<?XML version=\"1.0\" encoding=\"gbk\"?>") << QByteArray();
+        QTest::newRow("ENCODING in capitals")
+            << QByteArray("<?xml version=\"1.0\" ENCODING=\"gbk\"?>") << QByteArray();
+        QTest::newRow("blank before the label") << QByteArray("<?xml encoding=\" gbk\"?>") << QByteArray();
+        QTest::newRow("tab after the label") << QByteArray("<?xml encoding='gbk\t'?>") << QByteArray();
+        QTest::newRow("blanks around =") << QByteArray("<?xml encoding \t= 'big5'?>") << QByteArray("Big5");
+        QTest::newRow("label in capitals") << QByteArray("<?xml encoding='BIG5'?>") << QByteArray("Big5");
         QTest::newRow("utf-16le xml declaration")
             << QByteArray("<\0?\0x\0m\0l\0", 10) << QByteArray("UTF-16LE");
     }

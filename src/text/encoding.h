@@ -36,7 +36,7 @@ public:
     // The text of the next bytes. Every ill-formed sequence becomes one U+FFFD.
     QString decode(QByteArrayView bytes);
     // The bytes have ended: a character left unfinished becomes one U+FFFD (ICU's encodings
-    // drop it).
+    // drop it: Qt never lets ICU flush).
     QString finish();
 
 private:
@@ -65,6 +65,8 @@ private:
     char16_t m_leadSurrogate = 0;
     bool m_replaced = false;
     std::optional<QStringDecoder> m_icu;
+    // ICU's bytes not yet handed over (see decoders.cpp).
+    QByteArray m_icuHeld;
 };
 
 // The text of the bytes in one encoding, decoded as one whole.

@@ -2,6 +2,8 @@
 
 #include <QList>
 
+#include <utility>
+
 #include <zlib.h>
 
 namespace {
@@ -36,7 +38,10 @@ struct BodyReader::Inflate {
     z_stream stream{};
     bool started = false;
     bool ended = false;
-    QByteArray head;     // "deflate" is zlib-wrapped or raw: its first two bytes tell
+    bool ignoring = false; // past the end, and no member follows: the rest is not read
+    // Bytes kept for the next call: the first two of "deflate" (zlib-wrapped or raw, they
+    // tell), or the start of what may be another gzip member's header.
+    QByteArray held;
     qint64 consumed = 0; // compressed bytes taken in by zlib
 
     explicit Inflate(Coding c)
@@ -105,26 +110,39 @@ bool BodyReader::take(QByteArrayView bytes) {
 
 bool BodyReader::inflate(QByteArrayView bytes) {
     Inflate &in = *m_inflate;
+    QByteArray joined;
+    if (!in.held.isEmpty()) {
+        joined = std::exchange(in.held, {}).append(bytes);
+        bytes = joined;
+    }
     if (!in.started) {
-        in.head.append(bytes);
-        if (in.head.size() < 2)
+        if (bytes.size() < 2) {
+            in.held = bytes.toByteArray();
             return true;
-        if (!in.start(in.head))
+        }
+        if (!in.start(bytes))
             return false;
-        bytes = in.head;
     }
     z_stream &z = in.stream;
     z.next_in = reinterpret_cast<Bytef *>(const_cast<char *>(bytes.data()));
     z.avail_in = uInt(bytes.size());
-    while (z.avail_in > 0 && m_body.size() <= m_cap &&
+    while (z.avail_in > 0 && !in.ignoring && m_body.size() <= m_cap &&
            !(m_body.size() >= kBombCheckBytes && expandsLikeABomb())) {
         if (in.ended) {
-            // Another gzip member follows, as concatenated files give; anything else after
-            // the end is ignored, as browsers do.
-            const bool member =
-                in.coding == Coding::Gzip && z.next_in[0] == 0x1F && (z.avail_in < 2 || z.next_in[1] == 0x8B);
-            if (!member)
+            // Another gzip member follows, as concatenated files give (magic and method: a
+            // stray byte that only looks like one is no member); anything else after the end
+            // is ignored, as browsers do.
+            static constexpr QByteArrayView kMember("\x1F\x8B\x08", 3);
+            const QByteArrayView next(reinterpret_cast<const char *>(z.next_in), qsizetype(z.avail_in));
+            if (in.coding != Coding::Gzip ||
+                !kMember.startsWith(next.first(qMin<qsizetype>(next.size(), 3)))) {
+                in.ignoring = true;
                 break;
+            }
+            if (next.size() < 3) {
+                in.held = next.toByteArray(); // the rest of the header tells
+                break;
+            }
             inflateReset(&z);
             in.ended = false;
         }
@@ -144,6 +162,5 @@ bool BodyReader::inflate(QByteArrayView bytes) {
         else if (result != Z_OK)
             return false;
     }
-    in.head.clear();
     return true;
 }

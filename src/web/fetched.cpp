@@ -7,13 +7,14 @@
 #include <limits>
 
 QString Fetched::reason() const {
+    const auto reaching = [this](QString why) { return host.isEmpty() ? why : why + u' ' + host; };
     switch (failure) {
     case Failure::None:
         return {};
     case Failure::Unreachable:
-        return QStringLiteral("无法连接");
+        return reaching(QStringLiteral("无法连接"));
     case Failure::TimedOut:
-        return QStringLiteral("连接超时");
+        return reaching(QStringLiteral("连接超时"));
     case Failure::HttpStatus:
         return u"HTTP " + QString::number(status);
     case Failure::TooLarge:
@@ -27,7 +28,7 @@ QString Fetched::reason() const {
     case Failure::Cancelled:
         return QStringLiteral("已取消");
     case Failure::HostDown:
-        return QStringLiteral("站点无响应");
+        return reaching(QStringLiteral("站点无响应"));
     }
     return {};
 }

@@ -34,6 +34,7 @@ struct Fetched {
     QByteArray etag;        // the reply's ETag, as sent
     QDateTime lastModified; // the reply's Last-Modified, invalid when absent or unreadable
     int retryAfter = -1;    // the reply's Retry-After in seconds from now; -1 when absent
+    QString host;           // "host" or "host:port" of the last request sent, as its address gave it
     // The request certainly never reached a server (refused, no such host, called off before it
     // was sent): a post that went nowhere, which nothing can have acted on.
     bool unsent = false;
@@ -42,7 +43,9 @@ struct Fetched {
     bool ok() const { return failure == Failure::None && status >= 200 && status <= 299; }
     // Answered "not modified" to a conditional request: empty text, and no failure.
     bool notModified() const { return failure == Failure::None && status == 304; }
-    // Why the result is not ok, for the user ("连接超时", "HTTP 404"); empty when nothing failed.
+    // Why the result is not ok, for the user ("HTTP 404"; "连接超时 127.0.0.2:8081" names the
+    // host that could not be reached, so the user knows which site to look at); empty when
+    // nothing failed.
     QString reason() const;
     Validators validators() const { return {etag, lastModified}; }
 };

@@ -88,6 +88,17 @@ redirects::Headers conditionalHeaders(const Validators &validators) {
     return headers;
 }
 
+// The body length the reply announces; -1 when it announces none. Beside chunked transfer
+// coding a Content-Length means nothing (RFC 9112: the chunks say where the body ends).
+qint64 announcedLength(const QNetworkReply &reply) {
+    const QByteArray length = reply.rawHeader("Content-Length");
+    if (length.isEmpty() || reply.rawHeader("Transfer-Encoding").toLower().contains("chunked"))
+        return -1;
+    bool number = false;
+    const qint64 bytes = length.trimmed().toLongLong(&number);
+    return number ? bytes : -1;
+}
+
 bool isHttp(const QUrl &url) {
     return url.isValid() && !url.host().isEmpty() && (url.scheme() == u"http" || url.scheme() == u"https");
 }
@@ -100,7 +111,12 @@ public:
         QObject::connect(&operation, &RequestScope::aborted, &m_scope, &RequestScope::abort);
         if (operation.isAborted())
             m_scope.abort(); // nothing is sent for work already called off
-        QTimer::singleShot(deadlineMs, &m_scope, [this] { cut(Cut::Deadline); });
+        // A timer of the wait's own, so it goes with the wait: Qt 6.4 keeps a single-shot timer
+        // until it fires even when its context object has gone, and a page's requests would
+        // leave a minute's worth of them behind.
+        m_deadline.setSingleShot(true);
+        QObject::connect(&m_deadline, &QTimer::timeout, &m_deadline, [this] { cut(Cut::Deadline); });
+        m_deadline.start(deadlineMs);
         if (caller)
             QObject::connect(caller, &RequestScope::hostDown, &m_scope, [this](const QString &down) {
                 if (down == m_host)
@@ -113,6 +129,7 @@ public:
     bool isAborted() const { return m_scope.isAborted(); }
     // The next hop goes to this address's host; returns the host.
     QString watch(const QUrl &url) { return m_host = RequestScope::hostOf(url); }
+    const QString &host() const { return m_host; }
     // Why the wait ended early: cancelled (the caller, the client going), past the deadline, or
     // the host down.
     Failure failure() const {
@@ -131,6 +148,7 @@ private:
     }
 
     RequestScope m_scope;
+    QTimer m_deadline;
     Cut m_cut = Cut::None;
     QString m_host;
 };
@@ -147,8 +165,7 @@ public:
         // A body announced larger than the cap is refused before it comes.
         if (!firstChunk)
             m_sizing = QObject::connect(&reply, &QNetworkReply::metaDataChanged, &reply, [this] {
-                const QByteArray length = m_reply.rawHeader("Content-Length");
-                if (!m_stopped && !length.isEmpty() && length.toLongLong() > m_limit) {
+                if (!m_stopped && announcedLength(m_reply) > m_limit) {
                     m_stopped = m_announcedTooLarge = true;
                     m_reply.abort();
                 }
@@ -207,8 +224,11 @@ void follow(RequestScope &operation, RequestScope *caller, RequestScope &closing
 WebClient::WebClient(QObject *parent)
     : QObject(parent)
     , m_jar(new CookieJar(this)) {
-    m_manager.setCookieJar(m_jar);
-    m_manager.setRedirectPolicy(QNetworkRequest::ManualRedirectPolicy);
+    for (QNetworkAccessManager *manager : {&m_manager, &m_postManager}) {
+        manager->setCookieJar(m_jar);
+        manager->setRedirectPolicy(QNetworkRequest::ManualRedirectPolicy);
+    }
+    m_jar->setParent(this); // the client's, not either manager's: it outlives them both
 }
 
 WebClient::~WebClient() {
@@ -239,18 +259,15 @@ QNetworkReply *WebClient::issue(const QUrl &url, const Exchange &exchange) {
     if (exchange.verb == "GET") {
         reply = m_manager.get(request);
     } else {
-        // A post goes on a connection of its own, so that it never meets one the server has
-        // closed meanwhile (which Qt would meet by sending the post again).
-        auto *manager = new QNetworkAccessManager(this);
-        manager->setCookieJar(m_jar);
-        m_jar->setParent(this); // the jar stays the client's
-        manager->setRedirectPolicy(QNetworkRequest::ManualRedirectPolicy);
+        // Posts go over kept connections of their own. Qt sees one that the server closed while
+        // idle within moments, and opens another for the post; one that the server closes
+        // just as the post goes out would have Qt send the post again, which the one-shot body
+        // refuses: that post fails (no answer), and a gift is never received twice.
         auto *form = new OneShotBody(exchange.body);
         request.setHeader(QNetworkRequest::ContentLengthHeader, exchange.body.size());
         request.setAttribute(QNetworkRequest::DoNotBufferUploadDataAttribute, true);
-        reply = manager->sendCustomRequest(request, exchange.verb, form);
+        reply = m_postManager.sendCustomRequest(request, exchange.verb, form);
         form->setParent(reply);
-        connect(reply, &QObject::destroyed, manager, &QObject::deleteLater);
     }
     reply->setReadBufferSize(kReadBufferBytes);
     // Qt hands the limit to its HTTP thread only for a request already started; a request with a
@@ -275,7 +292,7 @@ Fetched WebClient::judge(const QNetworkReply &reply, const BodyReader *body, boo
     outcome.lastModified = httpdate::parse(reply.rawHeader("Last-Modified"));
     outcome.retryAfter =
         httpdate::retryAfterSeconds(reply.rawHeader("Retry-After"), QDateTime::currentDateTimeUtc());
-    const QByteArray announced = reply.rawHeader("Content-Length");
+    const qint64 announced = announcedLength(reply);
     const bool bodyless = status == 204 || status == 304;
     if (announcedTooLarge) {
         outcome.failure = Failure::TooLarge;
@@ -287,7 +304,7 @@ Fetched WebClient::judge(const QNetworkReply &reply, const BodyReader *body, boo
     } else if (const auto transport = transportFailure(reply.error(), status)) {
         outcome.failure = *transport;
     } else if (body && !bodyless &&
-               ((!announced.isEmpty() && announced.toLongLong() != body->wireBytes()) ||
+               ((announced >= 0 && announced != body->wireBytes()) ||
                 (body->wireBytes() > 0 && !body->streamEnded()))) {
         // Fewer bytes than announced, however the closing reached Qt, or a compressed stream
         // that never came to its end.
@@ -298,14 +315,15 @@ Fetched WebClient::judge(const QNetworkReply &reply, const BodyReader *body, boo
 
 QCoro::Task<WebClient::Reply> WebClient::send(Exchange exchange, RequestScope &operation,
                                               RequestScope *caller) {
-    const auto failed = [](Failure failure, int status = 0, bool unsent = false) {
+    ExchangeWait wait(operation, caller, m_deadlineMs);
+    const auto failed = [&wait](Failure failure, int status = 0, bool unsent = false) {
         Reply reply;
         reply.outcome.failure = failure;
         reply.outcome.status = status;
+        reply.outcome.host = wait.host();
         reply.outcome.unsent = unsent;
         return reply;
     };
-    ExchangeWait wait(operation, caller, m_deadlineMs);
     const bool formPost = exchange.verb != "GET";
 
     QUrl url(exchange.url, QUrl::TolerantMode);
@@ -342,6 +360,7 @@ QCoro::Task<WebClient::Reply> WebClient::send(Exchange exchange, RequestScope &o
         }
 
         Fetched outcome = judge(*reply, body, intake.announcedTooLarge(), exchange.firstChunk);
+        outcome.host = host;
         if (caller) {
             if (outcome.failure == Failure::TimedOut)
                 caller->noteTimeout(host);

@@ -18,9 +18,9 @@ class BodyReader;
 class CookieJar;
 class QNetworkReply;
 
-// The program's HTTP client: one QNetworkAccessManager, one cookie jar, five request
-// operations. A failed request reads as empty text and says why (Fetched::failure, reason());
-// the body of an HTTP error status is still returned, though the result is not ok().
+// The program's HTTP client: one QNetworkAccessManager for pages and one for form posts, one
+// cookie jar, five request operations. A failed request reads as empty text and says why (Fetched::failure,
+// reason()); the body of an HTTP error status is still returned, though the result is not ok().
 //
 // Every request has a deadline counted from its start over all its redirect hops, an idle
 // time-out between bytes, and a body cap: a body larger than the cap is a failure, and no more
@@ -118,6 +118,8 @@ private:
 
     RequestScope m_closing; // aborted when the client goes
     QNetworkAccessManager m_manager;
+    // Posts keep to connections of their own, so they never wait behind a host's page requests.
+    QNetworkAccessManager m_postManager;
     CookieJar *m_jar;
     int m_deadlineMs = kDefaultTimeoutMs;
     int m_idleMs = kDefaultTimeoutMs;

@@ -1,13 +1,11 @@
+// The decoders, fed in slices: the WHATWG ones written here from their indexes, ICU for the rest.
 #include "text/encoding.h"
 
 #include "text/encodingtables.h"
-#include "text/text.h"
-
-#include <QList>
 
 #include <algorithm>
 #include <cstring>
-#include <string_view>
+#include <utility>
 
 namespace text {
 
@@ -15,23 +13,15 @@ namespace {
 
 constexpr char16_t kReplacement = 0xFFFD;
 
+// More than the bytes ICU can hold pending and give back at once (its longest sequence and
+// its overflow buffer), so a call of this many bytes always has room for what it gives.
+constexpr qsizetype kIcuRoom = 64;
+
 // windows-1252's bytes 0x80 to 0x9F; every other byte is its own code point.
 constexpr char16_t kWindows1252[32] = {0x20AC, 0x0081, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021,
                                        0x02C6, 0x2030, 0x0160, 0x2039, 0x0152, 0x008D, 0x017D, 0x008F,
                                        0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022, 0x2013, 0x2014,
                                        0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178};
-
-bool isAsciiWhitespace(int c) {
-    return c == 0x09 || c == 0x0A || c == 0x0C || c == 0x0D || c == 0x20;
-}
-
-char asciiLower(int c) {
-    return char(c >= 'A' && c <= 'Z' ? c + 0x20 : c);
-}
-
-bool isAsciiLetter(int c) {
-    return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z');
-}
 
 char16_t *put(char16_t *out, char32_t codePoint) {
     if (codePoint > 0xFFFF) {
@@ -83,251 +73,7 @@ bool sameName(QByteArrayView a, const char *b) {
     return a == QByteArrayView(b);
 }
 
-// HTML's "algorithm for extracting a character encoding from a meta element", on the value of
-// a content attribute.
-QByteArray encodingInContent(QByteArrayView content) {
-    const qsizetype size = content.size();
-    qsizetype at = 0;
-    for (;;) {
-        qsizetype found = -1;
-        for (qsizetype i = at; i + 7 <= size && found < 0; ++i) {
-            qsizetype k = 0;
-            while (k < 7 && asciiLower(uchar(content[i + k])) == "charset"[k])
-                ++k;
-            if (k == 7)
-                found = i;
-        }
-        if (found < 0)
-            return {};
-        at = found + 7;
-        while (at < size && isAsciiWhitespace(uchar(content[at])))
-            ++at;
-        if (at >= size || content[at] != '=')
-            continue; // "charset" without "=": look further from here
-        ++at;
-        while (at < size && isAsciiWhitespace(uchar(content[at])))
-            ++at;
-        if (at >= size)
-            return {};
-        const char first = content[at];
-        if (first == '"' || first == '\'') {
-            const qsizetype close = content.indexOf(first, at + 1);
-            return close < 0 ? QByteArray() : encodingForLabel(content.sliced(at + 1, close - at - 1));
-        }
-        qsizetype stop = at;
-        while (stop < size && !isAsciiWhitespace(uchar(content[stop])) && content[stop] != ';')
-            ++stop;
-        return encodingForLabel(content.sliced(at, stop - at));
-    }
-}
-
-// HTML's "get an XML encoding": the encoding an XML declaration at the very start names.
-QByteArray xmlEncoding(QByteArrayView bytes) {
-    if (!bytes.startsWith("<?xml"))
-        return {};
-    const qsizetype end = bytes.indexOf('>');
-    if (end < 0)
-        return {};
-    const QByteArrayView declaration = bytes.first(end);
-    qsizetype at = declaration.indexOf("encoding");
-    if (at < 0)
-        return {};
-    at += 8;
-    while (at < end && uchar(declaration[at]) <= 0x20)
-        ++at;
-    if (at >= end || declaration[at] != '=')
-        return {};
-    ++at;
-    while (at < end && uchar(declaration[at]) <= 0x20)
-        ++at;
-    if (at >= end || (declaration[at] != '"' && declaration[at] != '\''))
-        return {};
-    const qsizetype close = declaration.indexOf(declaration[at], at + 1);
-    if (close < 0)
-        return {};
-    const QByteArray encoding = encodingForLabel(declaration.sliced(at + 1, close - at - 1));
-    return encoding == "UTF-16LE" || encoding == "UTF-16BE" ? QByteArrayLiteral("UTF-8") : encoding;
-}
-
-// HTML's prescan, step by step. Running out of bytes anywhere ends it with nothing.
-class Prescan final {
-public:
-    explicit Prescan(QByteArrayView bytes)
-        : m_bytes(bytes) {}
-    QByteArray run();
-
-private:
-    // The byte at a position; -1 past the end.
-    int at(qsizetype position) const { return position < m_bytes.size() ? uchar(m_bytes[position]) : -1; }
-    bool metaAt(qsizetype position) const;
-    // "Get an attribute": false when there is none here, or when the bytes ran out (m_ranOut).
-    bool attribute(QByteArray &name, QByteArray &value);
-    bool ranOut() {
-        m_ranOut = true;
-        return false;
-    }
-
-    QByteArrayView m_bytes;
-    qsizetype m_position = 0;
-    bool m_ranOut = false;
-};
-
-bool Prescan::metaAt(qsizetype position) const {
-    static constexpr char kMeta[] = "<meta";
-    for (int k = 0; k < 5; ++k) {
-        if (asciiLower(at(position + k)) != kMeta[k])
-            return false;
-    }
-    const int after = at(position + 5);
-    return isAsciiWhitespace(after) || after == '/';
-}
-
-bool Prescan::attribute(QByteArray &name, QByteArray &value) {
-    name.clear();
-    value.clear();
-    while (isAsciiWhitespace(at(m_position)) || at(m_position) == '/')
-        ++m_position;
-    if (at(m_position) < 0)
-        return ranOut();
-    if (at(m_position) == '>')
-        return false;
-    for (;; ++m_position) {
-        const int byte = at(m_position);
-        if (byte < 0)
-            return ranOut();
-        if (byte == '=' && !name.isEmpty())
-            break;
-        if (isAsciiWhitespace(byte)) {
-            while (isAsciiWhitespace(at(m_position)))
-                ++m_position;
-            if (at(m_position) < 0)
-                return ranOut();
-            if (at(m_position) != '=')
-                return true; // a name without a value
-            break;
-        }
-        if (byte == '/' || byte == '>')
-            return true;
-        name.append(asciiLower(byte));
-    }
-    ++m_position; // past "="
-    while (isAsciiWhitespace(at(m_position)))
-        ++m_position;
-    const int first = at(m_position);
-    if (first < 0)
-        return ranOut();
-    if (first == '"' || first == '\'') {
-        for (++m_position;; ++m_position) {
-            const int byte = at(m_position);
-            if (byte < 0)
-                return ranOut();
-            if (byte == first) {
-                ++m_position;
-                return true;
-            }
-            value.append(asciiLower(byte));
-        }
-    }
-    if (first == '>')
-        return true;
-    for (;; ++m_position) {
-        const int byte = at(m_position);
-        if (byte < 0)
-            return ranOut();
-        if (isAsciiWhitespace(byte) || byte == '>')
-            return true;
-        value.append(asciiLower(byte));
-    }
-}
-
-QByteArray Prescan::run() {
-    if (m_bytes.startsWith(QByteArrayView("<\0?\0x\0", 6)))
-        return QByteArrayLiteral("UTF-16LE");
-    if (m_bytes.startsWith(QByteArrayView("\0<\0?\0x", 6)))
-        return QByteArrayLiteral("UTF-16BE");
-    QByteArray name, value;
-    for (; m_position < m_bytes.size(); ++m_position) {
-        if (at(m_position) != '<')
-            continue;
-        const int next = at(m_position + 1);
-        if (m_bytes.sliced(m_position).startsWith("<!--")) {
-            // To the ">" of the first "-->"; the dashes of "<!--" may be its dashes.
-            const qsizetype close = m_bytes.indexOf("-->", m_position + 2);
-            if (close < 0)
-                return {};
-            m_position = close + 2;
-        } else if (metaAt(m_position)) {
-            m_position += 5;
-            QList<QByteArray> seen;
-            bool gotPragma = false;
-            std::optional<bool> needPragma;
-            std::optional<QByteArray> charset; // empty: a label that names nothing
-            while (attribute(name, value)) {
-                if (seen.contains(name))
-                    continue;
-                seen.append(name);
-                if (name == "http-equiv") {
-                    gotPragma = gotPragma || value == "content-type";
-                } else if (name == "content") {
-                    const QByteArray named = encodingInContent(value);
-                    if (!named.isEmpty() && !charset) {
-                        charset = named;
-                        needPragma = true;
-                    }
-                } else if (name == "charset") {
-                    charset = encodingForLabel(value);
-                    needPragma = false;
-                }
-            }
-            if (m_ranOut)
-                return {};
-            if (!needPragma || (*needPragma && !gotPragma) || !charset || charset->isEmpty())
-                continue;
-            if (*charset == "UTF-16LE" || *charset == "UTF-16BE")
-                return QByteArrayLiteral("UTF-8");
-            if (*charset == "x-user-defined")
-                return QByteArrayLiteral("windows-1252");
-            return *charset;
-        } else if (isAsciiLetter(next) || (next == '/' && isAsciiLetter(at(m_position + 2)))) {
-            // Another tag: its attributes are read past, so that none of them is taken for markup.
-            while (at(m_position) >= 0 && !isAsciiWhitespace(at(m_position)) && at(m_position) != '>')
-                ++m_position;
-            while (attribute(name, value)) {
-            }
-            if (m_ranOut)
-                return {};
-        } else if (next == '!' || next == '/' || next == '?') {
-            const qsizetype close = m_bytes.indexOf('>', m_position + 1);
-            if (close < 0)
-                return {};
-            m_position = close;
-        }
-    }
-    return {};
-}
-
 } // namespace
-
-QByteArray encodingForLabel(QByteArrayView label) {
-    qsizetype begin = 0, end = label.size();
-    while (begin < end && isAsciiWhitespace(uchar(label[begin])))
-        ++begin;
-    while (end > begin && isAsciiWhitespace(uchar(label[end - 1])))
-        --end;
-    std::string key;
-    key.reserve(end - begin);
-    for (qsizetype i = begin; i < end; ++i)
-        key.push_back(asciiLower(uchar(label[i])));
-    const tables::Label *first = tables::kLabels;
-    const tables::Label *last = first + tables::kLabelCount;
-    const tables::Label *found = std::lower_bound(first, last, std::string_view(key),
-                                                  [](const tables::Label &entry, std::string_view value) {
-                                                      return std::string_view(entry.label) < value;
-                                                  });
-    if (found == last || found->label != std::string_view(key))
-        return {};
-    return QByteArray(found->name);
-}
 
 bool canDecode(QByteArrayView encoding) {
     if (encoding.isEmpty())
@@ -377,8 +123,19 @@ QString TextDecoder::decode(QByteArrayView bytes) {
     }
     if (bytes.isEmpty())
         return {};
-    if (m_kind == Kind::Icu)
-        return m_icu->decode(bytes);
+    if (m_kind == Kind::Icu) {
+        // Qt gives ICU room for two units a byte of each call only. A short call that finishes
+        // what earlier ones left pending (an escape sequence of ISO-2022-JP that turns out
+        // wrong gives all its bytes back) needs more, and ICU keeps the rest for a later call
+        // that may never come: the text would depend on the slicing. So ICU is only ever
+        // handed kIcuRoom bytes or more, or the whole body at finish().
+        m_icuHeld.append(bytes);
+        if (m_icuHeld.size() < 2 * kIcuRoom)
+            return {};
+        const QString text = m_icu->decode(QByteArrayView(m_icuHeld).chopped(kIcuRoom));
+        m_icuHeld.remove(0, m_icuHeld.size() - kIcuRoom);
+        return text;
+    }
     if (m_kind == Kind::Replacement) {
         // The whole body is one error.
         if (m_replaced)
@@ -446,10 +203,13 @@ QString TextDecoder::finish() {
         m_leadByte = -1;
         m_leadSurrogate = 0;
         break;
+    case Kind::Icu:
+        if (!m_icuHeld.isEmpty())
+            return m_icu->decode(std::exchange(m_icuHeld, {}));
+        break;
     case Kind::Windows1252:
     case Kind::UserDefined:
     case Kind::Replacement:
-    case Kind::Icu:
         break;
     }
     return unfinished ? QString(QChar(kReplacement)) : QString();
@@ -684,55 +444,6 @@ char16_t *TextDecoder::big5(const uchar *in, const uchar *end, char16_t *out) {
 QString decode(QByteArrayView bytes, QByteArrayView encoding) {
     TextDecoder decoder(encoding);
     QString text = decoder.decode(bytes);
-    return text + decoder.finish();
-}
-
-QByteArray bomEncoding(QByteArrayView bytes, qsizetype *length) {
-    QByteArray encoding;
-    qsizetype size = 0;
-    if (bytes.startsWith("\xEF\xBB\xBF")) {
-        encoding = QByteArrayLiteral("UTF-8");
-        size = 3;
-    } else if (bytes.startsWith("\xFE\xFF")) {
-        encoding = QByteArrayLiteral("UTF-16BE");
-        size = 2;
-    } else if (bytes.startsWith("\xFF\xFE")) {
-        encoding = QByteArrayLiteral("UTF-16LE");
-        size = 2;
-    }
-    if (length)
-        *length = size;
-    return encoding;
-}
-
-QByteArray prescanEncoding(QByteArrayView bytes) {
-    QByteArray found = Prescan(bytes).run();
-    return found.isEmpty() ? xmlEncoding(bytes) : found;
-}
-
-ReplyEncoding replyEncoding(QByteArrayView body, QByteArrayView contentType, Fallback fallback) {
-    qsizetype bomLength = 0;
-    if (QByteArray marked = bomEncoding(body, &bomLength); !marked.isEmpty())
-        return {marked, bomLength};
-    if (QByteArray declared = encodingForLabel(charsetOf(contentType)); canDecode(declared))
-        return {declared, 0};
-    if (QByteArray declared = prescanEncoding(body.first(qMin<qsizetype>(body.size(), 1024)));
-        canDecode(declared))
-        return {declared, 0};
-    const bool utf8 = fallback == Fallback::Sniffed && LooksLikeUtf8(body);
-    return {utf8 ? QByteArrayLiteral("UTF-8") : QByteArrayLiteral("GBK"), 0};
-}
-
-TextDecoder replyDecoder(QByteArrayView body, QByteArrayView contentType, Fallback fallback) {
-    const ReplyEncoding chosen = replyEncoding(body, contentType, fallback);
-    TextDecoder decoder(chosen.encoding);
-    decoder.skip(chosen.bomLength);
-    return decoder;
-}
-
-QString decodeReply(QByteArrayView body, QByteArrayView contentType, Fallback fallback) {
-    TextDecoder decoder = replyDecoder(body, contentType, fallback);
-    QString text = decoder.decode(body);
     return text + decoder.finish();
 }
 
