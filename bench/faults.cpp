@@ -91,7 +91,8 @@ int runWindowCase(const Route &route) {
     int rows = 0, codes = 0;
     QString status, log;
     {
-        MainWindow window({&desktop, &web, SiteAddresses::fromEnvironment()});
+        GiftSession session(web, desktop, SiteAddresses::fromEnvironment(), nullptr);
+        MainWindow window({&desktop, &session});
         window.start();
         waitUntil([&] { return window.ListingIdle(); }, 10000);
         const TabId tabId = harvestKindNamed(route.harvest)->tab;

@@ -82,8 +82,8 @@ void idleCost(int minutes) {
     ledger.open();
     NoDesktop desktop;
     WebClient web;
-    Services services{&desktop, &web, addressesOf(sites)};
-    services.ledger = &ledger;
+    GiftSession session(web, desktop, addressesOf(sites), &ledger);
+    Services services{&desktop, &session};
     services.trayAvailable = [] { return true; };
     MainWindow window(services);
     window.start();

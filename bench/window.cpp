@@ -45,7 +45,8 @@ void thousandRows(sandbox::Sandbox &sites) {
                                   sites.address(Site::Update),
                                   {},
                                   {}};
-    MainWindow window({&desktop, &web, addresses});
+    GiftSession session(web, desktop, addresses, nullptr);
+    MainWindow window({&desktop, &session});
     window.start();
     waitUntil([&] { return window.ListingIdle(); });
     GiftTab *tab = window.tab(TabId::Libao);
@@ -88,7 +89,8 @@ void hugeFailureReply() {
 void logLines() {
     NoDesktop desktop;
     WebClient web;
-    MainWindow window({&desktop, &web, {}});
+    GiftSession session(web, desktop, {}, nullptr);
+    MainWindow window({&desktop, &session});
     window.show();
     const auto line = [&window](int i) {
         window.AppendLogLine(u"[资源" + QString::number(i) + u"]礼包成功接收");

@@ -23,7 +23,8 @@ struct Fixture {
     std::unique_ptr<sandbox::Sandbox> sites = std::make_unique<sandbox::Sandbox>(3);
     RecordingDesktop desktop;
     std::unique_ptr<WebClient> web = std::make_unique<WebClient>();
-    std::unique_ptr<Ledger> ledger;   // none unless a test sets one
+    std::unique_ptr<Ledger> ledger; // none unless a test sets one
+    std::unique_ptr<GiftSession> session;
     UserSettings *settings = nullptr; // none unless a test sets one: nothing is remembered
     QString signInPlugin;             // the program's own unless a test sets one
     bool tray = false;                // whether the desktop has a system tray (offscreen has none)
@@ -33,6 +34,7 @@ struct Fixture {
     ~Fixture() {
         // The window cancels its jobs before the client goes; they delete themselves.
         window.reset();
+        session.reset();
         web.reset();
         deleteEndedJobs();
     }
@@ -43,8 +45,9 @@ struct Fixture {
     bool open(bool started = true, int parallelism = HarvestRun::kDefaultParallelism) {
         if (!sites->start())
             return false;
-        Services services{&desktop,    web.get(),   addresses(), [this] { return now; },
-                          parallelism, ledger.get()};
+        window.reset(); // a window opened before goes before its session
+        session = std::make_unique<GiftSession>(*web, desktop, addresses(), ledger.get());
+        Services services{&desktop, session.get(), [this] { return now; }, parallelism};
         services.settings = settings;
         services.signInPlugin = signInPlugin;
         services.trayAvailable = [this] { return tray; };

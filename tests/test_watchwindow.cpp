@@ -21,6 +21,12 @@ using sandbox::Fault;
 
 namespace {
 
+// The user signs in with "保持登录" ticked, and the store keeps it.
+void keepSignIn(GiftSession &session) {
+    session.signedIn(true);
+    QTRY_COMPARE_WITH_TIMEOUT(session.signInState(), SignInState::Kept, scaled(5000));
+}
+
 // A window over its own settings file and ledger, with the watch's dialog at hand.
 struct Watching {
     QTemporaryDir dir;
@@ -115,7 +121,7 @@ private Q_SLOTS:
         for (int run = 0; run < 2; ++run) { // changed, and read back by the next run's window
             QVERIFY(w.f.open());
             if (kept)
-                QVERIFY(awaited(w.f.window->keptSignIn().save()).value().ok());
+                keepSignIn(w.f.window->session());
             w.openDialog();
             QCOMPARE(seen(), run == 0 ? shown : changed);
             QCOMPARE(w.control(u"autoReceive"_qs)->toolTip(),
@@ -232,7 +238,7 @@ private Q_SLOTS:
         Watching w;
         QVERIFY(w.f.open());
         QVERIFY(signIn(*w.f.web, *w.f.sites));
-        QVERIFY(awaited(w.f.window->keptSignIn().save()).value().ok());
+        keepSignIn(w.f.window->session());
         QStringList page;
         for (int j = 0; j < sandbox::Sandbox::kResourcesPerPage; ++j)
             page.append(w.f.sites->codeFor(100100 + j));
@@ -271,7 +277,7 @@ private Q_SLOTS:
         // Kept after the window and the dialog were made: read when asked.
         if (signedIn)
             QVERIFY(signIn(*w.f.web, *w.f.sites));
-        QVERIFY(awaited(w.f.window->keptSignIn().save()).value().ok());
+        keepSignIn(w.f.window->session());
         w.openDialog();
         autoReceive->click();
         w.start(u"100"_qs);
@@ -280,7 +286,8 @@ private Q_SLOTS:
         QVERIFY(received && !sentCodes(*w.f.sites).isEmpty());
         const QString expired = u"登录已过期,请重新登录"_qs;
         QCOMPARE(received->stop == ReceiveStop::NotSignedIn, !signedIn);
-        QTRY_COMPARE_WITH_TIMEOUT(w.f.window->keptSignIn().isKept(), signedIn, scaled(5000));
+        QTRY_COMPARE_WITH_TIMEOUT(w.f.window->session().signInState() == SignInState::Kept, signedIn,
+                                  scaled(5000));
         QCOMPARE(w.f.desktop.secrets.isEmpty(), !signedIn);
         QCOMPARE(w.logged(expired), int(!signedIn));
         QCOMPARE(w.f.window->statusText(2) == expired, !signedIn);

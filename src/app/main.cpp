@@ -3,7 +3,7 @@
 #include "desktop/systemdesktop.h"
 #include "desktop/usersettings.h"
 #include "ledger/ledger.h"
-#include "receive/keptsignin.h"
+#include "session/giftsession.h"
 #include "version.h"
 #include "web/cookiejar.h"
 #include "web/sites.h"
@@ -105,15 +105,13 @@ int main(int argc, char *argv[]) {
     WebClient web;
     Ledger ledger(Ledger::defaultPath());
     // Outlives the window: the store may answer after the window has gone.
-    KeptSignIn kept(desktop, *web.cookieJar(), sites.cloudDisk);
+    GiftSession session(web, desktop, sites, &ledger);
     int status = 0;
     {
-        Services services{&desktop, &web, sites};
-        services.ledger = &ledger;
-        services.kept = &kept;
+        Services services{&desktop, &session};
         services.settings = &settings;
         MainWindow window(services);
-        ledger.open(); // after the window, whose log says so when the ledger cannot be used
+        session.open(); // after the window, whose log says so when the ledger cannot be used
         // An address that is none, or that would hand a password to every page, is said at once
         // rather than only as pages that cannot be read.
         if (const QString why = SiteAddresses::whyUnusable(settingsFile.get()); !why.isEmpty())

@@ -6,13 +6,13 @@
 #include "app/receiveflow.h"
 #include "app/selectionbar.h"
 #include "app/signinwindow.h"
-#include "app/updatecheck.h"
 #include "app/watchcontrol.h"
 #include "desktop/desktop.h"
 #include "desktop/usersettings.h"
 #include "giftlist/giftlistmodel.h"
 #include "ledger/ledger.h"
 #include "receive/keptsignin.h"
+#include "session/updatecheck.h"
 #include "text/text.h"
 #include "version.h"
 #include "web/clouddisk.h"
@@ -44,7 +44,6 @@ namespace {
 const QString kShortTitle = QStringLiteral("Corvane软件");
 constexpr int kClientWidth = 978;
 constexpr int kClientHeight = 590;
-const QString kSignInExpired = QStringLiteral("登录已过期,请重新登录");
 
 // F10 takes the keyboard to the menu bar, whatever the style does with Alt: the arrows move
 // along it, Enter or Space runs the item, Esc (or F10 again) goes back where the keyboard was.
@@ -115,19 +114,16 @@ private:
 MainWindow::MainWindow(Services services, QWidget *parent)
     : QMainWindow(parent)
     , m_services(std::move(services))
-    , m_desktop(*m_services.desktop)
-    , m_web(*m_services.web)
-    , m_kept(m_services.kept
-                 ? m_services.kept
-                 : new KeptSignIn(m_desktop, *m_web.cookieJar(), m_services.sites.cloudDisk, this)) {
+    , m_session(*m_services.session)
+    , m_desktop(m_session.desktop())
+    , m_web(m_session.web()) {
     setObjectName(QStringLiteral("Form1"));
-    m_posts = new GiftPosts(m_services.ledger, this);
-    // Every post of the program, the user's and the watch's, is told here once.
-    connect(m_posts, &GiftPosts::posted, this, [this](const QString &code, ReceiveOutcome outcome) {
-        if (outcome == ReceiveOutcome::Received)
-            markReceived(code);
-    });
-    connect(m_posts, &GiftPosts::signInRefused, this, &MainWindow::signInExpired);
+    // What the session tells, in the window's words.
+    connect(&m_session, &GiftSession::codeReceived, this, &MainWindow::markReceived);
+    connect(&m_session, &GiftSession::message, this, &MainWindow::say);
+    connect(&m_session, &GiftSession::updateChecked, this, &MainWindow::updateChecked);
+    connect(&m_session, &GiftSession::ledgerOff, this,
+            [this](const QString &why) { AppendLogLine(u"接收记录不可用,本次不作记录：" + why); });
     setWindowTitle(QStringLiteral("Giftvane"));
     auto *client = new QWidget(this);
     client->setObjectName(QStringLiteral("client"));
@@ -144,10 +140,6 @@ MainWindow::MainWindow(Services services, QWidget *parent)
     buildStatusBar(client);
     buildWatch();
     buildMenus();
-    connect(m_kept, &KeptSignIn::notice, this, [this](const QString &text) {
-        AppendLogLine(text);
-        setStatusText(text);
-    });
     // The tab the user left open; the status bar keeps its start text. The pages follow when
     // start-up has set its own.
     if (const UserSettings *settings = m_services.settings) {
@@ -156,11 +148,6 @@ MainWindow::MainWindow(Services services, QWidget *parent)
         showTab(m_tabBar->currentIndex());
     }
     connect(this, &MainWindow::programEnd, this, &MainWindow::rememberWindow);
-
-    if (Ledger *ledger = m_services.ledger) {
-        connect(ledger, &Ledger::turnedOff, this,
-                [this](const QString &why) { AppendLogLine(u"接收记录不可用,本次不作记录：" + why); });
-    }
 
     // Start-up up to showing the window.
     setWindowIcon(QIcon());
@@ -171,13 +158,10 @@ MainWindow::MainWindow(Services services, QWidget *parent)
 MainWindow::~MainWindow() {
     // Here, while every member is still there: the tabs' runs record what they resolved, and
     // whatever the ledger says about it no longer reaches this window.
-    if (m_services.ledger)
-        m_services.ledger->disconnect(this);
+    m_session.disconnect(this);
     for (GiftTab *tab : m_tabs)
         tab->harvests().stop();
     m_watch->watch().stop(); // quietly: no window comes back from the tray now
-    if (m_updateCheck)
-        m_updateCheck->cancel();
     if (m_receive)
         m_receive->cancel();
     delete m_signIn;
@@ -198,7 +182,7 @@ void MainWindow::buildTabs(QWidget *client) {
     frame->setFrameShape(QFrame::StyledPanel);
     frame->setGeometry(0, 27, m_tabControl->width(), m_tabControl->height() - 27);
     const TabContext context{
-        {m_web, m_services.sites, m_services.parallelism, m_services.ledger}, m_desktop, m_tabControl};
+        {m_web, m_session.sites(), m_services.parallelism, m_session.ledger()}, m_desktop, m_tabControl};
     for (int i = 0; i < kTabCount; ++i) {
         m_tabs[i] = new GiftTab(TabId(i), context, m_tabControl);
         m_tabs[i]->setGeometry(0, 0, m_tabControl->width(), m_tabControl->height());
@@ -287,8 +271,8 @@ void MainWindow::buildMenus() {
                                  "如有任何问题与Corvane及开发者无关,请勿将程序用于非法用途"),
                   kShortTitle);
          }},
-        {"kf", QStringLiteral("客服中心"), [this] { m_desktop.openUrl(QUrl(m_services.sites.support)); }},
-        {"bbs", QStringLiteral("官方论坛"), [this] { m_desktop.openUrl(QUrl(m_services.sites.forum)); }},
+        {"kf", QStringLiteral("客服中心"), [this] { m_desktop.openUrl(QUrl(m_session.sites().support)); }},
+        {"bbs", QStringLiteral("官方论坛"), [this] { m_desktop.openUrl(QUrl(m_session.sites().forum)); }},
         {"tuichu", QStringLiteral("退出程序"), [this] { Q_EMIT programEnd(); }},
     };
     for (const Item &item : items) {
@@ -327,10 +311,7 @@ void MainWindow::start() {
     // Only for a user who chose it: the store is not asked otherwise (it may ask to be unlocked).
     if (m_services.settings && m_services.settings->keepSignIn())
         restoreKeptSignIn();
-    auto *check = new UpdateCheck(m_web, m_services.sites.update);
-    connect(check, &UpdateCheck::finished, this, &MainWindow::updateChecked);
-    m_updateCheck = check;
-    check->start();
+    m_session.checkForUpdate();
 }
 
 void MainWindow::updateChecked(const UpdateVerdict &verdict) {
@@ -342,7 +323,7 @@ void MainWindow::updateChecked(const UpdateVerdict &verdict) {
         return;
     case UpdateVerdict::Different:
         info(u"发现最新版本![" + text::shownText(verdict.latest) + u"]\r\n \r\n确定后自动打开更新地址!");
-        m_desktop.openUrl(QUrl(updatePageAddress(m_services.sites.forum)));
+        m_desktop.openUrl(QUrl(updatePageAddress(m_session.sites().forum)));
         Q_EMIT programEnd();
         return;
     case UpdateVerdict::Current:
@@ -389,8 +370,8 @@ void MainWindow::rememberWindow() {
 
 QCoro::Task<> MainWindow::restoreKeptSignIn() {
     QPointer<MainWindow> self(this);
-    const KeptSignIn::Result restored = co_await m_kept->restore();
-    if (!self || !restored.ok() || restored.cookies == 0)
+    co_await m_session.restoreKeptSignIn();
+    if (!self || m_session.signInState() != SignInState::Kept)
         co_return;
     m_keptRestored = true;
     announceKeptSignIn();
@@ -405,24 +386,20 @@ void MainWindow::announceKeptSignIn() {
 }
 
 void MainWindow::signOut() {
-    m_posts->signOut(); // no post asked for before now goes out
-    forgetSignIn(QStringLiteral("已退出登录"));
+    m_session.signOut(QStringLiteral("已退出登录"));
 }
 
-QCoro::Task<> MainWindow::forgetSignIn(QString done) {
-    QPointer<MainWindow> self(this);
-    // The jar and the browser let go at once; the store answers later.
-    const KeptSignIn::Result forgotten = co_await m_kept->forget();
-    if (!self)
-        co_return;
-    if (!forgotten.ok() && forgotten.status != SecretAnswer::Status::NoStore) {
-        const QString kept = u"系统密钥环中保持的登录未能删除：" + forgotten.reason;
-        AppendLogLine(kept);
-        if (!done.isEmpty())
-            done += u"," + kept;
+void MainWindow::say(Severity severity, const QString &text) {
+    // A warning during the user's receive is said after the receive's own messages, so that it is
+    // what the status bar shows.
+    if (severity == Severity::Warning && m_receive) {
+        m_heldWarnings.append(text);
+        return;
     }
-    if (!done.isEmpty())
-        setStatusText(done);
+    if (severity != Severity::Progress)
+        AppendLogLine(text);
+    if (severity != Severity::Info)
+        setStatusText(text);
 }
 
 SignInWindow *MainWindow::signInWindow() const {
@@ -483,11 +460,9 @@ void MainWindow::showWindow() {
 }
 
 void MainWindow::buildWatch() {
-    // The kept sign-in is read when asked, not when the watch starts: it may be kept or
-    // forgotten while the watch runs.
-    const QPointer<KeptSignIn> kept(m_kept);
-    WatchControl::Context context{{m_web, m_services.sites, m_desktop, m_services.ledger,
-                                   [kept] { return kept && kept->isKept(); }, *m_posts},
+    WatchControl::Context context{m_session.watch(),
+                                  m_desktop,
+                                  [this] { return m_session.signInState() == SignInState::Kept; },
                                   m_services.settings,
                                   m_services.trayAvailable,
                                   this};
@@ -499,24 +474,8 @@ void MainWindow::buildWatch() {
         showWindow();
         openLedger(codes);
     });
-}
-
-QCoro::Task<> MainWindow::signInExpired() {
-    // Kept, the cookies would fail at every start.
-    const bool kept = m_kept->isKept();
-    if (!kept)
-        co_return;
-    // The user's receive says so after its own messages, so that this is what the status bar shows.
-    if (m_receive) {
-        m_signInExpired = true;
-    } else {
-        AppendLogLine(kSignInExpired);
-        setStatusText(kSignInExpired);
-    }
-    QPointer<MainWindow> self(this);
-    co_await forgetSignIn({});
-    if (self)
-        m_watch->showState(); // the dialog's auto-receive box follows
+    // The dialog's auto-receive box follows the sign-in.
+    connect(&m_session, &GiftSession::signInChanged, m_watch, &WatchControl::showState);
 }
 
 void MainWindow::showPopupMenu(const QPoint &globalPos) {
@@ -527,28 +486,29 @@ void MainWindow::showPopupMenu(const QPoint &globalPos) {
 void MainWindow::openSignIn(bool modal) {
     if (!m_signIn) {
         const SignInLoad load =
-            createSignInWindow(m_web, m_services.sites.cloudDisk, m_services.signInPlugin);
+            createSignInWindow(m_web, m_session.sites().cloudDisk, m_services.signInPlugin);
         if (!load.window) {
             // Nothing else needs the browser: the program goes on without it.
             m_desktop.message(this, Desktop::Icon::Warning, kShortTitle, u"无法打开登录窗口：" + load.why);
             return;
         }
         m_signIn = load.window;
-        connect(m_signIn, &SignInWindow::signedIn, this, [this] {
+        connect(m_signIn, &SignInWindow::signedIn, this, [this](bool keep) {
             setStatusText(QStringLiteral("您已成功登录115网盘，现在可以直接进行礼包接收了。"));
+            m_session.signedIn(keep); // what keeping it says comes after
         });
         if (UserSettings *settings = m_services.settings) {
             m_signIn->setKeepSignIn(settings->keepSignIn());
             connect(m_signIn, &SignInWindow::keepSignInChanged, this,
                     [settings](bool keep) { settings->setKeepSignIn(keep); });
         }
-        attachKeptSignIn(*m_kept, m_signIn);
+        attachKeptSignIn(m_session.kept(), m_signIn);
     }
     m_signIn->open(modal);
 }
 
 void MainWindow::openLedger(const QStringList &codes) {
-    Ledger *ledger = m_services.ledger;
+    Ledger *ledger = m_session.ledger();
     // A ledger that waits for a file another program holds is shown as far as it can be.
     if (!ledger || ledger->isOff()) {
         info(u"接收记录不可用：" + (ledger ? ledger->whyOff() : QString()), kShortTitle);
@@ -565,16 +525,14 @@ void MainWindow::openLedger(const QStringList &codes) {
 void MainWindow::startReceive(const std::function<void(ReceiveFlow &)> &start) {
     if (m_receive)
         return; // one receive at a time; its dialog keeps the window's commands away meanwhile
-    auto *flow = new ReceiveFlow({m_web, m_services.sites.cloudDisk, m_desktop, *m_posts}, this);
+    auto *flow = new ReceiveFlow({m_web, m_session.sites().cloudDisk, m_desktop, m_session.posts()}, this);
     connect(flow, &ReceiveFlow::statusText, this, &MainWindow::setStatusText);
     connect(flow, &ReceiveFlow::logLine, this, &MainWindow::AppendLogLine);
     m_receive = flow;
     connect(flow, &ReceiveFlow::finished, this, [this] {
         m_receive = nullptr;
-        if (std::exchange(m_signInExpired, false)) {
-            AppendLogLine(kSignInExpired);
-            setStatusText(kSignInExpired);
-        }
+        for (const QString &warning : std::exchange(m_heldWarnings, {}))
+            say(Severity::Warning, warning);
     });
     start(*flow);
 }

@@ -2,7 +2,7 @@
 
 #include "app/gifttab.h"
 #include "harvest/harvestrun.h"
-#include "receive/receive.h"
+#include "session/giftsession.h"
 #include "web/sites.h"
 
 #include <QDateTime>
@@ -37,13 +37,9 @@ class WebClient;
 // What the main window needs from outside; tests pass their own desktop and clock.
 struct Services {
     Desktop *desktop = nullptr;
-    WebClient *web = nullptr;
-    SiteAddresses sites;
+    GiftSession *session = nullptr; // the program without its window; it outlives the window
     std::function<QTime()> clock = [] { return QTime::currentTime(); };
     int parallelism = HarvestRun::kDefaultParallelism;
-    Ledger *ledger = nullptr; // opened by the caller; it may turn itself off
-    // The sign-in kept between runs ("保持登录"); without one the window keeps its own.
-    KeptSignIn *kept = nullptr;
     // What the user chose, remembered across runs; without it nothing is remembered.
     UserSettings *settings = nullptr;
     // The sign-in browser's plugin file; empty for the program's own (tests point elsewhere).
@@ -78,7 +74,8 @@ public:
     ActivityLog *log() const { return m_log; }
     QMenu *popupMenu() const { return m_menu; }
     SignInWindow *signInWindow() const;
-    KeptSignIn &keptSignIn() const { return *m_kept; }
+    KeptSignIn &keptSignIn() const { return m_session.kept(); }
+    GiftSession &session() const { return m_session; }
     // The new-gift watch with its dialog and tray icon.
     WatchControl &watch() const { return *m_watch; }
 
@@ -115,22 +112,19 @@ private:
     void rememberWindow();
     QCoro::Task<> restoreKeptSignIn();
     void announceKeptSignIn();
-    // Forgets the kept sign-in; says `done` in the status bar unless it is empty.
-    QCoro::Task<> forgetSignIn(QString done);
+    // What the session tells: the status bar, the log, or both.
+    void say(Severity severity, const QString &text);
     void info(const QString &text, const QString &title = QStringLiteral("Corvane系列软件"));
     void startReceive(const std::function<void(ReceiveFlow &)> &start);
     // Greys the code's rows on every tab.
     void markReceived(const QString &code);
     void updateChecked(const UpdateVerdict &verdict);
     void buildWatch();
-    // A receive found the sign-in expired: a kept one is forgotten, and the user told.
-    QCoro::Task<> signInExpired();
 
     Services m_services;
+    GiftSession &m_session;
     Desktop &m_desktop;
     WebClient &m_web;
-    GiftPosts *m_posts; // one gift post at a time, claimed in the ledger: the user's receives and the watch's
-    QPointer<UpdateCheck> m_updateCheck;
     std::array<GiftTab *, kTabCount> m_tabs{};
     QWidget *m_tabControl = nullptr;
     QTabBar *m_tabBar = nullptr;
@@ -143,9 +137,8 @@ private:
     QPointer<ReceiveFlow> m_receive;
     QPointer<LedgerWindow> m_ledgerWindow;
     WatchControl *m_watch = nullptr;
-    KeptSignIn *m_kept;
     int m_currentTab = 0;
     bool m_startupDone = false;
-    bool m_keptRestored = false;  // put back at start, not yet said
-    bool m_signInExpired = false; // the receive in flight found the kept sign-in expired
+    bool m_keptRestored = false; // put back at start, not yet said
+    QStringList m_heldWarnings;  // for when the user's receive in flight has said its own
 };

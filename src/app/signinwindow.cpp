@@ -62,12 +62,6 @@ void attachKeptSignIn(KeptSignIn &kept, SignInWindow *window) {
     const auto showStore = [&kept, window] { window->setKeepUnavailable(kept.whyNoStore()); };
     showStore();
     QObject::connect(&kept, &KeptSignIn::storeChanged, window, showStore);
-    QObject::connect(window, &SignInWindow::signedIn, &kept, [&kept](bool keep) {
-        if (keep)
-            kept.save();
-        else
-            kept.discard();
-    });
     QObject::connect(window, &SignInWindow::keepSignInChanged, &kept, [&kept](bool keep) {
         if (!keep)
             kept.discard();

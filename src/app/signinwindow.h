@@ -51,6 +51,6 @@ struct SignInLoad {
 // folder) and makes the window.
 SignInLoad createSignInWindow(WebClient &web, const QString &cloudDiskHost, const QString &pluginPath = {});
 
-// Wires a sign-in window to the kept sign-in: its box follows the store, a sign-in with the box
-// ticked is kept, one without it (or clearing the box) discards what was kept.
+// Wires a sign-in window to the kept sign-in: its box follows the store, and clearing the box
+// discards what was kept. (What a sign-in keeps is the session's to decide.)
 void attachKeptSignIn(KeptSignIn &kept, SignInWindow *window);

@@ -9,17 +9,16 @@
 
 WatchControl::WatchControl(Context context, QObject *parent)
     : QObject(parent)
-    , m_context(std::move(context))
-    , m_watch(m_context.watch) {
-    connect(&m_watch, &NewGiftWatch::checked, this, &WatchControl::checked);
-    connect(&m_watch, &NewGiftWatch::giftsActivated, this, &WatchControl::giftsActivated);
-    connect(&m_watch, &NewGiftWatch::signInExpired, this, &WatchControl::signInExpired);
+    , m_context(std::move(context)) {
+    connect(&m_context.watch, &NewGiftWatch::checked, this, &WatchControl::checked);
+    connect(&m_context.watch, &NewGiftWatch::giftsActivated, this, &WatchControl::giftsActivated);
+    connect(&m_context.watch, &NewGiftWatch::signInExpired, this, &WatchControl::signInExpired);
 }
 
 WatchControl::~WatchControl() {
-    m_watch.stop();
+    m_context.watch.stop();
     if (m_tray)
-        m_context.watch.desktop.setTrayIcon(nullptr); // the desktop outlives it
+        m_context.desktop.setTrayIcon(nullptr); // the desktop outlives it
 }
 
 WatchDialog *WatchControl::dialog() const {
@@ -32,7 +31,7 @@ bool WatchControl::trayAvailable() const {
 
 void WatchControl::openDialog() {
     if (!m_dialog) {
-        m_dialog = new WatchDialog(m_context.settings, m_context.watch.signInKept, m_context.window);
+        m_dialog = new WatchDialog(m_context.settings, m_context.signInKept, m_context.window);
         connect(m_dialog, &WatchDialog::startRequested, this, &WatchControl::start);
         connect(m_dialog, &WatchDialog::stopRequested, this, &WatchControl::stop);
     }
@@ -51,16 +50,16 @@ void WatchControl::start(const WatchChoices &choices) {
             connect(m_tray, &WatchTray::stopRequested, this, &WatchControl::stop);
             connect(m_tray, &WatchTray::quitRequested, this, &WatchControl::quitRequested);
             // Where there is no notification service, notifications are the tray's messages.
-            m_context.watch.desktop.setTrayIcon(m_tray->icon());
+            m_context.desktop.setTrayIcon(m_tray->icon());
         }
         m_tray->icon()->show();
     }
-    m_watch.start(choices); // it checks at once, answering later: "正在检查" meanwhile
+    m_context.watch.start(choices); // it checks at once, answering later: "正在检查" meanwhile
     showState();
 }
 
 void WatchControl::stop() {
-    m_watch.stop();
+    m_context.watch.stop();
     if (m_tray)
         m_tray->icon()->hide();
     showState();
@@ -72,21 +71,21 @@ void WatchControl::stop() {
 
 void WatchControl::showState() {
     if (m_dialog)
-        m_dialog->showState(m_watch.isRunning(), m_last);
+        m_dialog->showState(m_context.watch.isRunning(), m_last);
     if (m_tray)
         m_tray->showState(m_last);
 }
 
 bool WatchControl::keepsRunningInTray() {
-    if (!m_watch.isRunning() || !m_tray || !m_tray->icon()->isVisible())
+    if (!m_context.watch.isRunning() || !m_tray || !m_tray->icon()->isVisible())
         return false;
     if (!std::exchange(m_toldStillRunning, true)) {
         // Clicked perhaps long after: only if this is still there.
-        m_context.watch.desktop.notify(QStringLiteral("Giftvane"), kStillRunning,
-                                       [control = QPointer<WatchControl>(this)] {
-                                           if (control)
-                                               Q_EMIT control->showWindowRequested();
-                                       });
+        m_context.desktop.notify(QStringLiteral("Giftvane"), kStillRunning,
+                                 [control = QPointer<WatchControl>(this)] {
+                                     if (control)
+                                         Q_EMIT control->showWindowRequested();
+                                 });
     }
     return true;
 }

@@ -9,6 +9,7 @@
 #include <functional>
 #include <optional>
 
+class Desktop;
 class UserSettings;
 class WatchDialog;
 class WatchTray;
@@ -25,7 +26,9 @@ public:
     static inline const QString kStillRunning = QStringLiteral("新礼包提醒仍在运行，可从托盘图标打开窗口");
 
     struct Context {
-        NewGiftWatch::Context watch;
+        NewGiftWatch &watch;                 // the session's
+        Desktop &desktop;                    // for the tray's messages and notifications
+        std::function<bool()> signInKept;    // whether auto-receive may be offered
         UserSettings *settings = nullptr;    // where the dialog's choices are remembered; none: nowhere
         std::function<bool()> trayAvailable; // whether the desktop has a tray; empty: ask Qt
         QWidget *window = nullptr;           // the main window: the dialog's parent
@@ -35,8 +38,8 @@ public:
     // Stops the watch and takes the tray icon back from the desktop.
     ~WatchControl() override;
 
-    NewGiftWatch &watch() { return m_watch; }
-    bool isRunning() const { return m_watch.isRunning(); }
+    NewGiftWatch &watch() { return m_context.watch; }
+    bool isRunning() const { return m_context.watch.isRunning(); }
     // What the run's last check found; none before its first.
     const std::optional<CheckReport> &lastCheck() const { return m_last; }
     WatchDialog *dialog() const;
@@ -72,7 +75,6 @@ private:
     void checked(const CheckReport &report);
 
     Context m_context;
-    NewGiftWatch m_watch;
     std::optional<CheckReport> m_last;
     QPointer<WatchDialog> m_dialog;
     WatchTray *m_tray = nullptr;

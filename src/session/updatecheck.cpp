@@ -1,4 +1,4 @@
-#include "app/updatecheck.h"
+#include "session/updatecheck.h"
 
 #include "text/text.h"
 #include "web/webclient.h"

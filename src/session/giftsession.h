@@ -1,0 +1,96 @@
+#pragma once
+
+#include "receive/keptsignin.h"
+#include "receive/receive.h"
+#include "session/updatecheck.h"
+#include "watch/newgiftwatch.h"
+#include "web/sites.h"
+
+#include <QObject>
+#include <QPointer>
+#include <QString>
+
+#include <qcoro/qcorotask.h>
+
+class Desktop;
+class Ledger;
+class WebClient;
+
+// Where the user stands with the cloud disk, as the program knows it.
+enum class SignInState {
+    SignedOut, // never signed in in this run, or signed out
+    SignedIn,  // signed in in the browser, for this run only
+    Kept,      // signed in and kept in the desktop's secret store
+    Expired,   // a receive was answered with the sign-in page
+};
+
+// How much a message matters to the user: a passing note (the status bar), a line for the record
+// (the log), or something the user should act on (both).
+enum class Severity { Progress, Info, Warning };
+
+// The program without its window: the web client and the ledger it is given, the kept sign-in,
+// the one queue of gift posts with the ledger's claims, the new-gift watch and the update check,
+// and what follows from each: who is signed in, and what the user is told. The window and
+// giftvane-harvest each build one, listen to its events and ask it for work; each rule is
+// decided here once. Its signals are events of the domain; the window words them.
+class GiftSession final : public QObject {
+    Q_OBJECT
+    Q_DISABLE_COPY_MOVE(GiftSession)
+
+public:
+    static inline const QString kSignInExpired = QStringLiteral("登录已过期,请重新登录");
+
+    // The client, the desktop and the ledger (none: the program keeps no ledger) must outlive
+    // the session; the ledger is opened by open().
+    GiftSession(WebClient &web, Desktop &desktop, SiteAddresses sites, Ledger *ledger,
+                QObject *parent = nullptr);
+    // Stops the watch and the update check before anything else goes.
+    ~GiftSession() override;
+
+    WebClient &web() const { return m_web; }
+    Desktop &desktop() const { return m_desktop; }
+    const SiteAddresses &sites() const { return m_sites; }
+    Ledger *ledger() const { return m_ledger; }
+    KeptSignIn &kept() { return m_kept; }
+    GiftPosts &posts() { return m_posts; }
+    NewGiftWatch &watch() { return m_watch; }
+    SignInState signInState() const { return m_signIn; }
+
+    // Opens the ledger; one that cannot be used is said once (ledgerOff), and the program goes on
+    // without it. Claims its last programs left unsettled are said too.
+    void open();
+    // Puts a kept sign-in back (asked only for a user who chose "保持登录").
+    QCoro::Task<> restoreKeptSignIn();
+    // The sign-in browser found the user signed in; `keep`: "保持登录" was ticked.
+    void signedIn(bool keep);
+    // "退出登录": no post asked for before now goes out, and the cloud disk's cookies go from the
+    // jar, the browser and the secret store; `done` is what the user is told once it has gone.
+    QCoro::Task<> signOut(QString done);
+    // Asks the update server which version is current; answers with updateChecked().
+    void checkForUpdate();
+
+Q_SIGNALS:
+    void signInChanged(SignInState state);
+    void ledgerOff(const QString &why);
+    // A code was received: proven by the reply, or by a batch's looser "成功".
+    void codeReceived(const QString &code);
+    void message(Severity severity, const QString &text);
+    void updateChecked(const UpdateVerdict &verdict);
+
+private:
+    void setSignIn(SignInState state);
+    // A receive met the sign-in page: a kept sign-in no longer signs in, and is forgotten.
+    QCoro::Task<> expired();
+    // Forgets the kept sign-in; why the store kept it all the same, empty when it let go (or had none).
+    QCoro::Task<QString> forgetKept();
+
+    WebClient &m_web;
+    Desktop &m_desktop;
+    const SiteAddresses m_sites;
+    Ledger *m_ledger;
+    KeptSignIn m_kept;
+    GiftPosts m_posts;
+    NewGiftWatch m_watch;
+    QPointer<UpdateCheck> m_updateCheck;
+    SignInState m_signIn = SignInState::SignedOut;
+};
