@@ -139,7 +139,8 @@ LedgerWindow::LedgerWindow(Ledger &ledger, Desktop &desktop, QWidget *parent)
     connect(m_search, &QLineEdit::textChanged, &m_searchDelay, qOverload<>(&QTimer::start));
     connect(&m_searchDelay, &QTimer::timeout, this, &LedgerWindow::search);
     connect(m_export, &QPushButton::clicked, this, &LedgerWindow::exportCsv);
-    connect(&m_ledger, &Ledger::changed, this, &LedgerWindow::showCounts);
+    // After the model has followed a record: the counts of what it shows, read once per burst.
+    connect(&m_model, &LedgerModel::updated, this, &LedgerWindow::showCounts);
     connect(&m_ledger, &Ledger::turnedOff, this, &LedgerWindow::showCounts);
     showCounts();
 }
@@ -234,7 +235,7 @@ void LedgerWindow::showCounts() {
     m_search->setEnabled(off.isEmpty());
     if (!off.isEmpty())
         return;
-    const Ledger::Counts counts = m_ledger.counts();
+    const Ledger::Counts counts = m_ledger.counts(m_model.view());
     m_counts->setText(QStringLiteral("已接收：%1  已失效：%2  待接收：%3")
                           .arg(counts.received)
                           .arg(counts.voided)

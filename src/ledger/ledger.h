@@ -62,6 +62,9 @@ struct LedgerRow {
     QDateTime firstSeen, lastSeen;
     std::optional<ReceiveKind> lastKind; // empty when never tried
     QDateTime lastTried;
+    // Where the row stands in its view's order: the value it is sorted by, then its id.
+    QVariant sortKey;
+    qint64 id = 0;
 };
 
 // Which rows to read and in what order. The filter is a case-insensitive substring of the code
@@ -92,7 +95,7 @@ public:
     };
     using Clock = std::function<QDateTime()>;
 
-    static constexpr int kSchemaVersion = 3;
+    static constexpr int kSchemaVersion = 4;
     // Another program writing the same file holds it for a few milliseconds at a time; a lock
     // held longer than this is not worth stalling the window for: what waits is tried again.
     static constexpr int kBusyTimeoutMs = 200;
@@ -145,7 +148,9 @@ public:
     // When each of the codes that the ledger holds was first seen; none when the ledger cannot
     // tell (off, not yet open, or the read failed), which is not "never seen".
     std::optional<QHash<QString, QDateTime>> firstSeenAmong(const QStringList &codes) const;
-    Counts counts() const;
+    // The received, void and pending codes among the view's rows (its order aside); of the
+    // whole ledger by default, which the write path keeps counted.
+    Counts counts(const LedgerView &view = {}) const;
     // Rows from offset on, at most limit of them (all when limit < 0).
     QList<LedgerRow> rows(const LedgerView &view, int offset = 0, int limit = -1) const;
     // Every attempt for the code, oldest first.
@@ -156,6 +161,11 @@ Q_SIGNALS:
     void turnedOff(const QString &reason);
     // Something was recorded.
     void changed();
+    // The same, naming the codes whose rows it added or changed.
+    void recorded(const QStringList &codes);
+    // Opening a file from an older program goes through every code once (the search index):
+    // how far it is, from (0, total) to (total, total). Emitted from within open().
+    void migrating(qint64 done, qint64 total);
 
 private:
     // One write waiting for the file, with the time it happened.

@@ -2,6 +2,9 @@
 
 #include "text/text.h"
 
+#include <algorithm>
+#include <utility>
+
 namespace {
 
 constexpr QStringView kHeaders[LedgerModel::ColumnCount] = {
@@ -18,14 +21,15 @@ QString timeText(const QDateTime &time) {
 LedgerModel::LedgerModel(Ledger &ledger, QObject *parent)
     : QAbstractTableModel(parent)
     , m_ledger(ledger) {
-    // A batch records a row every post: the window reads the ledger again once things settle,
-    // not once per row.
-    m_refresh.setSingleShot(true);
-    m_refresh.setInterval(kRefreshDelayMs);
-    connect(&m_refresh, &QTimer::timeout, this, &LedgerModel::refresh);
-    connect(&m_ledger, &Ledger::changed, &m_refresh, [this] {
-        if (!m_refresh.isActive())
-            m_refresh.start();
+    // A batch records a row every post: the window follows once things settle, not per row.
+    m_follow.setSingleShot(true);
+    m_follow.setInterval(kRefreshDelayMs);
+    connect(&m_follow, &QTimer::timeout, this, &LedgerModel::follow);
+    connect(&m_ledger, &Ledger::recorded, this, [this](const QStringList &codes) {
+        for (const QString &code : codes)
+            m_recorded.insert(code);
+        if (!m_follow.isActive())
+            m_follow.start();
     });
     connect(&m_ledger, &Ledger::turnedOff, this, &LedgerModel::refresh);
     reload(kBatch);
@@ -134,7 +138,8 @@ void LedgerModel::setCodes(const QStringList &codes) {
 }
 
 void LedgerModel::refresh() {
-    m_refresh.stop();
+    m_follow.stop();
+    m_recorded.clear();
     // As many whole batches as were read, so that what was in view stays there.
     reload(qMax(1, int((m_rows.size() + kBatch - 1) / kBatch)) * kBatch);
 }
@@ -144,6 +149,87 @@ void LedgerModel::reload(int atLeast) {
     m_rows = m_ledger.rows(m_view, 0, atLeast);
     m_more = m_rows.size() == atLeast;
     endResetModel();
+    Q_EMIT updated();
+}
+
+namespace {
+
+// SQLite's order of values: null, then numbers, then text by its UTF-8 bytes.
+int compareValues(const QVariant &a, const QVariant &b) {
+    const auto rank = [](const QVariant &value) {
+        if (value.isNull())
+            return 0;
+        return value.typeId() == QMetaType::QString ? 2 : 1;
+    };
+    if (rank(a) != rank(b))
+        return rank(a) - rank(b);
+    if (rank(a) == 0)
+        return 0;
+    if (rank(a) == 2)
+        return a.toString().toUtf8().compare(b.toString().toUtf8());
+    if (a.typeId() == QMetaType::Double || b.typeId() == QMetaType::Double)
+        return a.toDouble() < b.toDouble() ? -1 : a.toDouble() > b.toDouble() ? 1 : 0;
+    return a.toLongLong() < b.toLongLong() ? -1 : a.toLongLong() > b.toLongLong() ? 1 : 0;
+}
+
+} // namespace
+
+bool LedgerModel::before(const LedgerRow &row, const LedgerRow &other) const {
+    int order = compareValues(row.sortKey, other.sortKey);
+    if (order == 0)
+        order = row.id < other.id ? -1 : row.id > other.id ? 1 : 0;
+    return m_view.order == Qt::AscendingOrder ? order < 0 : order > 0;
+}
+
+void LedgerModel::place(const LedgerRow &row) {
+    // Rows past the last one read come with fetchMore(), which reads on from the count read.
+    if (m_more && (m_rows.isEmpty() || !before(row, m_rows.last())))
+        return;
+    const auto at =
+        int(std::lower_bound(m_rows.cbegin(), m_rows.cend(), row,
+                             [this](const LedgerRow &a, const LedgerRow &b) { return before(a, b); }) -
+            m_rows.cbegin());
+    beginInsertRows({}, at, at);
+    m_rows.insert(at, row);
+    endInsertRows();
+}
+
+void LedgerModel::follow() {
+    m_follow.stop();
+    if (m_recorded.isEmpty())
+        return;
+    LedgerView view = m_view;
+    view.codes.clear();
+    for (const QString &code : std::as_const(m_recorded)) {
+        if (m_view.codes.isEmpty() || m_view.codes.contains(code))
+            view.codes.append(code);
+    }
+    const QSet<QString> recorded = std::exchange(m_recorded, {});
+    if (view.codes.isEmpty())
+        return;
+    // Only the recorded codes are read: those that still match, as they are now.
+    QHash<QString, LedgerRow> now;
+    for (const LedgerRow &row : m_ledger.rows(view))
+        now.insert(row.code, row);
+    // A row that stays where it was changes in place (the selection stays on it); one that
+    // moves, or no longer matches, leaves its place.
+    for (int i = int(m_rows.size()) - 1; i >= 0; --i) {
+        if (!recorded.contains(m_rows.at(i).code))
+            continue;
+        const auto fresh = now.constFind(m_rows.at(i).code);
+        if (fresh != now.cend() && compareValues(fresh->sortKey, m_rows.at(i).sortKey) == 0) {
+            m_rows[i] = *fresh;
+            now.erase(fresh);
+            Q_EMIT dataChanged(index(i, 0), index(i, ColumnCount - 1));
+            continue;
+        }
+        beginRemoveRows({}, i, i);
+        m_rows.removeAt(i);
+        endRemoveRows();
+    }
+    for (const LedgerRow &row : std::as_const(now))
+        place(row);
+    Q_EMIT updated();
 }
 
 QList<QStringList> LedgerModel::shownRows() const {

@@ -60,7 +60,15 @@ bool Ledger::flush() {
             m_unsynced = 0;
             m_checkpointer->request();
         }
+        QStringList codes;
+        if (done.harvest.isEmpty())
+            codes.append(done.code);
+        for (const SeenCode &row : done.harvest) {
+            if (!row.code.isEmpty())
+                codes.append(row.code);
+        }
         Q_EMIT changed();
+        Q_EMIT recorded(codes);
     }
     m_retry.stop();
     m_retryMs = kFirstRetryMs;
