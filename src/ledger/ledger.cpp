@@ -10,6 +10,7 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QLoggingCategory>
+#include <QScopedValueRollback>
 #include <QStandardPaths>
 
 Q_LOGGING_CATEGORY(lcLedger, "giftvane.ledger", QtInfoMsg)
@@ -119,6 +120,8 @@ Ledger::~Ledger() {
     if (!m_waiting.isEmpty() && (m_on || open()) && !flush())
         qCDebug(lcLedger) << m_waiting.size() << "records not written to" << m_path;
     m_checkpointer.reset();
+    for (auto *kept : {&m_seen, &m_tried, &m_attempt})
+        kept->reset();
     if (QSqlDatabase::contains(m_connection)) {
         database().close();
         QSqlDatabase::removeDatabase(m_connection);
@@ -152,9 +155,13 @@ qint64 Ledger::now() const {
 }
 
 bool Ledger::open() {
-    if (m_on || m_gaveUp)
+    // An upgrade's progress dialog lets events in meanwhile: what they record waits.
+    if (m_on || m_gaveUp || m_opening)
         return m_on;
-    const SqlResult result = openFile();
+    const SqlResult result = [this] {
+        const QScopedValueRollback opening(m_opening, true);
+        return openFile();
+    }();
     if (result.transient) {
         // Another program holds the file: recording waits until it can be had.
         qCDebug(lcLedger) << "busy at open, trying again later:" << m_path << result.failure;

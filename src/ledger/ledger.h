@@ -180,6 +180,8 @@ private:
     ledgersql::SqlResult write(const Write &write);
     ledgersql::SqlResult writeHarvest(const QList<SeenCode> &rows, qint64 seen);
     ledgersql::SqlResult writeReceive(const Write &attempt);
+    // Prepares the statement into `kept` unless it is there already.
+    ledgersql::SqlResult prepared(std::unique_ptr<QSqlQuery> &kept, const QString &sql);
     void enqueue(Write write);
     void retryLater();
     // A read about many codes or keys at once: `sql` names them as %among and takes `values` for
@@ -201,8 +203,12 @@ private:
     Clock m_clock;
     bool m_on = false;
     bool m_gaveUp = false;
+    bool m_opening = false;
     QString m_whyOff;
     std::unique_ptr<LedgerCheckpointer> m_checkpointer;
+    // The write path's statements, prepared once per connection: preparing costs more than a
+    // code's write.
+    std::unique_ptr<QSqlQuery> m_seen, m_tried, m_attempt;
     int m_unsynced = 0;
     QList<Write> m_waiting; // for the file, oldest first
     QTimer m_retry;
