@@ -825,6 +825,8 @@ private Q_SLOTS:
         QTest::addColumn<QString>("file");
         QTest::addColumn<QString>("message");
         QTest::newRow("written") << u"codes.csv"_qs << u"Corvane系列软件|成功导出接收记录"_qs;
+        QTest::newRow("named without a type: .csv added")
+            << u"codes"_qs << u"Corvane系列软件|成功导出接收记录"_qs;
         QTest::newRow("cannot write") << u"missing/codes.csv"_qs << u"Corvane软件|导出失败："_qs;
         QTest::newRow("cancelled") << QString() << QString();
     }
@@ -840,7 +842,7 @@ private Q_SLOTS:
         QTest::keyClicks(window.findChild<QLineEdit *>(u"search"_qs), u"cmd"_qs);
         // Clicked before the search has run: what is typed is what is exported.
         window.findChild<QPushButton *>(u"export"_qs)->click();
-        QCOMPARE(desktop.dialogs, QStringList{u"导出接收记录|CSV 文件 (*.csv)"_qs});
+        QCOMPARE(desktop.dialogs, QStringList{u"导出接收记录|CSV 文件 (*.csv)|接收记录.csv"_qs});
         QStringList shown;
         for (const RecordingDesktop::Message &m : desktop.messages)
             shown.append(m.title + u"|" + m.text);
@@ -854,7 +856,7 @@ private Q_SLOTS:
         QCOMPARE(shown.first().size() > message.size(), !written); // the system's reason follows
         if (written) {
             // The matching row only, guarded and quoted, under the header line.
-            const QList<QByteArray> lines = contentOf(desktop.savePath).split('\n');
+            const QList<QByteArray> lines = contentOf(f.dir.filePath(u"codes.csv"_qs)).split('\n');
             QCOMPARE(lines.size(), 3);
             QVERIFY(lines[0].startsWith(
                 QByteArray(QByteArray("\xEF\xBB\xBF") + u"礼包码,名称,大小"_qs.toUtf8())));

@@ -3,6 +3,7 @@
 #include "ledger/ledgermodel.h"
 #include "recordingdesktop.h"
 #include "warnings.h"
+#include "web/clouddisk.h"
 
 #include <QAccessible>
 #include <QApplication>
@@ -14,6 +15,7 @@
 #include <QPushButton>
 #include <QScreen>
 #include <QScrollBar>
+#include <QSignalSpy>
 #include <QSqlDatabase>
 #include <QSqlQuery>
 #include <QStandardPaths>
@@ -210,6 +212,42 @@ private Q_SLOTS:
         QVERIFY(f.desktop.dialogs.isEmpty() && !QFile::exists(f.desktop.savePath));
         QCOMPARE(f.desktop.texts(), QStringList{off->text()});
         QCOMPARE(f.desktop.messages[0].icon, Desktop::Icon::Warning);
+    }
+
+    void selectedRowsAreActedOn_data() {
+        QTest::addColumn<QKeySequence>("close");
+        QTest::newRow("Esc") << QKeySequence(Qt::Key_Escape);
+        QTest::newRow("Ctrl+W") << QKeySequence(Qt::CTRL | Qt::Key_W);
+    }
+    void selectedRowsAreActedOn() {
+        QFETCH(QKeySequence, close);
+        OpenLedger f;
+        QVERIFY(f.ledger->open());
+        f.record({u"1 GB"_qs, u"2 GB"_qs});
+        f.ledger->recordHarvest({{u"C#1"_qs, u"t"_qs, {}, u"listing"_qs, u"资源①"_qs, u"1"_qs, {}, {}}});
+        LedgerWindow window(*f.ledger, f.desktop, u"http://disk.test"_qs);
+        QSignalSpy receive(&window, &LedgerWindow::receiveRequested);
+        window.show();
+        QVERIFY(QTest::qWaitForWindowActive(&window));
+        auto *view = window.findChild<QTableView *>(u"codes"_qs);
+        view->sortByColumn(LedgerModel::CodeColumn, Qt::AscendingOrder); // C#1 C0 C1
+        QVERIFY(!window.findChild<QPushButton *>(u"receive"_qs)->isEnabled());
+        view->setFocus();
+        view->selectionModel()->setCurrentIndex(view->model()->index(0, 0),
+                                                QItemSelectionModel::Select | QItemSelectionModel::Rows);
+        view->selectionModel()->select(view->model()->index(2, 0),
+                                       QItemSelectionModel::Select | QItemSelectionModel::Rows);
+        QTest::keyClick(view, Qt::Key_C, Qt::ControlModifier);
+        QCOMPARE(f.desktop.clipboard, u"C#1\nC1"_qs);
+        window.findChild<QPushButton *>(u"open"_qs)->click();
+        QCOMPARE(f.desktop.opened,
+                 QList<QUrl>{QUrl(clouddisk::giftPageAddress(u"http://disk.test"_qs, u"C#1"_qs),
+                                  QUrl::TolerantMode)});
+        window.findChild<QPushButton *>(u"receive"_qs)->click();
+        QCOMPARE(receive.size(), 1);
+        QCOMPARE(receive.first().first().toStringList(), (QStringList{u"C#1"_qs, u"C1"_qs}));
+        QTest::keySequence(&window, close);
+        QVERIFY(!window.isVisible());
     }
 
     void keysLeaveTheTable_data() {

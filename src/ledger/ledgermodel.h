@@ -58,6 +58,11 @@ public:
     // Reads the rows of the codes recorded since the last time and puts them in place now.
     void follow();
 
+    // The code of a row read, as recorded (not cut for the screen); empty for no such row.
+    QString codeAt(int row) const {
+        return row >= 0 && row < m_rows.size() ? m_rows.at(row).code : QString();
+    }
+
     QStringList headers() const;
     // Every row that matches the filter, in the shown order, as the view shows it: not only
     // the rows read so far.
