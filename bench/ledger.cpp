@@ -137,7 +137,7 @@ public:
             for (const SeenCode &row : codes.mid(at, kHarvest)) {
                 for (const QVariant &value :
                      QVariantList{row.code, row.title, row.size, row.site, row.tab, row.source, row.mark,
-                                  row.key, 1, 1, row.code.toCaseFolded(), row.title.toCaseFolded()})
+                                  u""_qs, 1, 1, row.code.toCaseFolded(), row.title.toCaseFolded()})
                     query.addBindValue(value);
                 if (!query.exec())
                     out << "plain insert failed: " << query.lastError().text() << '\n';

@@ -503,72 +503,6 @@ private Q_SLOTS:
         QCOMPARE((QList<int>{counts.received, counts.voided, counts.pending}), (QList<int>{2, 1, 2}));
     }
 
-    // Writes as letters: "A√" seen valid, "A×" seen void, "A" seen without a mark, "+A"
-    // received, "-A" failed.
-    void countsFollowEveryWrite_data() {
-        QTest::addColumn<QString>("writes");
-        QTest::newRow("harvests") << u"A√ B× C A× C√"_qs;
-        QTest::newRow("receives") << u"A√ B× +A +B -A +C -D"_qs;
-        QTest::newRow("void after received, valid again") << u"A√ +A A× B× B√ B×"_qs;
-        QTest::newRow("seen again, unchanged") << u"A× A× A B B"_qs;
-    }
-    void countsFollowEveryWrite() {
-        QFETCH(QString, writes);
-        Files f;
-        auto ledger = f.opened();
-        for (const QString &write : writes.split(u' ')) {
-            if (write.startsWith(u'+') || write.startsWith(u'-'))
-                ledger->recordReceive(write.mid(1), {},
-                                      write.startsWith(u'+') ? ReceiveKind::Received : ReceiveKind::Failed,
-                                      {});
-            else
-                ledger->recordHarvest({seen(write.left(1), u"t"_qs, write.mid(1))});
-        }
-        const Ledger::Counts kept = ledger->counts();
-        RawFile raw(f.path());
-        const int received =
-            raw.value(u"SELECT count(*) FROM codes WHERE received_at IS NOT NULL"_qs).toInt();
-        const int voided =
-            raw.value(u"SELECT count(*) FROM codes WHERE received_at IS NULL AND mark = '×'"_qs).toInt();
-        const int all = raw.value(u"SELECT count(*) FROM codes"_qs).toInt();
-        QCOMPARE((QList<int>{kept.received, kept.voided, kept.pending}),
-                 (QList<int>{received, voided, all - received - voided}));
-        // A view's counts are counted among its rows; here every code.
-        const Ledger::Counts viewed = ledger->counts({{}, {u"A"_qs, u"B"_qs, u"C"_qs, u"D"_qs}});
-        QCOMPARE((QList<int>{viewed.received, viewed.voided, viewed.pending}),
-                 (QList<int>{received, voided, all - received - voided}));
-    }
-
-    // Three characters or more go through the index; fewer, or an outcome's name, do not.
-    void indexedSearchFindsWhatThePlainSearchFinds_data() {
-        QTest::addColumn<QString>("text");
-        for (const QString &text :
-             {u"gift"_qs,  u"GIFT_1"_qs, u"t_1"_qs,     u"%_%"_qs,       u"100%"_qs, u"q\" \\"_qs, u"'o'"_qs,
-              u"\"q\""_qs, u"礼包码"_qs, u"礼包"_qs,    u"ＡＢＣ"_qs,    u"ｂｃ"_qs, u"x😀y"_qs,    u"😀y"_qs,
-              u"ß"_qs,     u"失败"_qs,   u"\" OR 1"_qs, u"NEAR(a b)"_qs, u"a*"_qs,   u"  "_qs})
-            QTest::newRow(qPrintable(text)) << text;
-    }
-    void indexedSearchFindsWhatThePlainSearchFinds() {
-        QFETCH(QString, text);
-        Files f;
-        auto ledger = f.opened();
-        const QStringList titles{u"Gift_1 礼包码"_qs, u"gift 100%_% off"_qs, u"'o' \"q\" \\"_qs,
-                                 u"ＡＢＣ礼包"_qs,    u"x😀y Straße"_qs,      u"\" OR 1 NEAR(a b) a*"_qs,
-                                 u"GIFT_1  two"_qs,   u"nothing"_qs};
-        QStringList expected; // newest first, as the ledger lists them
-        for (int i = 0; i < titles.size(); ++i) {
-            const QString code = u"Code" + QString::number(i);
-            ledger->recordHarvest({seen(code, titles[i])});
-            if (code.toCaseFolded().contains(text.toCaseFolded()) ||
-                titles[i].toCaseFolded().contains(text.toCaseFolded()))
-                expected.prepend(code);
-        }
-        ledger->recordReceive(u"Code7"_qs, {}, ReceiveKind::Failed, {});
-        if (receiveKindText(ReceiveKind::Failed).contains(text))
-            expected.prepend(u"Code7"_qs);
-        QCOMPARE(codesOf(ledger->rows({text})), expected);
-    }
-
     void receivedAmongTakesManyCodes() {
         Files f;
         auto ledger = f.opened();
@@ -615,49 +549,6 @@ private Q_SLOTS:
         ledger->recordHarvest({seen(u"LATEST"_qs)});
         QTRY_COMPARE(model.rowCount(), 601);
         QCOMPARE(codesOf(model).first(), u"LATEST"_qs);
-    }
-
-    // What the model shows after following some records is what reading afresh shows.
-    void modelFollowsRecordsInPlace_data() {
-        QTest::addColumn<int>("column");
-        QTest::addColumn<Qt::SortOrder>("order");
-        QTest::addColumn<int>("codes"); // more than a batch: only the first rows are read
-        QTest::newRow("last seen, all read") << int(LedgerModel::LastSeenColumn) << Qt::DescendingOrder << 5;
-        QTest::newRow("last seen, partly read")
-            << int(LedgerModel::LastSeenColumn) << Qt::AscendingOrder << 600;
-        QTest::newRow("outcome, partly read")
-            << int(LedgerModel::OutcomeColumn) << Qt::DescendingOrder << 600;
-        QTest::newRow("title, all read") << int(LedgerModel::TitleColumn) << Qt::AscendingOrder << 5;
-        QTest::newRow("size, partly read") << int(LedgerModel::SizeColumn) << Qt::AscendingOrder << 600;
-    }
-    void modelFollowsRecordsInPlace() {
-        QFETCH(int, column);
-        QFETCH(Qt::SortOrder, order);
-        QFETCH(int, codes);
-        Files f;
-        auto ledger = f.opened();
-        QList<SeenCode> rows;
-        for (int i = 0; i < codes; ++i)
-            rows.append(seen(u"M" + QString::number(i), u"t" + QString::number(i % 7)));
-        ledger->recordHarvest(rows);
-        LedgerModel model(*ledger);
-        model.sort(column, order);
-        QAbstractItemModelTester tester(&model, QAbstractItemModelTester::FailureReportingMode::QtTest);
-        QSignalSpy followed(&model, &LedgerModel::updated);
-        f.clock = kStart.addSecs(1);
-        ledger->recordReceive(u"M1"_qs, {}, ReceiveKind::Received, {});
-        ledger->recordReceive(u"M4"_qs, {}, ReceiveKind::Failed, {});
-        ledger->recordHarvest({seen(u"NEW"_qs, u"a"_qs), seen(u"M3"_qs, u"z"_qs), seen(u"M2"_qs, u"t2"_qs)});
-        QTRY_COMPARE(followed.size(), 1);
-        QList<QStringList> shown;
-        for (int row = 0; row < model.rowCount(); ++row)
-            shown.append(
-                {codesOf(model)[row],
-                 model.data(model.index(row, LedgerModel::OutcomeColumn), Qt::DisplayRole).toString()});
-        QList<QStringList> afresh;
-        for (const LedgerRow &row : ledger->rows(model.view(), 0, model.rowCount()))
-            afresh.append({row.code, LedgerModel::cellText(row, LedgerModel::OutcomeColumn)});
-        QCOMPARE(shown, afresh);
     }
 
     void modelFilters_data() {

@@ -309,7 +309,11 @@ void LedgerWindow::showCounts() {
     m_search->setEnabled(off.isEmpty());
     if (!off.isEmpty())
         return;
-    const Ledger::Counts counts = m_ledger.counts(m_model.view());
+    const Ledger::Counts counts = m_ledger.counts(m_model.view(), kCountedAtMost);
+    if (counts.more) {
+        m_counts->setText(u"超过" + QString::number(kCountedAtMost) + u"个结果");
+        return;
+    }
     m_counts->setText(QStringLiteral("已接收：%1  已失效：%2  待接收：%3")
                           .arg(counts.received)
                           .arg(counts.voided)

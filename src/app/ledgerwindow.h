@@ -26,6 +26,9 @@ class LedgerWindow final : public QWidget {
 public:
     // Typing settles this long before the search runs.
     static constexpr int kSearchDelayMs = 150;
+    // A search's rows are counted up to this many; beyond, the window says "超过…个结果":
+    // counting a million matches would stall the window longer than showing them.
+    static constexpr int kCountedAtMost = 10000;
 
     // The ledger and the desktop must outlive the window. Gift pages are on the cloud disk at
     // that base address.

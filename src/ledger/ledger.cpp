@@ -341,7 +341,7 @@ Selection selectionOf(const LedgerView &view) {
 
 } // namespace
 
-Ledger::Counts Ledger::counts(const LedgerView &view) const {
+Ledger::Counts Ledger::counts(const LedgerView &view, int atMost) const {
     Counts out;
     const auto take = [&](const QSqlQuery &row) {
         out.received = row.value(0).toInt();
@@ -354,12 +354,15 @@ Ledger::Counts Ledger::counts(const LedgerView &view) const {
             return {};
         return out;
     }
-    const Selection selection = selectionOf(view);
+    Selection selection = selectionOf(view);
+    selection.values.append(atMost < 0 ? -1 : atMost + 1);
     if (!select(u"SELECT count(received_at), coalesce(sum(received_at IS NULL AND instr(mark, '×') > 0), 0),"
-                u" count(*)" +
-                    selection.sql(),
+                u" count(*) FROM (SELECT received_at, mark" +
+                    selection.sql() + u" LIMIT ?)",
                 selection.values, take))
         return {};
+    if (atMost >= 0 && out.received + out.voided + out.pending > atMost)
+        return {0, 0, 0, true};
     return out;
 }
 

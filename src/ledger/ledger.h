@@ -92,6 +92,7 @@ class Ledger final : public QObject {
 public:
     struct Counts {
         int received = 0, voided = 0, pending = 0;
+        bool more = false; // only the first rows were counted (atMost): there are more
     };
     using Clock = std::function<QDateTime()>;
 
@@ -149,8 +150,10 @@ public:
     // tell (off, not yet open, or the read failed), which is not "never seen".
     std::optional<QHash<QString, QDateTime>> firstSeenAmong(const QStringList &codes) const;
     // The received, void and pending codes among the view's rows (its order aside); of the
-    // whole ledger by default, which the write path keeps counted.
-    Counts counts(const LedgerView &view = {}) const;
+    // whole ledger by default, which the write path keeps counted. A view's rows are counted
+    // up to atMost (all when < 0), so that a search that matches most of a large ledger
+    // costs no more to count than to show.
+    Counts counts(const LedgerView &view = {}, int atMost = -1) const;
     // Rows from offset on, at most limit of them (all when limit < 0).
     QList<LedgerRow> rows(const LedgerView &view, int offset = 0, int limit = -1) const;
     // Every attempt for the code, oldest first.
