@@ -385,11 +385,11 @@ private Q_SLOTS:
         QTest::addColumn<int>("key");
         QTest::addColumn<Qt::KeyboardModifiers>("modifiers");
         QTest::addColumn<QString>("focus");
-        QTest::newRow("Tab") << int(Qt::Key_Tab) << Qt::KeyboardModifiers() << u"export"_qs;
+        QTest::newRow("Tab") << int(Qt::Key_Tab) << Qt::KeyboardModifiers() << u"copy"_qs;
         QTest::newRow("Shift+Tab") << int(Qt::Key_Backtab) << Qt::KeyboardModifiers(Qt::ShiftModifier)
                                    << u"search"_qs;
         QTest::newRow("Ctrl+Tab") << int(Qt::Key_Tab) << Qt::KeyboardModifiers(Qt::ControlModifier)
-                                  << u"export"_qs;
+                                  << u"copy"_qs;
         QTest::newRow("Ctrl+Shift+Tab")
             << int(Qt::Key_Backtab) << (Qt::ControlModifier | Qt::ShiftModifier) << u"search"_qs;
     }

@@ -96,7 +96,7 @@ LedgerWindow::LedgerWindow(Ledger &ledger, Desktop &desktop, const QString &clou
     m_search->setClearButtonEnabled(true);
     m_view->setObjectName(QStringLiteral("codes"));
     m_view->setAccessibleName(QStringLiteral("接收记录"));
-    // Tab leaves the table for the search box and the export button; Ctrl+Tab too (below).
+    // Tab leaves the table for the search box and the buttons; Ctrl+Tab too (below).
     m_view->setTabKeyNavigation(false);
     m_view->installEventFilter(this);
     m_counts->setObjectName(QStringLiteral("counts"));
@@ -146,10 +146,15 @@ LedgerWindow::LedgerWindow(Ledger &ledger, Desktop &desktop, const QString &clou
 
     auto *bottom = new QHBoxLayout;
     bottom->addWidget(m_counts, 1);
-    bottom->addWidget(addButton(m_copy, QStringLiteral("copy")));
-    bottom->addWidget(addButton(m_open, QStringLiteral("open")));
-    bottom->addWidget(addButton(m_receive, QStringLiteral("receive")));
-    bottom->addWidget(m_export);
+    // Tab goes from the table along the buttons as they stand.
+    QWidget *before = m_view;
+    for (QWidget *button :
+         {addButton(m_copy, QStringLiteral("copy")), addButton(m_open, QStringLiteral("open")),
+          addButton(m_receive, QStringLiteral("receive")), m_export}) {
+        bottom->addWidget(button);
+        setTabOrder(before, button);
+        before = button;
+    }
     auto *layout = new QVBoxLayout(this);
     layout->addLayout(top);
     layout->addWidget(m_codesBar);
