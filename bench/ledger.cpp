@@ -118,9 +118,10 @@ public:
         for (const QVariant &value : values)
             query.addBindValue(value);
         query.exec();
+        const int columns = query.record().count();
         int rows = 0;
         for (; query.next(); ++rows) {
-            for (int i = 0; i < query.record().count(); ++i)
+            for (int i = 0; i < columns; ++i)
                 query.value(i);
         }
         return rows;
@@ -277,9 +278,12 @@ void measure(const QString &path, Rows &rows, const QStringList &someCodes) {
         const QByteArray csv = ledgerCsv(model.headers(), model.shownRows());
         const double exportMs = msSince(clock);
         clock.start();
-        const int read = Plain::read(u"SELECT * FROM codes WHERE instr(title_folded, ?) > 0"
-                                     u" ORDER BY last_seen DESC, rowid DESC"_qs,
-                                     {u"原神"_qs});
+        const int read =
+            Plain::read(u"SELECT code, title, size, site, tab, source, mark, first_seen, last_seen,"
+                        u" last_kind, last_tried FROM codes"
+                        u" WHERE instr(code_folded, ?) > 0 OR instr(title_folded, ?) > 0"
+                        u" ORDER BY last_seen DESC, rowid DESC"_qs,
+                        {u"原神"_qs, u"原神"_qs});
         out << goal(u"CSV export of " + QString::number(read) + u" rows (" +
                         QString::number(csv.size() >> 20) + u" MiB)",
                     ms(exportMs), ms(msSince(clock)), u"≤ 1.5 × plain SQL"_qs);
