@@ -2,6 +2,8 @@
 
 #include "text/text.h"
 
+#include <QHash>
+
 #include <algorithm>
 #include <utility>
 
@@ -12,8 +14,35 @@ constexpr QStringView kHeaders[LedgerModel::ColumnCount] = {
     u"标记",   u"首次发现", u"最近发现", u"接收结果", u"接收时间",
 };
 
+// The time zone's offset from UTC at that hour; zones change offsets only on whole hours, so an
+// export of a hundred thousand rows asks the system a few hundred times, not three times a row.
+int localOffsetSecs(qint64 msecs) {
+    static QHash<qint64, int> offsets;
+    const qint64 hour = msecs / 3600000;
+    if (const auto known = offsets.constFind(hour); known != offsets.cend())
+        return *known;
+    if (offsets.size() > 4096)
+        offsets.clear();
+    const int offset = QDateTime::fromMSecsSinceEpoch(hour * 3600000, Qt::LocalTime).offsetFromUtc();
+    offsets.insert(hour, offset);
+    return offset;
+}
+
+// "yyyy-MM-dd HH:mm:ss" in local time, written out by hand: QDateTime's own formatting parses
+// its pattern and looks up the zone for every call, which is most of an export's time.
 QString timeText(const QDateTime &time) {
-    return time.isValid() ? time.toLocalTime().toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")) : QString();
+    if (!time.isValid())
+        return {};
+    const qint64 msecs = time.toMSecsSinceEpoch();
+    const qint64 secs = msecs / 1000 - (msecs % 1000 < 0 ? 1 : 0) + localOffsetSecs(msecs);
+    const qint64 days = secs / 86400 - (secs % 86400 < 0 ? 1 : 0);
+    const qint64 inDay = secs - days * 86400;
+    const QDate date = QDate::fromJulianDay(days + 2440588); // 1970-01-01
+    const auto two = [](qint64 value) { return QString::number(value).rightJustified(2, u'0'); };
+    if (date.year() < 1000 || date.year() > 9999)
+        return time.toLocalTime().toString(QStringLiteral("yyyy-MM-dd HH:mm:ss"));
+    return QString::number(date.year()) + u'-' + two(date.month()) + u'-' + two(date.day()) + u' ' +
+           two(inDay / 3600) + u':' + two(inDay / 60 % 60) + u':' + two(inDay % 60);
 }
 
 } // namespace
