@@ -3,7 +3,9 @@
 #include "ledger/ledgermodel.h"
 #include "recordingdesktop.h"
 #include "warnings.h"
+#include "web/clouddisk.h"
 
+#include <QAbstractItemModelTester>
 #include <QAccessible>
 #include <QApplication>
 #include <QDir>
@@ -14,6 +16,7 @@
 #include <QPushButton>
 #include <QScreen>
 #include <QScrollBar>
+#include <QSignalSpy>
 #include <QSqlDatabase>
 #include <QSqlQuery>
 #include <QStandardPaths>
@@ -38,7 +41,24 @@ struct OpenLedger {
                 {u"C"_qs + QString::number(i), title, sizes[i], u"listing"_qs, u"资源①"_qs, u"1"_qs, {}, {}});
         ledger->recordHarvest(rows);
     }
+    // A full count of the codes where the condition holds, in plain SQL.
+    int count(const QString &where) const {
+        QSqlDatabase db = QSqlDatabase::addDatabase(u"QSQLITE"_qs, u"count"_qs);
+        db.setDatabaseName(ledger->path());
+        QSqlQuery query(db);
+        const int out = db.open() && query.exec(u"SELECT count(*) FROM codes WHERE " + where) && query.next()
+                            ? query.value(0).toInt()
+                            : -1;
+        query = QSqlQuery();
+        db = QSqlDatabase();
+        QSqlDatabase::removeDatabase(u"count"_qs);
+        return out;
+    }
 };
+
+SeenCode seen(const QString &code, const QString &title, const QString &mark = {}) {
+    return {code, title, u"1 GB"_qs, u"listing"_qs, u"资源①"_qs, u"1"_qs, mark, {}};
+}
 
 QStringList column(const LedgerModel &model, int column) {
     QStringList out;
@@ -122,6 +142,119 @@ private Q_SLOTS:
         QCOMPARE(model.shownRows().size(), codes.size()); // what export writes
     }
 
+    // Writes as letters: "A√" seen valid, "A×" seen void, "A" seen without a mark, "+A"
+    // received, "-A" failed.
+    void countsFollowEveryWrite_data() {
+        QTest::addColumn<QString>("writes");
+        QTest::newRow("harvests") << u"A√ B× C A× C√"_qs;
+        QTest::newRow("receives") << u"A√ B× +A +B -A +C -D"_qs;
+        QTest::newRow("void after received, valid again") << u"A√ +A A× B× B√ B×"_qs;
+        QTest::newRow("seen again, unchanged") << u"A× A× A B B"_qs;
+    }
+    void countsFollowEveryWrite() {
+        QFETCH(QString, writes);
+        OpenLedger f;
+        QVERIFY(f.ledger->open());
+        Ledger *ledger = f.ledger.get();
+        for (const QString &write : writes.split(u' ')) {
+            if (write.startsWith(u'+') || write.startsWith(u'-'))
+                ledger->recordReceive(write.mid(1), {},
+                                      write.startsWith(u'+') ? ReceiveKind::Received : ReceiveKind::Failed,
+                                      {});
+            else
+                ledger->recordHarvest({seen(write.left(1), u"t"_qs, write.mid(1))});
+        }
+        const Ledger::Counts kept = ledger->counts();
+        const int received = f.count(u"received_at IS NOT NULL"_qs);
+        const int voided = f.count(u"received_at IS NULL AND mark = '×'"_qs);
+        const int all = f.count(u"1"_qs);
+        QCOMPARE((QList<int>{kept.received, kept.voided, kept.pending}),
+                 (QList<int>{received, voided, all - received - voided}));
+        // A view's counts are counted among its rows; here every code.
+        const Ledger::Counts viewed = ledger->counts({{}, {u"A"_qs, u"B"_qs, u"C"_qs, u"D"_qs}});
+        QCOMPARE((QList<int>{viewed.received, viewed.voided, viewed.pending}),
+                 (QList<int>{received, voided, all - received - voided}));
+        QVERIFY(
+            ledger->counts({{}, {u"A"_qs, u"B"_qs, u"C"_qs, u"D"_qs}}, all - 1).more); // counted no further
+    }
+
+    // Three characters or more go through the index; fewer, or an outcome's name, do not.
+    void indexedSearchFindsWhatThePlainSearchFinds_data() {
+        QTest::addColumn<QString>("text");
+        for (const QString &text :
+             {u"gift"_qs,  u"GIFT_1"_qs, u"t_1"_qs,     u"%_%"_qs,       u"100%"_qs, u"q\" \\"_qs, u"'o'"_qs,
+              u"\"q\""_qs, u"礼包码"_qs, u"礼包"_qs,    u"ＡＢＣ"_qs,    u"ｂｃ"_qs, u"x😀y"_qs,    u"😀y"_qs,
+              u"ß"_qs,     u"失败"_qs,   u"\" OR 1"_qs, u"NEAR(a b)"_qs, u"a*"_qs,   u"  "_qs})
+            QTest::newRow(qPrintable(text)) << text;
+    }
+    void indexedSearchFindsWhatThePlainSearchFinds() {
+        QFETCH(QString, text);
+        OpenLedger f;
+        QVERIFY(f.ledger->open());
+        Ledger *ledger = f.ledger.get();
+        const QStringList titles{u"Gift_1 礼包码"_qs, u"gift 100%_% off"_qs, u"'o' \"q\" \\"_qs,
+                                 u"ＡＢＣ礼包"_qs,    u"x😀y Straße"_qs,      u"\" OR 1 NEAR(a b) a*"_qs,
+                                 u"GIFT_1  two"_qs,   u"nothing"_qs};
+        QStringList expected; // newest first, as the ledger lists them
+        for (int i = 0; i < titles.size(); ++i) {
+            const QString code = u"Code" + QString::number(i);
+            ledger->recordHarvest({seen(code, titles[i])});
+            if (code.toCaseFolded().contains(text.toCaseFolded()) ||
+                titles[i].toCaseFolded().contains(text.toCaseFolded()))
+                expected.prepend(code);
+        }
+        ledger->recordReceive(u"Code7"_qs, {}, ReceiveKind::Failed, {});
+        if (receiveKindText(ReceiveKind::Failed).contains(text))
+            expected.prepend(u"Code7"_qs);
+        QStringList found;
+        for (const LedgerRow &row : ledger->rows({text}))
+            found.append(row.code);
+        QCOMPARE(found, expected);
+    }
+
+    // What the model shows after following some records is what reading afresh shows.
+    void modelFollowsRecordsInPlace_data() {
+        QTest::addColumn<int>("column");
+        QTest::addColumn<Qt::SortOrder>("order");
+        QTest::addColumn<int>("codes"); // more than a batch: only the first rows are read
+        QTest::newRow("last seen, all read") << int(LedgerModel::LastSeenColumn) << Qt::DescendingOrder << 5;
+        QTest::newRow("last seen, partly read")
+            << int(LedgerModel::LastSeenColumn) << Qt::AscendingOrder << 600;
+        QTest::newRow("outcome, partly read")
+            << int(LedgerModel::OutcomeColumn) << Qt::DescendingOrder << 600;
+        QTest::newRow("title, all read") << int(LedgerModel::TitleColumn) << Qt::AscendingOrder << 5;
+        QTest::newRow("size, partly read") << int(LedgerModel::SizeColumn) << Qt::AscendingOrder << 600;
+    }
+    void modelFollowsRecordsInPlace() {
+        QFETCH(int, column);
+        QFETCH(Qt::SortOrder, order);
+        QFETCH(int, codes);
+        OpenLedger f;
+        QVERIFY(f.ledger->open());
+        Ledger *ledger = f.ledger.get();
+        QList<SeenCode> rows;
+        for (int i = 0; i < codes; ++i)
+            rows.append(seen(u"M" + QString::number(i), u"t" + QString::number(i % 7)));
+        ledger->recordHarvest(rows);
+        LedgerModel model(*ledger);
+        model.sort(column, order);
+        QAbstractItemModelTester tester(&model, QAbstractItemModelTester::FailureReportingMode::QtTest);
+        QSignalSpy followed(&model, &LedgerModel::updated);
+        ledger->recordReceive(u"M1"_qs, {}, ReceiveKind::Received, {});
+        ledger->recordReceive(u"M4"_qs, {}, ReceiveKind::Failed, {});
+        ledger->recordHarvest({seen(u"NEW"_qs, u"a"_qs), seen(u"M3"_qs, u"z"_qs), seen(u"M2"_qs, u"t2"_qs)});
+        QTRY_COMPARE(followed.size(), 1);
+        QList<QStringList> shown;
+        for (int row = 0; row < model.rowCount(); ++row)
+            shown.append(
+                {model.codeAt(row),
+                 model.data(model.index(row, LedgerModel::OutcomeColumn), Qt::DisplayRole).toString()});
+        QList<QStringList> afresh;
+        for (const LedgerRow &row : ledger->rows(model.view(), 0, model.rowCount()))
+            afresh.append({row.code, LedgerModel::cellText(row, LedgerModel::OutcomeColumn)});
+        QCOMPARE(shown, afresh);
+    }
+
     void opensCentredOverItsParent_data() {
         QTest::addColumn<QPoint>("parentAt");
         QTest::addColumn<bool>("centred");
@@ -138,7 +271,7 @@ private Q_SLOTS:
         parent.setGeometry(QRect(screen.topLeft() + parentAt, QSize(978, 590)));
         parent.show();
         QVERIFY(QTest::qWaitForWindowExposed(&parent));
-        LedgerWindow window(*f.ledger, f.desktop, &parent);
+        LedgerWindow window(*f.ledger, f.desktop, {}, &parent);
         window.show();
         QVERIFY(QTest::qWaitForWindowExposed(&window));
         const QPoint offset = window.geometry().center() - parent.geometry().center();
@@ -161,7 +294,7 @@ private Q_SLOTS:
                                   u"listing"_qs,
                                   {}}});
         f.ledger->recordReceive(u"ABCDEFGHIJ12"_qs, {}, ReceiveKind::Received, u"成功接收"_qs, true);
-        LedgerWindow window(*f.ledger, f.desktop);
+        LedgerWindow window(*f.ledger, f.desktop, {});
         window.show();
         QVERIFY(QTest::qWaitForWindowExposed(&window));
         auto *view = window.findChild<QTableView *>(u"codes"_qs);
@@ -186,7 +319,7 @@ private Q_SLOTS:
         OpenLedger f;
         QVERIFY(f.ledger->open());
         f.record({u"1 GB"_qs});
-        LedgerWindow window(*f.ledger, f.desktop);
+        LedgerWindow window(*f.ledger, f.desktop, {});
         window.show();
         QCOMPARE(window.countsText(), u"已接收：0  已失效：0  待接收：1"_qs);
         { // another program makes every write fail: the ledger gives up on the file
@@ -212,15 +345,51 @@ private Q_SLOTS:
         QCOMPARE(f.desktop.messages[0].icon, Desktop::Icon::Warning);
     }
 
+    void selectedRowsAreActedOn_data() {
+        QTest::addColumn<QKeySequence>("close");
+        QTest::newRow("Esc") << QKeySequence(Qt::Key_Escape);
+        QTest::newRow("Ctrl+W") << QKeySequence(Qt::CTRL | Qt::Key_W);
+    }
+    void selectedRowsAreActedOn() {
+        QFETCH(QKeySequence, close);
+        OpenLedger f;
+        QVERIFY(f.ledger->open());
+        f.record({u"1 GB"_qs, u"2 GB"_qs});
+        f.ledger->recordHarvest({{u"C#1"_qs, u"t"_qs, {}, u"listing"_qs, u"资源①"_qs, u"1"_qs, {}, {}}});
+        LedgerWindow window(*f.ledger, f.desktop, u"http://disk.test"_qs);
+        QSignalSpy receive(&window, &LedgerWindow::receiveRequested);
+        window.show();
+        QVERIFY(QTest::qWaitForWindowActive(&window));
+        auto *view = window.findChild<QTableView *>(u"codes"_qs);
+        view->sortByColumn(LedgerModel::CodeColumn, Qt::AscendingOrder); // C#1 C0 C1
+        QVERIFY(!window.findChild<QPushButton *>(u"receive"_qs)->isEnabled());
+        view->setFocus();
+        view->selectionModel()->setCurrentIndex(view->model()->index(0, 0),
+                                                QItemSelectionModel::Select | QItemSelectionModel::Rows);
+        view->selectionModel()->select(view->model()->index(2, 0),
+                                       QItemSelectionModel::Select | QItemSelectionModel::Rows);
+        QTest::keyClick(view, Qt::Key_C, Qt::ControlModifier);
+        QCOMPARE(f.desktop.clipboard, u"C#1\nC1"_qs);
+        window.findChild<QPushButton *>(u"open"_qs)->click();
+        QCOMPARE(f.desktop.opened,
+                 QList<QUrl>{QUrl(clouddisk::giftPageAddress(u"http://disk.test"_qs, u"C#1"_qs),
+                                  QUrl::TolerantMode)});
+        window.findChild<QPushButton *>(u"receive"_qs)->click();
+        QCOMPARE(receive.size(), 1);
+        QCOMPARE(receive.first().first().toStringList(), (QStringList{u"C#1"_qs, u"C1"_qs}));
+        QTest::keySequence(&window, close);
+        QVERIFY(!window.isVisible());
+    }
+
     void keysLeaveTheTable_data() {
         QTest::addColumn<int>("key");
         QTest::addColumn<Qt::KeyboardModifiers>("modifiers");
         QTest::addColumn<QString>("focus");
-        QTest::newRow("Tab") << int(Qt::Key_Tab) << Qt::KeyboardModifiers() << u"export"_qs;
+        QTest::newRow("Tab") << int(Qt::Key_Tab) << Qt::KeyboardModifiers() << u"copy"_qs;
         QTest::newRow("Shift+Tab") << int(Qt::Key_Backtab) << Qt::KeyboardModifiers(Qt::ShiftModifier)
                                    << u"search"_qs;
         QTest::newRow("Ctrl+Tab") << int(Qt::Key_Tab) << Qt::KeyboardModifiers(Qt::ControlModifier)
-                                  << u"export"_qs;
+                                  << u"copy"_qs;
         QTest::newRow("Ctrl+Shift+Tab")
             << int(Qt::Key_Backtab) << (Qt::ControlModifier | Qt::ShiftModifier) << u"search"_qs;
     }
@@ -231,7 +400,7 @@ private Q_SLOTS:
         OpenLedger f;
         QVERIFY(f.ledger->open());
         f.record({u"1 GB"_qs, u"2 GB"_qs});
-        LedgerWindow window(*f.ledger, f.desktop);
+        LedgerWindow window(*f.ledger, f.desktop, {});
         window.show();
         QVERIFY(QTest::qWaitForWindowActive(&window));
         auto *view = window.findChild<QTableView *>(u"codes"_qs);

@@ -4,6 +4,11 @@
 #include "desktop/desktop.h"
 #include "desktop/usersettings.h"
 #include "ledger/ledgercsv.h"
+#include "web/clouddisk.h"
+
+#include <QAction>
+#include <QFileInfo>
+#include <QShortcut>
 
 #include <QGuiApplication>
 #include <QHBoxLayout>
@@ -17,6 +22,8 @@
 #include <QScrollBar>
 #include <QTableView>
 #include <QVBoxLayout>
+
+#include <algorithm>
 
 namespace {
 
@@ -58,10 +65,11 @@ constexpr int kTitleWidth = 200;
 
 } // namespace
 
-LedgerWindow::LedgerWindow(Ledger &ledger, Desktop &desktop, QWidget *parent)
+LedgerWindow::LedgerWindow(Ledger &ledger, Desktop &desktop, const QString &cloudDiskBase, QWidget *parent)
     : QWidget(parent, Qt::Window)
     , m_ledger(ledger)
     , m_desktop(desktop)
+    , m_cloudDisk(cloudDiskBase)
     , m_model(ledger)
     , m_search(new QLineEdit(this))
     , m_view(new QTableView(this))
@@ -69,7 +77,10 @@ LedgerWindow::LedgerWindow(Ledger &ledger, Desktop &desktop, QWidget *parent)
     , m_codesBar(new QWidget(this))
     , m_codesNote(new QLabel(m_codesBar))
     , m_off(new QLabel(this))
-    , m_export(new QPushButton(QStringLiteral("导出CSV"), this)) {
+    , m_export(new QPushButton(QStringLiteral("导出CSV"), this))
+    , m_copy(new QAction(QStringLiteral("复制礼包码"), this))
+    , m_open(new QAction(QStringLiteral("打开礼包"), this))
+    , m_receive(new QAction(QStringLiteral("接收"), this)) {
     presentAsWindow("LedgerWindow");
     setWindowTitle(QStringLiteral("接收记录"));
 
@@ -81,7 +92,7 @@ LedgerWindow::LedgerWindow(Ledger &ledger, Desktop &desktop, QWidget *parent)
     m_search->setClearButtonEnabled(true);
     m_view->setObjectName(QStringLiteral("codes"));
     m_view->setAccessibleName(QStringLiteral("接收记录"));
-    // Tab leaves the table for the search box and the export button; Ctrl+Tab too (below).
+    // Tab leaves the table for the search box and the buttons; Ctrl+Tab too (below).
     m_view->setTabKeyNavigation(false);
     m_view->installEventFilter(this);
     m_counts->setObjectName(QStringLiteral("counts"));
@@ -118,9 +129,28 @@ LedgerWindow::LedgerWindow(Ledger &ledger, Desktop &desktop, QWidget *parent)
     auto *top = new QHBoxLayout;
     top->addWidget(searchLabel);
     top->addWidget(m_search, 1);
+    // Ctrl+C while the table has the focus: the search box keeps its own.
+    m_copy->setShortcut(QKeySequence::Copy);
+    m_copy->setShortcutContext(Qt::WidgetShortcut);
+    connect(m_copy, &QAction::triggered, this, &LedgerWindow::copyCodes);
+    connect(m_open, &QAction::triggered, this, &LedgerWindow::openGiftPage);
+    connect(m_receive, &QAction::triggered, this, [this] { Q_EMIT receiveRequested(selectedCodes()); });
+    m_view->addActions({m_copy, m_open, m_receive});
+    m_view->setContextMenuPolicy(Qt::ActionsContextMenu);
+    for (const QKeySequence &keys : {QKeySequence(Qt::Key_Escape), QKeySequence(Qt::CTRL | Qt::Key_W)})
+        connect(new QShortcut(keys, this), &QShortcut::activated, this, &QWidget::close);
+
     auto *bottom = new QHBoxLayout;
     bottom->addWidget(m_counts, 1);
-    bottom->addWidget(m_export);
+    // Tab goes from the table along the buttons as they stand.
+    QWidget *before = m_view;
+    for (QWidget *button :
+         {addButton(m_copy, QStringLiteral("copy")), addButton(m_open, QStringLiteral("open")),
+          addButton(m_receive, QStringLiteral("receive")), m_export}) {
+        bottom->addWidget(button);
+        setTabOrder(before, button);
+        before = button;
+    }
     auto *layout = new QVBoxLayout(this);
     layout->addLayout(top);
     layout->addWidget(m_codesBar);
@@ -139,9 +169,55 @@ LedgerWindow::LedgerWindow(Ledger &ledger, Desktop &desktop, QWidget *parent)
     connect(m_search, &QLineEdit::textChanged, &m_searchDelay, qOverload<>(&QTimer::start));
     connect(&m_searchDelay, &QTimer::timeout, this, &LedgerWindow::search);
     connect(m_export, &QPushButton::clicked, this, &LedgerWindow::exportCsv);
-    connect(&m_ledger, &Ledger::changed, this, &LedgerWindow::showCounts);
+    // After the model has followed a record: the counts of what it shows, read once per burst.
+    connect(&m_model, &LedgerModel::updated, this, &LedgerWindow::showCounts);
     connect(&m_ledger, &Ledger::turnedOff, this, &LedgerWindow::showCounts);
+    connect(m_view->selectionModel(), &QItemSelectionModel::selectionChanged, this,
+            &LedgerWindow::enableActions);
+    connect(&m_model, &QAbstractItemModel::modelReset, this, &LedgerWindow::enableActions);
     showCounts();
+    enableActions();
+}
+
+QPushButton *LedgerWindow::addButton(QAction *action, const QString &name) {
+    auto *button = new QPushButton(action->text(), this);
+    button->setObjectName(name);
+    connect(button, &QPushButton::clicked, action, &QAction::trigger);
+    connect(action, &QAction::enabledChanged, button, &QPushButton::setEnabled);
+    return button;
+}
+
+void LedgerWindow::enableActions() {
+    const bool any = m_view->selectionModel()->hasSelection();
+    m_copy->setEnabled(any);
+    m_receive->setEnabled(any);
+    m_open->setEnabled(m_view->currentIndex().isValid() && any);
+}
+
+QStringList LedgerWindow::selectedCodes() const {
+    QList<int> rows;
+    for (const QModelIndex &index : m_view->selectionModel()->selectedRows())
+        rows.append(index.row());
+    std::sort(rows.begin(), rows.end());
+    QStringList out;
+    for (const int row : std::as_const(rows))
+        out.append(m_model.codeAt(row));
+    return out;
+}
+
+void LedgerWindow::copyCodes() {
+    if (const QStringList codes = selectedCodes(); !codes.isEmpty())
+        m_desktop.setClipboardText(codes.join(u'\n'));
+}
+
+void LedgerWindow::openGiftPage() {
+    const QString code = m_model.codeAt(m_view->currentIndex().row());
+    if (code.isEmpty())
+        return;
+    const QUrl page(clouddisk::giftPageAddress(m_cloudDisk, code), QUrl::TolerantMode);
+    if (!m_desktop.tryOpenUrl(page))
+        m_desktop.message(this, Desktop::Icon::Warning, QStringLiteral("Corvane软件"),
+                          QStringLiteral("无法打开礼包页面"));
 }
 
 void LedgerWindow::fitColumns() {
@@ -234,7 +310,11 @@ void LedgerWindow::showCounts() {
     m_search->setEnabled(off.isEmpty());
     if (!off.isEmpty())
         return;
-    const Ledger::Counts counts = m_ledger.counts();
+    const Ledger::Counts counts = m_ledger.counts(m_model.view(), kCountedAtMost);
+    if (counts.more) {
+        m_counts->setText(u"超过" + QString::number(kCountedAtMost) + u"个结果");
+        return;
+    }
     m_counts->setText(QStringLiteral("已接收：%1  已失效：%2  待接收：%3")
                           .arg(counts.received)
                           .arg(counts.voided)
@@ -249,10 +329,14 @@ void LedgerWindow::exportCsv() {
         m_desktop.message(this, Desktop::Icon::Warning, QStringLiteral("Corvane软件"), off);
         return;
     }
-    const QString path = m_desktop.saveFileName(
-        this, QStringLiteral("导出接收记录"), QStringLiteral("CSV 文件 (*.csv)"), Desktop::SaveMode::Replace);
+    QString path = m_desktop.saveFileNameProposing(
+        this, QStringLiteral("导出接收记录"), QStringLiteral("CSV 文件 (*.csv)"), Desktop::SaveMode::Replace,
+        QStringLiteral("接收记录.csv"));
     if (path.isEmpty())
         return;
+    // A name typed without a type would make a file that no spreadsheet program offers to open.
+    if (QFileInfo(path).suffix().isEmpty())
+        path += u".csv";
     const QString failure = writeFile(path, ledgerCsv(m_model.headers(), m_model.shownRows()));
     if (!failure.isEmpty()) {
         m_desktop.message(this, Desktop::Icon::Warning, QStringLiteral("Corvane软件"),

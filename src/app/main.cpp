@@ -1,3 +1,4 @@
+#include "app/ledgermigration.h"
 #include "app/mainwindow.h"
 #include "desktop/accessibility.h"
 #include "desktop/systemdesktop.h"
@@ -111,7 +112,12 @@ int main(int argc, char *argv[]) {
         Services services{&desktop, &session};
         services.settings = &settings;
         MainWindow window(services);
-        session.open(); // after the window, whose log says so when the ledger cannot be used
+        {
+            // After the window, whose log says so when the ledger cannot be used; a one-time
+            // upgrade of a large ledger shows its progress.
+            LedgerMigration migration(ledger, &window);
+            session.open();
+        }
         // An address that is none, or that would hand a password to every page, is said at once
         // rather than only as pages that cannot be read.
         if (const QString why = SiteAddresses::whyUnusable(settingsFile.get()); !why.isEmpty())

@@ -514,8 +514,10 @@ void MainWindow::openLedger(const QStringList &codes) {
         info(u"接收记录不可用：" + (ledger ? ledger->whyOff() : QString()), kShortTitle);
         return;
     }
-    if (!m_ledgerWindow)
-        m_ledgerWindow = new LedgerWindow(*ledger, m_desktop, this);
+    if (!m_ledgerWindow) {
+        m_ledgerWindow = new LedgerWindow(*ledger, m_desktop, m_session.sites().cloudDisk, this);
+        connect(m_ledgerWindow, &LedgerWindow::receiveRequested, this, &MainWindow::receiveCodes);
+    }
     m_ledgerWindow->showCodes(codes);
     m_ledgerWindow->show();
     m_ledgerWindow->raise();
@@ -544,6 +546,24 @@ void MainWindow::markReceived(const QString &code) {
 
 void MainWindow::receiveSelected() {
     startReceive([this](ReceiveFlow &flow) { flow.receiveOne(currentTab()->selectedEntry()); });
+}
+
+void MainWindow::receiveCodes(const QStringList &codes) {
+    // As a batch of the codes as the ledger knows them: what was received is passed over.
+    LedgerView view;
+    view.codes = codes;
+    QList<GiftEntry> rows;
+    if (const Ledger *ledger = m_session.ledger()) {
+        for (const LedgerRow &known : ledger->rows(view)) {
+            GiftEntry row;
+            row.title = known.title;
+            row.code = known.code;
+            row.mark = known.mark;
+            row.checked = true;
+            rows.append(row);
+        }
+    }
+    startReceive([rows](ReceiveFlow &flow) { flow.receiveBatch(rows); });
 }
 
 void MainWindow::receiveChecked() {

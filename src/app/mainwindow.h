@@ -85,6 +85,8 @@ public:
     // Commands of the menus, also reachable from tests.
     void receiveSelected();
     void receiveChecked();
+    // 接收记录's "接收": these codes, as a batch.
+    void receiveCodes(const QStringList &codes);
     void openSignIn(bool modal);
     // "退出登录": the cloud disk's cookies go from the secret store, the jar and the browser.
     void signOut();

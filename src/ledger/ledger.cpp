@@ -10,6 +10,7 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QLoggingCategory>
+#include <QScopedValueRollback>
 #include <QStandardPaths>
 #include <QSysInfo>
 
@@ -28,12 +29,13 @@ QDateTime timeOf(const QVariant &value) {
 }
 
 LedgerRow rowOf(const QSqlQuery &query) {
-    LedgerRow row{query.value(0).toString(), query.value(1).toString(),
-                  query.value(2).toString(), query.value(3).toString(),
-                  query.value(4).toString(), query.value(5).toString(),
-                  query.value(6).toString(), timeOf(query.value(7)),
-                  timeOf(query.value(8)),    std::nullopt,
-                  timeOf(query.value(10))};
+    LedgerRow row{query.value(0).toString(),   query.value(1).toString(),
+                  query.value(2).toString(),   query.value(3).toString(),
+                  query.value(4).toString(),   query.value(5).toString(),
+                  query.value(6).toString(),   timeOf(query.value(7)),
+                  timeOf(query.value(8)),      std::nullopt,
+                  timeOf(query.value(10)),     query.value(11),
+                  query.value(12).toLongLong()};
     if (!query.value(9).isNull())
         row.lastKind = ReceiveKind(query.value(9).toInt());
     return row;
@@ -122,6 +124,8 @@ Ledger::~Ledger() {
     if (!m_waiting.isEmpty() && (m_on || open()) && !flush())
         qCDebug(lcLedger) << m_waiting.size() << "records not written to" << m_path;
     m_checkpointer.reset();
+    for (auto *kept : {&m_seen, &m_tried, &m_attempt})
+        kept->reset();
     if (QSqlDatabase::contains(m_connection)) {
         database().close();
         QSqlDatabase::removeDatabase(m_connection);
@@ -155,9 +159,13 @@ qint64 Ledger::now() const {
 }
 
 bool Ledger::open() {
-    if (m_on || m_gaveUp)
+    // An upgrade's progress dialog lets events in meanwhile: what they record waits.
+    if (m_on || m_gaveUp || m_opening)
         return m_on;
-    const SqlResult result = openFile();
+    const SqlResult result = [this] {
+        const QScopedValueRollback opening(m_opening, true);
+        return openFile();
+    }();
     if (result.transient) {
         // Another program holds the file: recording waits until it can be had.
         qCDebug(lcLedger) << "busy at open, trying again later:" << m_path << result.failure;
@@ -189,7 +197,7 @@ SqlResult Ledger::openFile() {
         return {QStringLiteral("the SQLite driver of Qt is missing")};
     if (!db.isOpen() && !db.open())
         return resultOf(db.lastError());
-    return ledgerschema::prepare(db);
+    return ledgerschema::prepare(db, [this](qint64 done, qint64 total) { Q_EMIT migrating(done, total); });
 }
 
 bool Ledger::select(const QString &sql, const QVariantList &values,
@@ -298,54 +306,102 @@ std::optional<QHash<QString, QDateTime>> Ledger::firstSeenAmong(const QStringLis
     return pairs ? std::optional(timesOf(pairs)) : std::nullopt;
 }
 
-Ledger::Counts Ledger::counts() const {
+namespace {
+
+// Where a view's rows come from and which of them it keeps; values for the ?s, in order.
+struct Selection {
+    QString from = QStringLiteral("codes");
+    QStringList where;
+    QVariantList values;
+
+    QString sql() const {
+        return u" FROM " + from + (where.isEmpty() ? QString() : u" WHERE " + where.join(u" AND "));
+    }
+};
+
+// The trigram index finds substrings of three characters or more.
+bool indexed(const QString &needle) {
+    int characters = 0;
+    for (const char32_t c : QStringView(needle).toUcs4()) {
+        Q_UNUSED(c)
+        if (++characters >= 3)
+            return true;
+    }
+    return false;
+}
+
+Selection selectionOf(const LedgerView &view) {
+    Selection out;
+    if (!view.codes.isEmpty()) {
+        // As one JSON array: one statement, whatever their number.
+        out.where.append(QStringLiteral("code IN (SELECT value FROM json_each(?))"));
+        out.values.append(QString::fromUtf8(
+            QJsonDocument(QJsonArray::fromStringList(view.codes)).toJson(QJsonDocument::Compact)));
+    }
+    const QString needle = folded(view.filter);
+    if (needle.isEmpty())
+        return out;
+    // The outcome as the window shows it: "成功" finds the codes whose outcome is 成功接收.
+    QStringList kinds;
+    for (const ReceiveKind kind : kReceiveKinds) {
+        if (folded(receiveKindText(kind)).contains(needle))
+            kinds.append(QString::number(int(kind)));
+    }
+    if (kinds.isEmpty() && indexed(needle)) {
+        // The index's matches first (CROSS JOIN keeps that order of loops), each checked as
+        // the plain search checks it: the same rows, found without reading every code.
+        out.from =
+            QStringLiteral("(SELECT rowid AS hit FROM codes_search WHERE codes_search MATCH ?) AS found"
+                           " CROSS JOIN codes ON codes.rowid = found.hit");
+        out.values.prepend(QString(u'"' + QString(needle).replace(u'"', u"\"\""_qs) + u'"'));
+    }
+    // instr() takes the text literally: "%" and "_" are no wildcards here.
+    QString matches = QStringLiteral("instr(code_folded, ?) > 0 OR instr(title_folded, ?) > 0");
+    out.values << needle << needle;
+    if (!kinds.isEmpty())
+        matches += u" OR last_kind IN (" + kinds.join(u',') + u')';
+    out.where.append(u'(' + matches + u')');
+    return out;
+}
+
+} // namespace
+
+Ledger::Counts Ledger::counts(const LedgerView &view, int atMost) const {
     Counts out;
-    if (!select(QStringLiteral("SELECT count(received_at),"
-                               " coalesce(sum(received_at IS NULL AND instr(mark, '×') > 0), 0),"
-                               " count(*) FROM codes"),
-                {}, [&](const QSqlQuery &row) {
-                    out.received = row.value(0).toInt();
-                    out.voided = row.value(1).toInt();
-                    out.pending = row.value(2).toInt() - out.received - out.voided;
-                }))
+    const auto take = [&](const QSqlQuery &row) {
+        out.received = row.value(0).toInt();
+        out.voided = row.value(1).toInt();
+        out.pending = row.value(2).toInt() - out.received - out.voided;
+    };
+    // The whole ledger's counts are kept by the write path; a view's are counted among its rows.
+    if (view.filter.isEmpty() && view.codes.isEmpty()) {
+        if (!select(QStringLiteral("SELECT received, voided, total FROM code_counts"), {}, take))
+            return {};
+        return out;
+    }
+    Selection selection = selectionOf(view);
+    selection.values.append(atMost < 0 ? -1 : atMost + 1);
+    if (!select(u"SELECT count(received_at), coalesce(sum(received_at IS NULL AND instr(mark, '×') > 0), 0),"
+                u" count(*) FROM (SELECT received_at, mark" +
+                    selection.sql() + u" LIMIT ?)",
+                selection.values, take))
         return {};
+    if (atMost >= 0 && out.received + out.voided + out.pending > atMost)
+        return {0, 0, 0, true};
     return out;
 }
 
 QList<LedgerRow> Ledger::rows(const LedgerView &view, int offset, int limit) const {
     QList<LedgerRow> out;
-    QString sql = u"SELECT " + QLatin1StringView(kRowColumns) + u" FROM codes";
-    QVariantList values;
-    QStringList where;
-    if (!view.codes.isEmpty()) {
-        // As one JSON array: one statement, whatever their number.
-        where.append(QStringLiteral("code IN (SELECT value FROM json_each(?))"));
-        values.append(QString::fromUtf8(
-            QJsonDocument(QJsonArray::fromStringList(view.codes)).toJson(QJsonDocument::Compact)));
-    }
-    // instr() takes the text literally: "%" and "_" are no wildcards here.
-    if (const QString needle = folded(view.filter); !needle.isEmpty()) {
-        QString matches = QStringLiteral("instr(code_folded, ?) > 0 OR instr(title_folded, ?) > 0");
-        values << needle << needle;
-        // The outcome as the window shows it: "成功" finds the codes whose outcome is 成功接收.
-        QStringList kinds;
-        for (const ReceiveKind kind : kReceiveKinds) {
-            if (folded(receiveKindText(kind)).contains(needle))
-                kinds.append(QString::number(int(kind)));
-        }
-        if (!kinds.isEmpty())
-            matches += u" OR last_kind IN (" + kinds.join(u',') + u')';
-        where.append(u'(' + matches + u')');
-    }
-    if (!where.isEmpty())
-        sql += u" WHERE " + where.join(u" AND ");
+    Selection selection = selectionOf(view);
     const QString direction =
         view.order == Qt::AscendingOrder ? QStringLiteral(" ASC") : QStringLiteral(" DESC");
     // rowid breaks ties, so that pages read one after another neither repeat nor skip rows.
-    sql +=
-        u" ORDER BY " + sortColumn(view.sortBy) + direction + u", rowid" + direction + u" LIMIT ? OFFSET ?";
-    values << (limit < 0 ? -1 : limit) << qMax(0, offset);
-    if (!select(sql, values, [&](const QSqlQuery &row) { out.append(rowOf(row)); }))
+    const QString sql = u"SELECT " + QLatin1StringView(kRowColumns) + u", " + sortColumn(view.sortBy) +
+                        u", codes.rowid" + selection.sql() + u" ORDER BY " + sortColumn(view.sortBy) +
+                        direction + u", codes.rowid" + direction + u" LIMIT ? OFFSET ?";
+    selection.values << (limit < 0 ? -1 : limit) << qMax(0, offset);
+    if (!select(sql, selection.values, [&](const QSqlQuery &row) { out.append(rowOf(row)); }))
         return {};
     return out;
 }

@@ -81,6 +81,9 @@ struct LedgerRow {
     QDateTime firstSeen, lastSeen;
     std::optional<ReceiveKind> lastKind; // empty when never tried
     QDateTime lastTried;
+    // Where the row stands in its view's order: the value it is sorted by, then its id.
+    QVariant sortKey;
+    qint64 id = 0;
 };
 
 // Which rows to read and in what order. The filter is a case-insensitive substring of the code
@@ -108,10 +111,11 @@ class Ledger final : public QObject {
 public:
     struct Counts {
         int received = 0, voided = 0, pending = 0;
+        bool more = false; // only the first rows were counted (atMost): there are more
     };
     using Clock = std::function<QDateTime()>;
 
-    static constexpr int kSchemaVersion = 4;
+    static constexpr int kSchemaVersion = 5;
     // A claim still posting after this long belongs to a program that went without settling it
     // (a post's deadline is a minute): its post's result is unknown.
     static constexpr qint64 kClaimLifetimeMs = 3 * 60 * 1000;
@@ -180,7 +184,11 @@ public:
     // When each of the codes that the ledger holds was first seen; none when the ledger cannot
     // tell (off, not yet open, or the read failed), which is not "never seen".
     std::optional<QHash<QString, QDateTime>> firstSeenAmong(const QStringList &codes) const;
-    Counts counts() const;
+    // The received, void and pending codes among the view's rows (its order aside); of the
+    // whole ledger by default, which the write path keeps counted. A view's rows are counted
+    // up to atMost (all when < 0), so that a search that matches most of a large ledger
+    // costs no more to count than to show.
+    Counts counts(const LedgerView &view = {}, int atMost = -1) const;
     // Rows from offset on, at most limit of them (all when limit < 0).
     QList<LedgerRow> rows(const LedgerView &view, int offset = 0, int limit = -1) const;
     // Every attempt for the code, oldest first.
@@ -191,6 +199,11 @@ Q_SIGNALS:
     void turnedOff(const QString &reason);
     // Something was recorded.
     void changed();
+    // The same, naming the codes whose rows it added or changed.
+    void recorded(const QStringList &codes);
+    // Opening a file from an older program goes through every code once (the search index):
+    // how far it is, from (0, total) to (total, total). Emitted from within open().
+    void migrating(qint64 done, qint64 total);
 
 private:
     // One write waiting for the file, with the time it happened.
@@ -209,6 +222,8 @@ private:
     ledgersql::SqlResult writeClaim(const QString &code, const QString &title, bool force, Claim &claim);
     // Posting claims of programs that went without settling them become unknown.
     ledgersql::SqlResult settleAbandonedClaims();
+    // Prepares the statement into `kept` unless it is there already.
+    ledgersql::SqlResult prepared(std::unique_ptr<QSqlQuery> &kept, const QString &sql);
     void enqueue(Write write);
     void retryLater();
     // A read about many codes or keys at once: `sql` names them as %among and takes `values` for
@@ -230,8 +245,12 @@ private:
     Clock m_clock;
     bool m_on = false;
     bool m_gaveUp = false;
+    bool m_opening = false;
     QString m_whyOff;
     std::unique_ptr<LedgerCheckpointer> m_checkpointer;
+    // The write path's statements, prepared once per connection: preparing costs more than a
+    // code's write.
+    std::unique_ptr<QSqlQuery> m_seen, m_tried, m_attempt;
     int m_unsynced = 0;
     QList<Write> m_waiting; // for the file, oldest first
     QTimer m_retry;

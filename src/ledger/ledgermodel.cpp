@@ -2,6 +2,11 @@
 
 #include "text/text.h"
 
+#include <QHash>
+
+#include <algorithm>
+#include <utility>
+
 namespace {
 
 constexpr QStringView kHeaders[LedgerModel::ColumnCount] = {
@@ -9,8 +14,35 @@ constexpr QStringView kHeaders[LedgerModel::ColumnCount] = {
     u"标记",   u"首次发现", u"最近发现", u"接收结果", u"接收时间",
 };
 
+// The time zone's offset from UTC at that hour; zones change offsets only on whole hours, so an
+// export of a hundred thousand rows asks the system a few hundred times, not three times a row.
+int localOffsetSecs(qint64 msecs) {
+    static QHash<qint64, int> offsets;
+    const qint64 hour = msecs / 3600000;
+    if (const auto known = offsets.constFind(hour); known != offsets.cend())
+        return *known;
+    if (offsets.size() > 4096)
+        offsets.clear();
+    const int offset = QDateTime::fromMSecsSinceEpoch(hour * 3600000, Qt::LocalTime).offsetFromUtc();
+    offsets.insert(hour, offset);
+    return offset;
+}
+
+// "yyyy-MM-dd HH:mm:ss" in local time, written out by hand: QDateTime's own formatting parses
+// its pattern and looks up the zone for every call, which is most of an export's time.
 QString timeText(const QDateTime &time) {
-    return time.isValid() ? time.toLocalTime().toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")) : QString();
+    if (!time.isValid())
+        return {};
+    const qint64 msecs = time.toMSecsSinceEpoch();
+    const qint64 secs = msecs / 1000 - (msecs % 1000 < 0 ? 1 : 0) + localOffsetSecs(msecs);
+    const qint64 days = secs / 86400 - (secs % 86400 < 0 ? 1 : 0);
+    const qint64 inDay = secs - days * 86400;
+    const QDate date = QDate::fromJulianDay(days + 2440588); // 1970-01-01
+    const auto two = [](qint64 value) { return QString::number(value).rightJustified(2, u'0'); };
+    if (date.year() < 1000 || date.year() > 9999)
+        return time.toLocalTime().toString(QStringLiteral("yyyy-MM-dd HH:mm:ss"));
+    return QString::number(date.year()) + u'-' + two(date.month()) + u'-' + two(date.day()) + u' ' +
+           two(inDay / 3600) + u':' + two(inDay / 60 % 60) + u':' + two(inDay % 60);
 }
 
 } // namespace
@@ -18,14 +50,15 @@ QString timeText(const QDateTime &time) {
 LedgerModel::LedgerModel(Ledger &ledger, QObject *parent)
     : QAbstractTableModel(parent)
     , m_ledger(ledger) {
-    // A batch records a row every post: the window reads the ledger again once things settle,
-    // not once per row.
-    m_refresh.setSingleShot(true);
-    m_refresh.setInterval(kRefreshDelayMs);
-    connect(&m_refresh, &QTimer::timeout, this, &LedgerModel::refresh);
-    connect(&m_ledger, &Ledger::changed, &m_refresh, [this] {
-        if (!m_refresh.isActive())
-            m_refresh.start();
+    // A batch records a row every post: the window follows once things settle, not per row.
+    m_follow.setSingleShot(true);
+    m_follow.setInterval(kRefreshDelayMs);
+    connect(&m_follow, &QTimer::timeout, this, &LedgerModel::follow);
+    connect(&m_ledger, &Ledger::recorded, this, [this](const QStringList &codes) {
+        for (const QString &code : codes)
+            m_recorded.insert(code);
+        if (!m_follow.isActive())
+            m_follow.start();
     });
     connect(&m_ledger, &Ledger::turnedOff, this, &LedgerModel::refresh);
     reload(kBatch);
@@ -134,7 +167,8 @@ void LedgerModel::setCodes(const QStringList &codes) {
 }
 
 void LedgerModel::refresh() {
-    m_refresh.stop();
+    m_follow.stop();
+    m_recorded.clear();
     // As many whole batches as were read, so that what was in view stays there.
     reload(qMax(1, int((m_rows.size() + kBatch - 1) / kBatch)) * kBatch);
 }
@@ -144,6 +178,87 @@ void LedgerModel::reload(int atLeast) {
     m_rows = m_ledger.rows(m_view, 0, atLeast);
     m_more = m_rows.size() == atLeast;
     endResetModel();
+    Q_EMIT updated();
+}
+
+namespace {
+
+// SQLite's order of values: null, then numbers, then text by its UTF-8 bytes.
+int compareValues(const QVariant &a, const QVariant &b) {
+    const auto rank = [](const QVariant &value) {
+        if (value.isNull())
+            return 0;
+        return value.typeId() == QMetaType::QString ? 2 : 1;
+    };
+    if (rank(a) != rank(b))
+        return rank(a) - rank(b);
+    if (rank(a) == 0)
+        return 0;
+    if (rank(a) == 2)
+        return a.toString().toUtf8().compare(b.toString().toUtf8());
+    if (a.typeId() == QMetaType::Double || b.typeId() == QMetaType::Double)
+        return a.toDouble() < b.toDouble() ? -1 : a.toDouble() > b.toDouble() ? 1 : 0;
+    return a.toLongLong() < b.toLongLong() ? -1 : a.toLongLong() > b.toLongLong() ? 1 : 0;
+}
+
+} // namespace
+
+bool LedgerModel::before(const LedgerRow &row, const LedgerRow &other) const {
+    int order = compareValues(row.sortKey, other.sortKey);
+    if (order == 0)
+        order = row.id < other.id ? -1 : row.id > other.id ? 1 : 0;
+    return m_view.order == Qt::AscendingOrder ? order < 0 : order > 0;
+}
+
+void LedgerModel::place(const LedgerRow &row) {
+    // Rows past the last one read come with fetchMore(), which reads on from the count read.
+    if (m_more && (m_rows.isEmpty() || !before(row, m_rows.last())))
+        return;
+    const auto at =
+        int(std::lower_bound(m_rows.cbegin(), m_rows.cend(), row,
+                             [this](const LedgerRow &a, const LedgerRow &b) { return before(a, b); }) -
+            m_rows.cbegin());
+    beginInsertRows({}, at, at);
+    m_rows.insert(at, row);
+    endInsertRows();
+}
+
+void LedgerModel::follow() {
+    m_follow.stop();
+    if (m_recorded.isEmpty())
+        return;
+    LedgerView view = m_view;
+    view.codes.clear();
+    for (const QString &code : std::as_const(m_recorded)) {
+        if (m_view.codes.isEmpty() || m_view.codes.contains(code))
+            view.codes.append(code);
+    }
+    const QSet<QString> recorded = std::exchange(m_recorded, {});
+    if (view.codes.isEmpty())
+        return;
+    // Only the recorded codes are read: those that still match, as they are now.
+    QHash<QString, LedgerRow> now;
+    for (const LedgerRow &row : m_ledger.rows(view))
+        now.insert(row.code, row);
+    // A row that stays where it was changes in place (the selection stays on it); one that
+    // moves, or no longer matches, leaves its place.
+    for (int i = int(m_rows.size()) - 1; i >= 0; --i) {
+        if (!recorded.contains(m_rows.at(i).code))
+            continue;
+        const auto fresh = now.constFind(m_rows.at(i).code);
+        if (fresh != now.cend() && compareValues(fresh->sortKey, m_rows.at(i).sortKey) == 0) {
+            m_rows[i] = *fresh;
+            now.erase(fresh);
+            Q_EMIT dataChanged(index(i, 0), index(i, ColumnCount - 1));
+            continue;
+        }
+        beginRemoveRows({}, i, i);
+        m_rows.removeAt(i);
+        endRemoveRows();
+    }
+    for (const LedgerRow &row : std::as_const(now))
+        place(row);
+    Q_EMIT updated();
 }
 
 QList<QStringList> LedgerModel::shownRows() const {

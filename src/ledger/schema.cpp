@@ -6,6 +6,7 @@
 #include <QSqlDatabase>
 
 #include <QLoggingCategory>
+#include <QScopeGuard>
 
 #include <array>
 
@@ -103,6 +104,85 @@ SqlResult upgradeToVersion4(const QSqlDatabase &db) {
     return {};
 }
 
+// Where prepare() reports a long migration's progress; set only while it runs, so that every
+// migration keeps the one signature.
+const Progress *migrationProgress = nullptr;
+
+void reportProgress(qint64 done, qint64 total) {
+    if (migrationProgress && *migrationProgress)
+        (*migrationProgress)(done, total);
+}
+
+// Version 5: the counts that 接收记录 shows and a trigram index for its search, both kept by
+// triggers, so that they follow every write to codes, whoever makes it and whatever columns
+// codes gains later. The search index refers to codes by rowid: codes has no INTEGER PRIMARY
+// KEY, so a VACUUM (which may renumber rowids) must rebuild it ('rebuild').
+SqlResult addCountsAndSearch(const QSqlDatabase &db) {
+    // The same split as a full count: received, else void by its mark, else pending.
+    const auto counted = [](const char *row) {
+        return QStringLiteral("received = received + (%1.received_at IS NOT NULL) * %2,"
+                              " voided = voided + (%1.received_at IS NULL AND instr(%1.mark, '×') > 0) * %2")
+            .arg(QLatin1StringView(row));
+    };
+    for (const QString &sql : QStringList{
+             QStringLiteral("CREATE TABLE code_counts(received INTEGER NOT NULL, voided INTEGER NOT NULL,"
+                            " total INTEGER NOT NULL)"),
+             QStringLiteral(
+                 "INSERT INTO code_counts SELECT count(received_at),"
+                 " coalesce(sum(received_at IS NULL AND instr(mark, '×') > 0), 0), count(*) FROM codes"),
+             u"CREATE TRIGGER codes_counted_in AFTER INSERT ON codes BEGIN UPDATE code_counts SET " +
+                 counted("new").arg(1) + u", total = total + 1; END",
+             u"CREATE TRIGGER codes_counted_out AFTER DELETE ON codes BEGIN UPDATE code_counts SET " +
+                 counted("old").arg(-1) + u", total = total - 1; END",
+             // Most updates (a code seen again) move no count: they leave the counts table alone.
+             u"CREATE TRIGGER codes_recounted AFTER UPDATE OF received_at, mark ON codes"
+             u" WHEN (old.received_at IS NULL) != (new.received_at IS NULL)"
+             u" OR instr(old.mark, '×') > 0 != instr(new.mark, '×') > 0"
+             u" BEGIN UPDATE code_counts SET " +
+                 counted("old").arg(-1) + u"; UPDATE code_counts SET " + counted("new").arg(1) + u"; END",
+             // The texts are folded by the program (SQLite folds only ASCII), so the index keeps
+             // them as they are; a phrase of trigrams then finds exactly the substrings.
+             QStringLiteral("CREATE VIRTUAL TABLE codes_search USING fts5(code_folded, title_folded,"
+                            " content='codes', content_rowid='rowid', tokenize='trigram case_sensitive 1')"),
+             QStringLiteral("CREATE TRIGGER codes_searched_in AFTER INSERT ON codes BEGIN"
+                            " INSERT INTO codes_search(rowid, code_folded, title_folded)"
+                            " VALUES(new.rowid, new.code_folded, new.title_folded); END"),
+             QStringLiteral("CREATE TRIGGER codes_searched_out AFTER DELETE ON codes BEGIN"
+                            " INSERT INTO codes_search(codes_search, rowid, code_folded, title_folded)"
+                            " VALUES('delete', old.rowid, old.code_folded, old.title_folded); END"),
+             QStringLiteral(
+                 "CREATE TRIGGER codes_researched AFTER UPDATE OF code_folded, title_folded ON codes"
+                 " WHEN old.code_folded != new.code_folded OR old.title_folded != new.title_folded"
+                 " BEGIN INSERT INTO codes_search(codes_search, rowid, code_folded, title_folded)"
+                 " VALUES('delete', old.rowid, old.code_folded, old.title_folded);"
+                 " INSERT INTO codes_search(rowid, code_folded, title_folded)"
+                 " VALUES(new.rowid, new.code_folded, new.title_folded); END"),
+         }) {
+        if (const SqlResult failure = run(db, sql); !failure.ok())
+            return failure;
+    }
+    // The codes so far, a slice at a time, so that the user sees how far it is.
+    QSqlQuery count(db);
+    if (!count.exec(QStringLiteral("SELECT count(*), coalesce(max(rowid), 0) FROM codes")) || !count.next())
+        return resultOf(count.lastError());
+    const qint64 total = count.value(0).toLongLong();
+    const qint64 last = count.value(1).toLongLong();
+    QSqlQuery slice(db);
+    slice.prepare(
+        QStringLiteral("INSERT INTO codes_search(rowid, code_folded, title_folded)"
+                       " SELECT rowid, code_folded, title_folded FROM codes WHERE rowid > ? AND rowid <= ?"));
+    constexpr qint64 kSlice = 20000;
+    reportProgress(0, total);
+    qint64 done = 0;
+    for (qint64 from = 0; from < last; from += kSlice) {
+        if (const SqlResult failure = run(slice, {from, from + kSlice}); !failure.ok())
+            return failure;
+        done += slice.numRowsAffected();
+        reportProgress(qMin(done, total), total);
+    }
+    return {};
+}
+
 // The file's schema version; a file from a newer program is refused, never written.
 SqlResult readVersion(const QSqlDatabase &db, int &version) {
     QSqlQuery query(db);
@@ -117,11 +197,13 @@ SqlResult readVersion(const QSqlDatabase &db, int &version) {
 using Migration = SqlResult (*)(const QSqlDatabase &);
 // kMigrations[n] takes a file from version n to n + 1.
 constexpr std::array<Migration, kVersion> kMigrations{createVersion1, upgradeToVersion2, upgradeToVersion3,
-                                                      upgradeToVersion4};
+                                                      upgradeToVersion4, addCountsAndSearch};
 
 } // namespace
 
-SqlResult prepare(const QSqlDatabase &db) {
+SqlResult prepare(const QSqlDatabase &db, const Progress &progress) {
+    migrationProgress = &progress;
+    const auto reported = qScopeGuard([] { migrationProgress = nullptr; });
     // A file this program cannot read, or one from a newer program, is left as it is.
     int version = 0;
     if (const SqlResult failure = readVersion(db, version); !failure.ok())
@@ -129,9 +211,13 @@ SqlResult prepare(const QSqlDatabase &db) {
     // WAL lets one program read while another writes. In WAL, NORMAL loses no commit when a
     // program is killed; a power cut may lose the last ones, but never corrupts the file.
     // Checkpoints are the checkpointer's; this connection checkpoints only if the log grows
-    // far beyond what that one lets it. A log that grew is cut back when it starts over.
-    for (const char *pragma : {"PRAGMA journal_mode=WAL", "PRAGMA synchronous=NORMAL",
-                               "PRAGMA wal_autocheckpoint=20000", "PRAGMA journal_size_limit=8388608"}) {
+    // far beyond what that one lets it. A log that grew is cut back when it starts over. A
+    // harvest's new codes land all over the code index and the search index: at a million
+    // codes their pages no longer fit SQLite's default 2 MiB cache, and each write would read
+    // them back from the system; 32 MiB keeps them.
+    for (const char *pragma :
+         {"PRAGMA journal_mode=WAL", "PRAGMA synchronous=NORMAL", "PRAGMA wal_autocheckpoint=20000",
+          "PRAGMA journal_size_limit=8388608", "PRAGMA cache_size=-32768"}) {
         if (const SqlResult failure = run(db, QString::fromLatin1(pragma)); !failure.ok())
             return failure;
     }

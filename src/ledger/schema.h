@@ -2,14 +2,20 @@
 
 #include "ledger/sql.h"
 
+#include <functional>
+
 // The ledger file's tables and their versions.
 namespace ledgerschema {
 
-inline constexpr int kVersion = 4;
+inline constexpr int kVersion = 5;
+
+// How far a long migration has come: rows done of the total.
+using Progress = std::function<void(qint64 done, qint64 total)>;
 
 // Readies an open file for use: its journal settings, then its tables created or upgraded to
 // kVersion, in one write transaction so that two programs never upgrade one file at once. A
-// file written by a newer program is left as it is.
-ledgersql::SqlResult prepare(const QSqlDatabase &db);
+// file written by a newer program is left as it is. A migration that goes through every code
+// tells its progress as it goes.
+ledgersql::SqlResult prepare(const QSqlDatabase &db, const Progress &progress = {});
 
 } // namespace ledgerschema

@@ -140,7 +140,15 @@ bool Ledger::flush() {
             m_unsynced = 0;
             m_checkpointer->request();
         }
+        QStringList codes;
+        if (done.harvest.isEmpty())
+            codes.append(done.code);
+        for (const SeenCode &row : done.harvest) {
+            if (!row.code.isEmpty())
+                codes.append(row.code);
+        }
         Q_EMIT changed();
+        Q_EMIT recorded(codes);
     }
     m_retry.stop();
     m_retryMs = kFirstRetryMs;
@@ -161,20 +169,24 @@ SqlResult Ledger::writeHarvest(const QList<SeenCode> &rows, qint64 seen) {
     WriteTransaction transaction(db);
     if (!transaction.result().ok())
         return transaction.result();
-    // A field seen empty (a block without a title, a gift page that could not be read) keeps
-    // what an earlier harvest knew.
-    QString keep;
-    for (const char *column : {"title", "size", "site", "tab", "source", "mark", "key"})
-        keep += QStringLiteral("%1 = CASE WHEN excluded.%1 = '' THEN %1 ELSE excluded.%1 END, ")
-                    .arg(QLatin1StringView(column));
-    QSqlQuery upsert(db);
-    upsert.prepare(
-        u"INSERT INTO codes(code, title, size, site, tab, source, mark, key, first_seen, last_seen,"
-        u" code_folded, title_folded) VALUES(?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)"
-        u" ON CONFLICT(code) DO UPDATE SET " +
-        keep +
-        u"title_folded = CASE WHEN excluded.title = '' THEN title_folded ELSE excluded.title_folded END,"
-        u" last_seen = excluded.last_seen");
+    const SqlResult ready = prepared(m_seen, []() -> QString {
+        // A field seen empty (a block without a title, a gift page that could not be read)
+        // keeps what an earlier harvest knew.
+        QString keep;
+        for (const char *column : {"title", "size", "site", "tab", "source", "mark", "key"})
+            keep += QStringLiteral("%1 = CASE WHEN excluded.%1 = '' THEN %1 ELSE excluded.%1 END, ")
+                        .arg(QLatin1StringView(column));
+        return u"INSERT INTO codes(code, title, size, site, tab, source, mark, key, first_seen, last_seen,"
+               u" code_folded, title_folded) VALUES(?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)"
+               u" ON CONFLICT(code) DO UPDATE SET " +
+               keep +
+               u"title_folded = CASE WHEN excluded.title = '' THEN title_folded ELSE excluded.title_folded "
+               u"END,"
+               u" last_seen = excluded.last_seen";
+    }());
+    if (!ready.ok())
+        return ready;
+    QSqlQuery &upsert = *m_seen;
     for (const SeenCode &row : rows) {
         if (row.code.isEmpty())
             continue;
@@ -195,33 +207,51 @@ SqlResult Ledger::writeReceive(const Write &attempt) {
         return transaction.result();
     const qint64 at = attempt.at;
     const QString code = text(attempt.code);
-    QSqlQuery upsert(db);
     // The outcome settles the claim: proven stays proven (a later failure by hand does not undo
     // a receive), a post without an answer stays unknown, anything else sets the code free.
-    upsert.prepare(QStringLiteral(
-        "INSERT INTO codes(code, title, first_seen, last_seen, code_folded, title_folded, last_kind,"
-        " last_tried, received_at, claim, claim_at) VALUES(?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)"
-        " ON CONFLICT(code) DO UPDATE SET"
-        " title = CASE WHEN title = '' THEN excluded.title ELSE title END,"
-        " title_folded = CASE WHEN title = '' THEN excluded.title_folded ELSE title_folded END,"
-        " last_kind = excluded.last_kind, last_tried = excluded.last_tried,"
-        " received_at = coalesce(excluded.received_at, received_at),"
-        " claim = CASE WHEN claim = 3 AND excluded.claim = 0 THEN 3 ELSE excluded.claim END,"
-        " claim_at = CASE WHEN claim = 3 AND excluded.claim = 0 THEN claim_at ELSE excluded.claim_at END"));
+    if (const SqlResult failure = prepared(
+            m_tried,
+            QStringLiteral(
+                "INSERT INTO codes(code, title, first_seen, last_seen, code_folded, title_folded, last_kind,"
+                " last_tried, received_at, claim, claim_at) VALUES(?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)"
+                " ON CONFLICT(code) DO UPDATE SET"
+                " title = CASE WHEN title = '' THEN excluded.title ELSE title END,"
+                " title_folded = CASE WHEN title = '' THEN excluded.title_folded ELSE title_folded END,"
+                " last_kind = excluded.last_kind, last_tried = excluded.last_tried,"
+                " received_at = coalesce(excluded.received_at, received_at),"
+                " claim = CASE WHEN claim = 3 AND excluded.claim = 0 THEN 3 ELSE excluded.claim END,"
+                " claim_at = CASE WHEN claim = 3 AND excluded.claim = 0 THEN claim_at ELSE excluded.claim_at "
+                "END"));
+        !failure.ok())
+        return failure;
     const QVariant receivedAt =
         attempt.kind == ReceiveKind::Received ? QVariant(at) : QVariant(QMetaType::fromType<qint64>());
     const ClaimState settled = attempt.proven                         ? ClaimState::Proven
                                : attempt.kind == ReceiveKind::Unknown ? ClaimState::Unknown
                                                                       : ClaimState::Free;
     if (const SqlResult failure =
-            run(upsert, {code, text(attempt.title), at, at, folded(code), folded(attempt.title),
-                         int(attempt.kind), at, receivedAt, int(settled), at});
+            run(*m_tried, {code, text(attempt.title), at, at, folded(code), folded(attempt.title),
+                           int(attempt.kind), at, receivedAt, int(settled), at});
         !failure.ok())
         return failure;
-    QSqlQuery row(db);
-    row.prepare(QStringLiteral("INSERT INTO receives(code, at, kind, marker) VALUES(?, ?, ?, ?)"));
-    if (const SqlResult failure = run(row, {code, at, int(attempt.kind), text(attempt.marker)});
+    if (const SqlResult failure = prepared(
+            m_attempt, QStringLiteral("INSERT INTO receives(code, at, kind, marker) VALUES(?, ?, ?, ?)"));
+        !failure.ok())
+        return failure;
+    if (const SqlResult failure = run(*m_attempt, {code, at, int(attempt.kind), text(attempt.marker)});
         !failure.ok())
         return failure;
     return transaction.commit();
+}
+
+SqlResult Ledger::prepared(std::unique_ptr<QSqlQuery> &kept, const QString &sql) {
+    if (kept)
+        return {};
+    kept = std::make_unique<QSqlQuery>(database());
+    if (kept->prepare(sql))
+        return {};
+    // Prepared again next time: the file may be busy now.
+    const SqlResult failure = resultOf(kept->lastError());
+    kept.reset();
+    return failure;
 }
