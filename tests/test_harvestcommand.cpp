@@ -519,6 +519,24 @@ private Q_SLOTS:
                  voidOnPageOne);
     }
 
+    void newPrintsACodeOnceWhenItMovesToTheNextPage() {
+        // The listing shifted while the pages were read: page 2 now holds what page 1 held.
+        Command c;
+        WebClient web;
+        QString pageOne;
+        auto fetch = [](WebClient *client, QString url, QString *text) -> QCoro::Task<> {
+            const Fetched fetched = co_await client->FetchPageText(url);
+            *text = fetched.text;
+        }(&web, c.sites.address(Site::Listing) + u"/libao/index_1.html", &pageOne);
+        QVERIFY(runUntil([&] { return !pageOne.isEmpty(); }));
+        c.sites.setHandler(Site::Listing, "/libao/index_2.html", [&](const sandbox::Request &) {
+            return sandbox::Response{200, "text/html; charset=utf-8", pageOne.toUtf8()};
+        });
+        QCOMPARE(c.run({u"--new"_qs, u"libao"_qs, u"1-2"_qs}), 0);
+        QCOMPARE(sourcesInOrder(c.rows()), QStringList{u"1"_qs});
+        QCOMPARE(c.rows().size(), 20);
+    }
+
     void markNotReadIsRecordedAsUnknown() {
         Command c;
         const QString unread = c.sites.codeFor(100105);

@@ -209,8 +209,11 @@ void HarvestCommand::printRow(Page &page, const HarvestedRow &row) {
     page.recorder->add(row, page.request);
     ++page.printed;
     showProgress();
-    if (m_order.onlyNew && !isNew(row))
+    // A code that moves to the next page while the pages are read is still new only once.
+    if (m_order.onlyNew && (!isNew(row) || m_newPrinted.contains(row.code)))
         return;
+    if (m_order.onlyNew)
+        m_newPrinted.insert(row.code);
     const QByteArray line = m_order.json ? jsonLine(row, page.request) : tsvLine(row, page.request);
     if (!m_progress.writeLine(stdout, line))
         outputFailed();

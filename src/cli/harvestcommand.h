@@ -10,6 +10,7 @@
 
 #include <QObject>
 #include <QPointer>
+#include <QSet>
 
 #include <cstdio>
 #include <deque>
@@ -104,7 +105,8 @@ private:
     int m_step = 0;                            // the order's run whose turn it is
     int m_started = 0;                         // the order's runs started
     int m_total = 0;                           // runs in the order
-    QDateTime m_startedAt; // codes the ledger first saw from then on are new to the command
+    QDateTime m_startedAt;      // codes the ledger first saw from then on are new to the command
+    QSet<QString> m_newPrinted; // with --new: a code listed on two pages is printed once
     Status m_status = Read;
     bool m_stopped = false;
     bool m_outputGone = false;
