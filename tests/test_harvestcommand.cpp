@@ -1,5 +1,6 @@
 // giftvane-harvest as scripts run it: the real executable against the stand-in sites, which
 // answer from this test's event loop, with a home folder of its own.
+#include "harvest/harvestrun.h"
 #include "ledger/ledger.h"
 #include "sandbox/sandbox.h"
 #include "standin.h"
@@ -183,6 +184,27 @@ private Q_SLOTS:
             QCOMPARE(row.mark, row.site == u"share" ? QString() : expectedMark(row.code));
         }
         QCOMPARE(ids.size(), rows.size());
+    }
+
+    void overlappedPagesGiveTheSequentialRows_data() {
+        QTest::addColumn<QStringList>("arguments");
+        QTest::newRow("libao, irregular and foreign pages among them") << QStringList{u"libao"_qs, u"5-8"_qs};
+        QTest::newRow("share") << QStringList{u"share"_qs, u"1-3"_qs};
+    }
+    void overlappedPagesGiveTheSequentialRows() {
+        QFETCH(QStringList, arguments);
+        Command overlapped, sequential;
+        overlapped.sites.setLatency(5);
+        QCOMPARE(overlapped.run(arguments), 0);
+        QCOMPARE(sequential.run(QStringList{u"--requests-per-host"_qs, u"1"_qs} + arguments), 0);
+        QCOMPARE(sourcesInOrder(overlapped.rows()), sourcesInOrder(sequential.rows()));
+        QStringList rows = overlapped.lines(), expected = sequential.lines();
+        rows.sort();
+        expected.sort();
+        QCOMPARE(rows, expected);
+        // However many pages were in flight, no host had more than its six at once.
+        for (const Site site : {Site::Listing, Site::Share, Site::CloudDisk})
+            QVERIFY(overlapped.sites.peakInFlight(site) <= HarvestRun::kDefaultParallelism);
     }
 
     void searchesSendTheKeyword_data() {
@@ -498,6 +520,24 @@ private Q_SLOTS:
                  voidOnPageOne);
     }
 
+    void newPrintsACodeOnceWhenItMovesToTheNextPage() {
+        // The listing shifted while the pages were read: page 2 now holds what page 1 held.
+        Command c;
+        WebClient web;
+        QString pageOne;
+        auto fetch = [](WebClient *client, QString url, QString *text) -> QCoro::Task<> {
+            const Fetched fetched = co_await client->FetchPageText(url);
+            *text = fetched.text;
+        }(&web, c.sites.address(Site::Listing) + u"/libao/index_1.html", &pageOne);
+        QVERIFY(runUntil([&] { return !pageOne.isEmpty(); }));
+        c.sites.setHandler(Site::Listing, "/libao/index_2.html", [&](const sandbox::Request &) {
+            return sandbox::Response{200, "text/html; charset=utf-8", pageOne.toUtf8()};
+        });
+        QCOMPARE(c.run({u"--new"_qs, u"libao"_qs, u"1-2"_qs}), 0);
+        QCOMPARE(sourcesInOrder(c.rows()), QStringList{u"1"_qs});
+        QCOMPARE(c.rows().size(), 20);
+    }
+
     void markNotReadIsRecordedAsUnknown() {
         Command c;
         const QString unread = c.sites.codeFor(100105);
@@ -556,7 +596,10 @@ private Q_SLOTS:
         c.sites.setFault(hanging, Fault::Hang);
         c.start({u"libao"_qs, u"1-3"_qs});
         const QRegularExpression hung(hanging);
-        QVERIFY(runUntil([&] { return !targets(c.sites.requests()).filter(hung).isEmpty(); }));
+        // The next page is asked for while the one before still resolves: that one ends first.
+        QVERIFY(runUntil([&] {
+            return !targets(c.sites.requests()).filter(hung).isEmpty() && c.lines().size() == recorded;
+        }));
         // Whatever it links, no widget module is loaded into the process.
         QFile maps(u"/proc/" + QString::number(c.child.processId()) + u"/maps");
         QVERIFY(maps.open(QIODevice::ReadOnly));

@@ -141,7 +141,7 @@ QString usage() {
         "  share-search KEYWORD  在分享站搜索关键字           share-site keyword search\n"
         "\n"
         "PAGES    N, N-M 或列表 or a list: 1,3,5-7. 页码 0 至 150, 逐页依次采集.\n"
-        "         Pages 0 to 150, harvested one after another, each once.\n"
+        "         Pages 0 to 150, harvested in the order given, each once.\n"
         "KEYWORD  至少两个字符 at least 2 characters. 以 - 开头时写在 -- 之后 (after --\n"
         "         when it starts with -).\n"
         "\n"

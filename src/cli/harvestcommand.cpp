@@ -6,6 +6,7 @@
 
 #include <cerrno>
 #include <cstring>
+#include <utility>
 
 using namespace harvestcommand;
 
@@ -62,12 +63,13 @@ HarvestCommand::HarvestCommand(HarvestOrder order, SiteAddresses sites, bool pro
     : QObject(parent)
     , m_order(std::move(order))
     , m_sites(std::move(sites))
-    , m_progress(progressOnTerminal)
-    , m_request(runRequest(m_order, 0)) {}
+    , m_progress(progressOnTerminal) {}
 
 HarvestCommand::~HarvestCommand() {
-    if (m_run)
-        m_run->cancel();
+    for (const auto &page : m_pages) {
+        if (page->run)
+            page->run->cancel();
+    }
     m_progress.clear();
 }
 
@@ -75,13 +77,13 @@ void HarvestCommand::start() {
     m_startedAt = QDateTime::currentDateTimeUtc();
     if (m_order.ledger)
         openLedger();
-    m_recorder = std::make_unique<HarvestRecorder>(m_ledger.get(), HarvestRecorder::Rule::WholeRuns);
     if (m_order.header && !m_order.json && !m_progress.writeLine(stdout, tsvHeader())) {
         outputFailed();
         return;
     }
     m_total = m_order.harvest->isSearch() ? 1 : int(m_order.pages.size());
-    startNext();
+    m_hosts = std::make_shared<HostQueues>(m_order.requestsPerHost);
+    listNext();
 }
 
 void HarvestCommand::openLedger() {
@@ -98,65 +100,121 @@ void HarvestCommand::interrupt() {
     stop(Interrupted);
 }
 
-QString HarvestCommand::label() const {
+QString HarvestCommand::label(const RunRequest &request) const {
     if (m_order.harvest->isSearch())
         return u"搜索[" + m_order.keyword + u"]";
-    return u"第" + QString::number(m_request.page) + u"页";
+    return u"第" + QString::number(request.page) + u"页";
 }
 
-void HarvestCommand::startNext() {
+void HarvestCommand::listNext() {
     if (m_stopped)
         return;
-    if (m_step == m_total)
+    if (m_pages.empty() && m_started == m_total)
         return stop(m_status);
-    m_request = runRequest(m_order, m_order.harvest->isSearch() ? 0 : m_order.pages[m_step]);
-    m_done = m_rows = 0;
+    // One page ahead at most, and only once the one before it has been read: the host queues
+    // stay full, and a page that hangs holds back no more than the page after it.
+    if (m_started == m_total || m_pages.size() >= 2 || (!m_pages.empty() && !m_pages.back()->listed))
+        return;
+    startPage(m_order.harvest->isSearch() ? 0 : m_order.pages[m_started]);
+}
 
-    auto *run = new HarvestRun(m_web, m_sites, m_request);
-    run->setParallelism(m_order.requestsPerHost);
+void HarvestCommand::startPage(int number) {
+    ++m_started;
+    auto owned = std::make_unique<Page>();
+    Page *page = owned.get();
+    page->request = runRequest(m_order, number);
+    page->recorder = std::make_unique<HarvestRecorder>(m_ledger.get(), HarvestRecorder::Rule::WholeRuns);
+    m_pages.push_back(std::move(owned));
+
+    auto *run = new HarvestRun(m_web, m_sites, page->request);
+    run->shareHosts(m_hosts);
     run->setKnownCodes(knownCodesOf(m_ledger.get()));
     // The window's status bar texts are what the progress line stands for; its log lines, and
     // a search that found nothing, are said on stderr whatever it is.
-    connect(run, &HarvestRun::logLine, this, [this](const QString &line) { log(label() + u": " + line); });
+    connect(run, &HarvestRun::logLine, this,
+            [this, page](const QString &line) { say(page, label(page->request) + u": " + line); });
     // Counted by rows printed: the run's own bar counts the listing, then the resolution.
-    connect(run, &HarvestRun::progressRange, this, [this](int, int maximum) {
-        m_rows = maximum;
-        showProgress();
+    connect(run, &HarvestRun::progressRange, this, [this, page](int, int maximum) {
+        page->rows = maximum;
+        if (hasTurn(page))
+            showProgress();
     });
-    connect(run, &HarvestRun::rowResolved, this, &HarvestCommand::printRow);
-    connect(run, &HarvestRun::finished, this, &HarvestCommand::runEnded);
-    m_run = run;
-    showProgress();
+    connect(run, &HarvestRun::listed, this, [this, page] {
+        page->listed = true;
+        listNext();
+    });
+    connect(run, &HarvestRun::rowResolved, this,
+            [this, page](const HarvestedRow &row) { rowResolved(page, row); });
+    connect(run, &HarvestRun::finished, this, [this, page](HarvestRun::End end) { pageEnded(page, end); });
+    page->run = run;
+    if (hasTurn(page))
+        showProgress();
     run->start();
 }
 
-void HarvestCommand::runEnded(HarvestRun::End end) {
-    // A page not read, or a site given up for not answering: the remaining pages are harvested
-    // all the same, and the command says it did not read everything.
-    if (end == HarvestRun::End::Unreadable || (m_run && !m_run->hostsDown().isEmpty()))
-        m_status = Unreadable;
-    if (end == HarvestRun::End::NothingFound)
-        log(label() + QStringLiteral(": 抱歉!未找到相关资源!"));
-    m_recorder->ended(end);
-    m_run = nullptr; // it deletes itself
-    ++m_step;
-    QTimer::singleShot(0, this, &HarvestCommand::startNext);
+void HarvestCommand::say(Page *page, const QString &line) {
+    if (hasTurn(page))
+        log(line);
+    else
+        page->heldLines.append(line);
 }
 
-void HarvestCommand::printRow(const HarvestedRow &row) {
+void HarvestCommand::rowResolved(Page *page, const HarvestedRow &row) {
+    if (hasTurn(page))
+        printRow(*page, row);
+    else
+        page->held.append(row);
+}
+
+void HarvestCommand::pageEnded(Page *page, HarvestRun::End end) {
+    page->end = end;
+    page->listed = true;
+    page->hostsDown = page->run && !page->run->hostsDown().isEmpty();
+    page->run = nullptr; // it deletes itself
+    nextTurn();
+}
+
+void HarvestCommand::nextTurn() {
+    while (!m_stopped && !m_pages.empty() && m_pages.front()->end) {
+        const Page &ended = *m_pages.front();
+        // A page not read, or a site given up for not answering: the remaining pages are
+        // harvested all the same, and the command says it did not read everything.
+        if (*ended.end == HarvestRun::End::Unreadable || ended.hostsDown)
+            m_status = Unreadable;
+        if (*ended.end == HarvestRun::End::NothingFound)
+            log(label(ended.request) + QStringLiteral(": 抱歉!未找到相关资源!"));
+        ended.recorder->ended(*ended.end);
+        m_pages.pop_front();
+        ++m_step;
+        if (m_pages.empty())
+            break;
+        // The next page's turn: what it said and resolved meanwhile goes out first.
+        Page &next = *m_pages.front();
+        showProgress();
+        for (const QString &line : std::exchange(next.heldLines, {}))
+            log(line);
+        for (const HarvestedRow &row : std::exchange(next.held, {}))
+            printRow(next, row);
+    }
+    // Called from inside a run's signal: the next run starts on the next turn, not under its
+    // feet.
+    QTimer::singleShot(0, this, &HarvestCommand::listNext);
+}
+
+void HarvestCommand::printRow(Page &page, const HarvestedRow &row) {
     if (m_stopped || m_outputGone)
         return;
     // The printed row shows the mark as the window does, and says in JSON whether it is known;
     // the ledger keeps a mark only where the gift page was read.
-    const QByteArray line = m_order.json ? jsonLine(row, m_request) : tsvLine(row, m_request);
-    m_recorder->add(row, m_request);
-    if (m_order.onlyNew && !isNew(row)) {
-        ++m_done;
-        showProgress();
-        return;
-    }
-    ++m_done;
+    page.recorder->add(row, page.request);
+    ++page.printed;
     showProgress();
+    // A code that moves to the next page while the pages are read is still new only once.
+    if (m_order.onlyNew && (!isNew(row) || m_newPrinted.contains(row.code)))
+        return;
+    if (m_order.onlyNew)
+        m_newPrinted.insert(row.code);
+    const QByteArray line = m_order.json ? jsonLine(row, page.request) : tsvLine(row, page.request);
     if (!m_progress.writeLine(stdout, line))
         outputFailed();
 }
@@ -179,8 +237,8 @@ void HarvestCommand::outputFailed() {
     m_outputGone = true;
     if (error != EPIPE)
         log(u"giftvane-harvest: cannot write the rows: " + QString::fromLocal8Bit(std::strerror(error)));
-    // Called from inside the run's signal: the run is cancelled on the next turn, not under
-    // its own feet.
+    // Called from inside a run's signal: the runs are cancelled on the next turn, not under
+    // their own feet.
     QTimer::singleShot(0, this, [this, error] { stop(error == EPIPE ? OutputGone : Unreadable); });
 }
 
@@ -189,11 +247,14 @@ void HarvestCommand::log(const QString &line) {
 }
 
 void HarvestCommand::showProgress() {
-    QString text = label();
+    if (m_pages.empty())
+        return;
+    const Page &page = *m_pages.front();
+    QString text = label(page.request);
     if (m_total > 1)
         text += u" (" + QString::number(m_step + 1) + u'/' + QString::number(m_total) + u')';
-    if (m_rows > 0)
-        text += u' ' + QString::number(m_done) + u'/' + QString::number(m_rows);
+    if (page.rows > 0)
+        text += u' ' + QString::number(page.printed) + u'/' + QString::number(page.rows);
     m_progress.show(text);
 }
 
@@ -201,9 +262,12 @@ void HarvestCommand::stop(Status status) {
     if (m_stopped)
         return;
     m_stopped = true;
-    if (m_run)
-        m_run->cancel();
-    m_run = nullptr;
+    // Pages cut short are not recorded.
+    for (const auto &page : m_pages) {
+        if (page->run)
+            page->run->cancel();
+    }
+    m_pages.clear();
     m_progress.clear();
     // What another program kept from the file is tried once more before the command ends.
     if (m_ledger && !m_ledger->flush() && m_ledger->waiting() > 0)

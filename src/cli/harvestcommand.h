@@ -10,9 +10,12 @@
 
 #include <QObject>
 #include <QPointer>
+#include <QSet>
 
 #include <cstdio>
+#include <deque>
 #include <memory>
+#include <optional>
 
 // The progress line on a terminal: drawn over itself with \r, cleared before anything else
 // is written to the terminal and drawn again after it. Does nothing when stderr is no
@@ -33,9 +36,11 @@ private:
     QString m_text;
 };
 
-// The command's work: the order's pages harvested one after another (each run resolving its
-// rows in parallel, as in the window), rows printed as they resolve, each completed run
-// recorded in the ledger in one transaction. Ends with finished(exit status).
+// The command's work: the order's pages harvested in turn, each by its own run resolving its rows
+// in parallel as in the window; the next page is listed while one resolves, all runs queueing on
+// one line per host. Rows are printed as they resolve, page after page in the order's order,
+// and each completed page is recorded in the ledger in one transaction. Ends with
+// finished(exit status).
 class HarvestCommand final : public QObject {
     Q_OBJECT
     Q_DISABLE_COPY_MOVE(HarvestCommand)
@@ -58,10 +63,29 @@ Q_SIGNALS:
     void finished(int status);
 
 private:
+    // One page of the order (or the search), from the start of its run until its turn is over.
+    struct Page {
+        RunRequest request;
+        QPointer<HarvestRun> run;
+        std::unique_ptr<HarvestRecorder> recorder; // its rows for the ledger
+        QList<HarvestedRow> held;                  // resolved before the page's turn
+        QStringList heldLines;                     // said before the page's turn
+        std::optional<HarvestRun::End> end;        // once its run has ended
+        bool listed = false;                       // read, or its run has ended
+        bool hostsDown = false;
+        int rows = 0;    // of the page
+        int printed = 0; // of them, printed or passed over
+    };
+
     void openLedger();
-    void startNext();
-    void runEnded(HarvestRun::End end);
-    void printRow(const HarvestedRow &row);
+    void listNext();
+    void startPage(int page);
+    void pageEnded(Page *page, HarvestRun::End end);
+    void nextTurn();
+    bool hasTurn(const Page *page) const { return !m_pages.empty() && m_pages.front().get() == page; }
+    void say(Page *page, const QString &line);
+    void rowResolved(Page *page, const HarvestedRow &row);
+    void printRow(Page &page, const HarvestedRow &row);
     // The ledger had not seen the row's code before the command started.
     bool isNew(const HarvestedRow &row) const;
     // stdout cannot be written (its reader went away): the command stops.
@@ -69,21 +93,20 @@ private:
     void log(const QString &line);
     void showProgress();
     void stop(Status status);
-    QString label() const;
+    QString label(const RunRequest &request) const;
 
     const HarvestOrder m_order;
     const SiteAddresses m_sites;
     WebClient m_web;
     std::unique_ptr<Ledger> m_ledger;
     ProgressLine m_progress;
-    QPointer<HarvestRun> m_run;
-    qsizetype m_step = 0;  // which of the order's runs is in flight
-    RunRequest m_request;  // of the run in flight
-    QDateTime m_startedAt; // codes the ledger first saw from then on are new to the command
-    std::unique_ptr<HarvestRecorder> m_recorder; // its rows for the ledger
-    int m_total = 0;                             // runs in the order
-    int m_done = 0;                              // this run's rows printed
-    int m_rows = 0;                              // of how many
+    std::shared_ptr<HostQueues> m_hosts;       // shared by all the pages
+    std::deque<std::unique_ptr<Page>> m_pages; // the page whose turn it is, and the one listed next
+    int m_step = 0;                            // the order's run whose turn it is
+    int m_started = 0;                         // the order's runs started
+    int m_total = 0;                           // runs in the order
+    QDateTime m_startedAt;      // codes the ledger first saw from then on are new to the command
+    QSet<QString> m_newPrinted; // with --new: a code listed on two pages is printed once
     Status m_status = Read;
     bool m_stopped = false;
     bool m_outputGone = false;

@@ -22,6 +22,13 @@ const QString kSiteDownText = QStringLiteral("站点无响应,本次不再等待
 
 } // namespace
 
+HostQueues::HostQueues(int requestsPerHost)
+    : m_listing(std::make_shared<Slots>(qMax(1, requestsPerHost))) {
+    const bool oneAtATime = requestsPerHost <= 1;
+    m_share = oneAtATime ? m_listing : std::make_shared<Slots>(requestsPerHost);
+    m_cloudDisk = oneAtATime ? m_listing : std::make_shared<Slots>(requestsPerHost);
+}
+
 HarvestRun::HarvestRun(WebClient &web, SiteAddresses sites, RunRequest request)
     : m_web(web)
     , m_sites(std::move(sites))
@@ -63,6 +70,8 @@ QCoro::Task<Fetched> HarvestRun::fetchPage() {
 
 QCoro::Task<> HarvestRun::work() {
     const RunRequest &r = m_request;
+    if (!m_hosts)
+        m_hosts = std::make_shared<HostQueues>(m_parallelism);
     // A host that keeps timing out is given up for the rest of the run, said once: the rows
     // that need it end at once instead of each waiting out its deadline.
     scope().watchHosts();
@@ -90,6 +99,9 @@ QCoro::Task<> HarvestRun::work() {
     if (m_rows.isEmpty())
         co_return finish(&HarvestRun::finished, early);
 
+    Q_EMIT listed();
+    if (isCancelled())
+        co_return;
     Q_EMIT statusText(kResolvingText);
     co_await resolveRows();
     if (isCancelled())
@@ -100,9 +112,14 @@ QCoro::Task<> HarvestRun::work() {
 }
 
 QCoro::Task<HarvestRun::End> HarvestRun::listingPhase() {
+    // The page goes ahead of rows that wait for its host: its own rows keep the host busy later.
+    Slots &host = m_request.kind->isListingSite() ? m_hosts->listing() : m_hosts->share();
+    if (!co_await host.take(scope(), Slots::Place::First))
+        co_return End::Empty;
     const Fetched page = co_await fetchPage();
     if (isCancelled())
         co_return End::Empty;
+    host.give();
     m_pageValidators = page.validators();
     m_pageRetryAfter = page.retryAfter;
     if (page.notModified() && !m_request.ifChanged.isEmpty())
@@ -172,10 +189,6 @@ QCoro::Task<HarvestRun::End> HarvestRun::listingPhase() {
 
 QCoro::Task<> HarvestRun::resolveRows() {
     m_finishedRows = 0;
-    m_listingHost = std::make_unique<Slots>(m_parallelism);
-    // One request at a time means one for all hosts together.
-    if (m_parallelism > 1)
-        m_otherHost = std::make_unique<Slots>(m_parallelism);
     Q_EMIT progressRange(1, int(m_rows.size()));
     const bool listingSite = m_request.kind->isListingSite();
     if (listingSite)
@@ -220,8 +233,8 @@ QCoro::Task<Fetched> HarvestRun::request(Slots &host, RowId row, std::function<Q
 QCoro::Task<> HarvestRun::resolveListingRow(RowId row) {
     if (m_foreign[row] || !isLive(row))
         co_return rowDone(row);
-    Slots &listing = *m_listingHost;
-    Slots &cloud = m_otherHost ? *m_otherHost : listing;
+    Slots &listing = m_hosts->listing();
+    Slots &cloud = m_hosts->cloudDisk();
     using Size = WebClient::Size;
 
     // A code found before for this resource is taken as it is if its gift page says it is valid.
@@ -242,26 +255,25 @@ QCoro::Task<> HarvestRun::resolveListingRow(RowId row) {
         }
     }
 
-    // Both listing-site pages of a row go on one slot, one after the other: a row that has its
-    // detail page asks for its download page at once, and rows finish in list order.
-    if (!co_await listing.take(scope()))
-        co_return; // cancelled
-    const QString key = m_rows[row].key;
-    Fetched detail, download;
-    bool downloaded = false;
-    if (isLive(row))
-        detail = co_await m_web.OpenUrlText(listingsite::detailAddress(m_sites.listing, key), &scope(),
-                                            Size::Small);
-    // A page harvest skips the download for an empty detail page; a search asks anyway.
-    if (isLive(row) && (!detail.text.isEmpty() || m_request.kind->run == RunKind::ListingSearch)) {
-        const QString query = cutters::cutDownloadQuery(detail.text);
-        download = co_await m_web.OpenUrlDecoded(listingsite::downloadAddress(m_sites.listing, query),
-                                                 &scope(), Size::Small);
-        downloaded = true;
-    }
+    // The detail and the download page each take their own turn on the listing host: a row
+    // queues again for its download page, so no slot idles between a row's two requests.
+    const QString detailAddress = listingsite::detailAddress(m_sites.listing, m_rows[row].key);
+    const Fetched detail = co_await request(
+        listing, row, [&] { return m_web.OpenUrlText(detailAddress, &scope(), Size::Small); });
     if (isCancelled())
         co_return;
-    listing.give();
+    // A page harvest skips the download for an empty detail page; a search asks anyway.
+    const bool downloaded =
+        isLive(row) && (!detail.text.isEmpty() || m_request.kind->run == RunKind::ListingSearch);
+    Fetched download;
+    if (downloaded) {
+        const QString downloadAddress =
+            listingsite::downloadAddress(m_sites.listing, cutters::cutDownloadQuery(detail.text));
+        download = co_await request(
+            listing, row, [&] { return m_web.OpenUrlDecoded(downloadAddress, &scope(), Size::Small); });
+        if (isCancelled())
+            co_return;
+    }
     if (!isLive(row))
         co_return rowDone(row);
     const QString code = downloaded ? cutters::cutGiftCode(download.text) : QString();
@@ -281,7 +293,7 @@ QCoro::Task<> HarvestRun::resolveListingRow(RowId row) {
 QCoro::Task<> HarvestRun::resolveShareRow(RowId row) {
     if (m_foreign[row] || !isLive(row))
         co_return rowDone(row);
-    Slots &share = m_otherHost ? *m_otherHost : *m_listingHost;
+    Slots &share = m_hosts->share();
     const QString key = m_rows[row].key;
     const Fetched reply = co_await request(share, row, [&] {
         return m_web.PostFormChunk(sharesite::findAddress(m_sites.share), sharesite::findBody(key), &scope());

@@ -2,6 +2,7 @@
 
 #include "harvest/harvestkinds.h"
 #include "job/job.h"
+#include "job/slots.h"
 #include "web/sites.h"
 
 #include <QHash>
@@ -15,7 +16,6 @@
 
 #include <qcoro/qcorotask.h>
 
-class Slots;
 struct Fetched;
 class WebClient;
 
@@ -33,6 +33,23 @@ struct HarvestedRow {
     QString code;             // empty until resolved, and when it could not be found
     QString mark;             // "√" or "×" for listing-site rows; the share site gives none
     bool markKnown = false;   // the gift page was read: "√" may also mean "could not tell"
+};
+
+// The request slots of each host a harvest talks to. Runs that share them keep to one limit per
+// host together: the pages of a multi-page harvest queue on one line per host. Runs that share
+// them are cancelled together (a cancelled run keeps the slots it held).
+class HostQueues final {
+public:
+    // 1 makes every request wait for the one before, whatever its host.
+    explicit HostQueues(int requestsPerHost);
+    Q_DISABLE_COPY_MOVE(HostQueues)
+
+    Slots &listing() { return *m_listing; }
+    Slots &share() { return *m_share; }
+    Slots &cloudDisk() { return *m_cloudDisk; }
+
+private:
+    std::shared_ptr<Slots> m_listing, m_share, m_cloudDisk;
 };
 
 // One harvest: the listing phase, then the resolution of each row's gift code. It owns no list:
@@ -68,6 +85,9 @@ public:
     bool isResolving() const { return m_resolving && !isCancelled(); }
     // Requests in flight to one host at most; 1 makes every request wait for the one before.
     void setParallelism(int requests) { m_parallelism = qMax(1, requests); }
+    // Queues its requests on these slots, shared with other runs, in place of slots of its own
+    // (the parallelism is then theirs). Set before start().
+    void shareHosts(std::shared_ptr<HostQueues> hosts) { m_hosts = std::move(hosts); }
     // The hosts given up in this run because they kept timing out ("host" or "host:port").
     const QStringList &hostsDown() const { return m_hostsDown; }
     // What the listing or search page's answer said about itself: its validators for asking
@@ -89,6 +109,8 @@ Q_SIGNALS:
     void progressRange(int minimum, int maximum);
     void progressValue(int value);
     void resolvingChanged(bool resolving);
+    // The page was read and gave rows, all listed now; their resolution comes next.
+    void listed();
     // Rows of the page, in page order, a slice at a time.
     void rowsListed(const QList<HarvestedRow> &rows);
     // A listing-site row's code is known; its gift page is checked next.
@@ -127,6 +149,5 @@ private:
     Validators m_pageValidators;
     int m_pageRetryAfter = -1;
     QString m_pageFailure;
-    std::unique_ptr<Slots> m_listingHost;
-    std::unique_ptr<Slots> m_otherHost; // the cloud disk, or the share site
+    std::shared_ptr<HostQueues> m_hosts;
 };

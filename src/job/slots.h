@@ -11,22 +11,26 @@
 #include <qcoro/qcorotask.h>
 
 // Slots for work of one kind, such as the requests to one host: at most `capacity` held at once.
-// Those that wait for one get it in the order they asked.
+// Those that wait for one get it in the order they asked, save those that asked to go first.
 class Slots final {
 public:
+    // Where a waiter joins the line: at its end, or at its head for work that makes more work
+    // (a listing page, whose rows then keep the host busy).
+    enum class Place { Last, First };
+
     explicit Slots(int capacity)
         : m_free(capacity) {}
 
     // True once the caller holds a slot; false when the scope was aborted first.
-    QCoro::Task<bool> take(RequestScope &scope) {
+    QCoro::Task<bool> take(RequestScope &scope, Place place = Place::Last) {
         if (m_free > 0) {
             --m_free;
             co_return true;
         }
-        co_return co_await RequestScope::Wait(&scope,
-                                              [this](QObject *guard, const std::function<void()> &resume) {
-                                                  m_waiting.append({guard, resume});
-                                              });
+        co_return co_await RequestScope::Wait(
+            &scope, [this, place](QObject *guard, const std::function<void()> &resume) {
+                enqueue(place, guard, resume);
+            });
     }
 
     // The holder is done: the first waiter still waiting takes its slot over.
@@ -47,6 +51,9 @@ private:
         QPointer<QObject> guard; // gone when the wait ended another way
         std::function<void()> resume;
     };
+    void enqueue(Place place, QObject *guard, const std::function<void()> &resume) {
+        m_waiting.insert(place == Place::First ? 0 : m_waiting.size(), Waiter{guard, resume});
+    }
     int m_free;
     QList<Waiter> m_waiting;
 };
