@@ -349,6 +349,27 @@ private Q_SLOTS:
         QCOMPARE(w.clock.secsTo(w.watch->dueAt(TabId::Share)) / 60, interval);
     }
 
+    void aRetryAfterIsAFloor_data() {
+        QTest::addColumn<int>("seconds");
+        for (const int seconds : {900, 2400, 6000, 28800, 36000})
+            QTest::addRow("%d s", seconds) << seconds;
+    }
+    void aRetryAfterIsAFloor() {
+        // Spread to the shortest, the wait still lasts as long as the page asked.
+        QFETCH(int, seconds);
+        Watch w;
+        w.watch->setSpread([] { return 0.9; });
+        w.sites.setHandler(Site::Share, "/new/1.html", [seconds](const sandbox::Request &) {
+            return sandbox::Response{
+                503, "text/html", "busy", {{"Retry-After", QByteArray::number(seconds)}}};
+        });
+        WatchChoices choices = Watch::only(TabId::Share);
+        choices.minutes = WatchChoices::kFewestMinutes;
+        w.watch->start(choices);
+        QVERIFY(runUntil([&] { return !w.reports.isEmpty(); }, 20000));
+        QCOMPARE_GE(w.clock.secsTo(w.watch->dueAt(TabId::Share)), seconds);
+    }
+
     void aCodeWaitingForItsGiftPageIsWaitedForOnlyWhileListed() {
         // While a new code's gift page cannot be read, its page is asked for whole; once the
         // code has left the page, only if it changed.
