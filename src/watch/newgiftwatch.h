@@ -43,9 +43,13 @@ struct NewGift {
 
 // What the watch carries from one check to the next, in memory.
 struct WatchMemory {
-    // Codes the watch has seen in this run of the program: never new again, also where the ledger
-    // cannot tell (off, busy) or has not written them yet.
+    // Codes the watched pages list, as their last checks found them: not new again, also where the
+    // ledger cannot tell (off, busy) or has not written them yet.
     QSet<QString> seen;
+    // What each tab's page listed at its last reading: codes by resource key (empty: a row whose
+    // "code" is none). Only what is on the pages is kept, so the memory stays their size, and a
+    // row known here needs no request.
+    QHash<TabId, QHash<QString, QString>> listed;
     // New codes whose gift page could not be read, to decide later, with the tab that lists them.
     QHash<QString, TabId> undecided;
     // Tabs whose page the watch has read in this run. Where the ledger cannot tell what it has
@@ -55,6 +59,16 @@ struct WatchMemory {
 
     bool decidesOn(TabId tab) const {
         return std::find(undecided.cbegin(), undecided.cend(), tab) != undecided.cend();
+    }
+    // What the pages list now, and no more.
+    void keepOnlyListed() {
+        seen.clear();
+        for (const QHash<QString, QString> &codes : std::as_const(listed)) {
+            for (const QString &code : codes) {
+                if (!code.isEmpty())
+                    seen.insert(code);
+            }
+        }
     }
 };
 

@@ -48,6 +48,9 @@ private:
                          const WatchMemory &memory);
     // A code left undecided that its tab's page no longer lists is not waited for any more.
     static void forgetUnlisted(TabId tab, const QList<HarvestedRow> &rows, WatchMemory &memory);
+    // The codes known for these keys of the tab's site, to the watch (on any tab of the site) or
+    // to the ledger; a code still to be decided is not known.
+    QHash<QString, QString> knownCodes(TabId tab, const QStringList &keys, const WatchMemory &memory) const;
 
     const NewGiftWatch::Context m_context;
     const QList<TabId> m_tabs;
