@@ -14,6 +14,7 @@
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QUrlQuery>
 
 using sandbox::Fault;
 using sandbox::Site;
@@ -70,6 +71,7 @@ struct Watch {
                                                                      [this] { return kept; }, posts});
         watch->setClock([this] { return clock; });
         watch->setSpread([] { return 1.0; });
+        watch->setReceivePace(50, 0);
         QObject::connect(watch.get(), &NewGiftWatch::checked,
                          [this](const CheckReport &report) { reports.append(report); });
     }
@@ -392,6 +394,44 @@ private Q_SLOTS:
         const QList<sandbox::Request> listing = w.sites.requests(Site::Listing);
         QVERIFY(listing.first().header("If-None-Match").isEmpty());
         QVERIFY(!listing.last().header("If-None-Match").isEmpty()); // then only if it changed
+    }
+
+    void newGiftsGoInPageOrderAFewAtATime_data() {
+        QTest::addColumn<int>("paceMs");
+        QTest::newRow("two a check") << 0;
+        QTest::newRow("paced: the next waits, and a stop ends the wait") << 60000;
+    }
+    void newGiftsGoInPageOrderAFewAtATime() {
+        // The newest gift's download page answers last: it is still told and posted first.
+        QFETCH(int, paceMs);
+        Watch w;
+        QVERIFY(signIn(w.web, w.sites));
+        w.watch->setReceivePace(2, paceMs);
+        w.sites.setHandler(Site::Listing, "/plus/download.php", [&](const sandbox::Request &request) {
+            const int id = QUrlQuery(QString::fromUtf8(request.query())).queryItemValue(u"aid"_qs).toInt();
+            return sandbox::Response{200,
+                                     "text/html",
+                                     "gift_code=" + w.sites.codeFor(id).toUtf8() + "&",
+                                     {},
+                                     id == 100100 ? 300 : 0};
+        });
+        w.watch->start(Watch::only(TabId::Libao, true));
+        const QString first = w.sites.codeFor(100100);
+        if (paceMs > 0) {
+            QVERIFY(runUntil([&] { return !w.ledger.confirmedAmong({first}).isEmpty(); }, 20000));
+            QCOMPARE(w.ledger.rows({}).size(), 1); // the next gift is not even claimed yet
+            w.watch->stop();
+            QVERIFY(!w.watch->isChecking());
+            QCOMPARE(sentCodes(w.sites), QStringList{first});
+            return;
+        }
+        QVERIFY(runUntil([&] { return !w.reports.isEmpty(); }, 20000));
+        const QStringList told = w.reports[0].codes();
+        QCOMPARE(told.first(), first);
+        QCOMPARE(sentCodes(w.sites), told.mid(0, 2));
+        QCOMPARE(w.recording.notifications.first().body.section(u'\n', 0, 0), w.sites.titleFor(100100));
+        QVERIFY(w.recording.notifications.last().title.endsWith(u"，其余" + QString::number(told.size() - 2) +
+                                                                u"个下次接收"));
     }
 
     void aCodeWaitingForItsGiftPageIsWaitedForOnlyWhileListed() {

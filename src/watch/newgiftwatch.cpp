@@ -101,7 +101,8 @@ void NewGiftWatch::checkNow(bool all) {
     // Never twice: only while the ledger keeps what was received, across runs of the program too.
     const bool autoReceive = m_choices.autoReceive && m_context.signInKept && m_context.signInKept() &&
                              m_context.ledger && m_context.ledger->isOn();
-    auto *check = new WatchCheck(m_context, tabs, validators, m_memory, autoReceive, at);
+    auto *check = new WatchCheck(m_context, tabs, validators, m_memory,
+                                 autoReceive ? std::optional(m_receiveRules) : std::nullopt, at);
     connect(check, &WatchCheck::finished, this, [this](const CheckOutcome &outcome) {
         m_check = nullptr; // it deletes itself
         const QDateTime at = now();
@@ -168,10 +169,13 @@ void NewGiftWatch::tell(const CheckReport &report) {
             body = QStringLiteral("登录已过期,请重新登录");
         else if (received->stop == ReceiveStop::MembersOnly)
             body = QStringLiteral("抱歉,由于115网盘官方限制,接收功能仅限网盘VIP用户使用");
-        desktop.notify(u"自动接收" + QString::number(received->attempted) + u"个礼包：成功" +
-                           QString::number(received->received) + u"个,失败" +
-                           QString::number(received->failed()) + u"个",
-                       body);
+        QString summary = u"自动接收" + QString::number(received->attempted) + u"个礼包：成功" +
+                          QString::number(received->received) + u"个,失败" +
+                          QString::number(received->failed()) + u"个";
+        // As many as may go at once went; the others wait for the next check.
+        if (received->stop == ReceiveStop::Limit && !received->left.isEmpty())
+            summary += u"，其余" + QString::number(received->left.size()) + u"个下次接收";
+        desktop.notify(summary, body);
         if (received->stop == ReceiveStop::NotSignedIn)
             Q_EMIT signInExpired();
     }

@@ -125,6 +125,11 @@ public:
     // For tests: the time, and the factor that spreads the interval (0.9 to 1.1).
     void setClock(std::function<QDateTime()> clock) { m_clock = std::move(clock); }
     void setSpread(std::function<double()> spread) { m_spread = std::move(spread); }
+    // For tests: auto-receive posts at most so many gifts a check, so many milliseconds apart.
+    void setReceivePace(int most, int paceMs) {
+        m_receiveRules.most = most;
+        m_receiveRules.paceMs = paceMs;
+    }
     // Checks the pages due now (all watched ones when `all`), unless a check is in flight.
     void checkNow(bool all = false);
 
@@ -158,4 +163,5 @@ private:
     QTimer m_timer;
     std::function<QDateTime()> m_clock;
     std::function<double()> m_spread;
+    ReceiveRules m_receiveRules = ReceiveRules::automatic();
 };

@@ -21,13 +21,13 @@ bool isDecided(const HarvestedRow &row, bool unseen) {
 } // namespace
 
 WatchCheck::WatchCheck(const NewGiftWatch::Context &context, QList<TabId> tabs,
-                       QHash<TabId, Validators> validators, WatchMemory memory, bool autoReceive,
-                       QDateTime at)
+                       QHash<TabId, Validators> validators, WatchMemory memory,
+                       std::optional<ReceiveRules> receive, QDateTime at)
     : m_context(context)
     , m_tabs(std::move(tabs))
     , m_validators(std::move(validators))
     , m_memory(std::move(memory))
-    , m_autoReceive(autoReceive)
+    , m_receive(std::move(receive))
     , m_at(std::move(at)) {}
 
 QCoro::Task<> WatchCheck::work() {
@@ -129,7 +129,7 @@ QCoro::Task<> WatchCheck::work() {
     }
     outcome.memory.keepOnlyListed();
 
-    if (m_autoReceive) {
+    if (m_receive) {
         co_await receive(outcome);
         if (isCancelled())
             co_return;
@@ -178,8 +178,8 @@ QCoro::Task<> WatchCheck::receive(CheckOutcome &outcome) {
         gifts.append({gift.row.code, gift.row.title, gift.row.mark});
     if (gifts.isEmpty())
         co_return;
-    QPointer<ReceiveJob> job = new ReceiveJob(m_context.web, m_context.sites.cloudDisk, m_context.posts,
-                                              gifts, ReceiveRules::automatic());
+    QPointer<ReceiveJob> job =
+        new ReceiveJob(m_context.web, m_context.sites.cloudDisk, m_context.posts, gifts, *m_receive);
     std::optional<ReceiveSummary> summary;
     connect(job, &ReceiveJob::finished, this, [&summary](const ReceiveSummary &done) { summary = done; });
     connect(&scope(), &RequestScope::aborted, job, &ReceiveJob::cancel);

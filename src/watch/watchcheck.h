@@ -24,7 +24,7 @@ class WatchCheck final : public Job {
 
 public:
     WatchCheck(const NewGiftWatch::Context &context, QList<TabId> tabs, QHash<TabId, Validators> validators,
-               WatchMemory memory, bool autoReceive, QDateTime at);
+               WatchMemory memory, std::optional<ReceiveRules> receive, QDateTime at);
 
 Q_SIGNALS:
     void finished(const CheckOutcome &outcome);
@@ -56,6 +56,6 @@ private:
     const QList<TabId> m_tabs;
     const QHash<TabId, Validators> m_validators;
     const WatchMemory m_memory;
-    const bool m_autoReceive;
+    const std::optional<ReceiveRules> m_receive; // none: no auto-receive
     const QDateTime m_at;
 };
