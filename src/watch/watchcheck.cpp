@@ -12,6 +12,11 @@ namespace {
 // Longer than any gift code: what a page holds there is no code, and is neither kept nor posted.
 constexpr qsizetype kLongestCode = 256;
 
+// Gifts left for a later auto-receive, at most: a site that lists more new gifts each check than
+// may be posted in one must not grow the watch without end. Those told first go first; the rest
+// were told and can be received by hand.
+constexpr qsizetype kMostWaiting = 1000;
+
 // Nothing more is to be learnt of the row: it has no link to follow, or its code is known and,
 // for a code not seen before, whether it can be received.
 bool isDecided(const HarvestedRow &row, bool unseen) {
@@ -190,7 +195,7 @@ QCoro::Task<> WatchCheck::receive(CheckOutcome &outcome) {
     job->disconnect(this);
     outcome.report.received = summary;
     if (summary)
-        outcome.memory.toReceive = summary->left;
+        outcome.memory.toReceive = summary->left.mid(0, kMostWaiting);
 }
 
 bool WatchCheck::isUnseen(const QString &code, TabId tab,
