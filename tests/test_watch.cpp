@@ -151,8 +151,6 @@ private Q_SLOTS:
     }
 
     void onlyWhatIsNewIsNewAndKnownCodesAreTakenAsTheyAre() {
-        // The page gains a resource between two checks: that one is new; the others' codes are
-        // known.
         Watch w;
         w.sites.setPageOneChangesEvery(1); // the second request sees one resource more
         w.watch->start(Watch::only(TabId::Tiquma));
@@ -164,7 +162,7 @@ private Q_SLOTS:
         QCOMPARE(second.gifts.size() +
                      int(w.sites.codeFor(290001).endsWith(u'8') || w.sites.codeFor(290001).endsWith(u'9')),
                  1);
-        QCOMPARE(w.sites.requests().size(), 4); // the page, the new one's detail, download and gift pages
+        QCOMPARE(w.sites.requests().size(), 4); // only the new one's: page, detail, download, gift page
         QCOMPARE(w.recording.notifications.size(), 1 + (second.gifts.isEmpty() ? 0 : 1));
     }
 
