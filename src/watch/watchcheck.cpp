@@ -117,7 +117,13 @@ QCoro::Task<> WatchCheck::work() {
         else if (decided)
             page.validators = validators;
         outcome.pages.insert(tab, page);
-        pickNew(tab, rows, seenBefore, outcome);
+        // A row known by its key is no news, whatever the ledger answers about its code now.
+        QList<HarvestedRow> looked;
+        for (const HarvestedRow &row : std::as_const(rows)) {
+            if (!settled.contains(row.id))
+                looked.append(row);
+        }
+        pickNew(tab, looked, seenBefore, outcome);
         if (end == HarvestRun::End::Complete || end == HarvestRun::End::Empty) {
             forgetUnlisted(tab, rows, outcome.memory);
             QHash<QString, QString> &listed = outcome.memory.listed[tab];
