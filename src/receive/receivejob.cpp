@@ -15,8 +15,8 @@ ReceiveRules ReceiveRules::batch() {
 }
 
 ReceiveRules ReceiveRules::automatic() {
-    // Unattended, a page of a thousand gifts must not become a burst of posts: a few a minute,
-    // and the rest at the next check.
+    // Unattended, a page of a thousand gifts must not become a burst of posts: one each 2 s, 50
+    // at most, and the rest at the next check.
     return {clouddisk::kReceivedMarker.toString(), false, true, 50, 2000};
 }
 
