@@ -14,6 +14,7 @@
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QUrlQuery>
 
 using sandbox::Fault;
 using sandbox::Site;
@@ -70,6 +71,7 @@ struct Watch {
                                                                      [this] { return kept; }, posts});
         watch->setClock([this] { return clock; });
         watch->setSpread([] { return 1.0; });
+        watch->setReceivePace(50, 0);
         QObject::connect(watch.get(), &NewGiftWatch::checked,
                          [this](const CheckReport &report) { reports.append(report); });
     }
@@ -149,8 +151,6 @@ private Q_SLOTS:
     }
 
     void onlyWhatIsNewIsNewAndKnownCodesAreTakenAsTheyAre() {
-        // The page gains a resource between two checks: that one is new; the others' codes are
-        // checked on their gift pages only.
         Watch w;
         w.sites.setPageOneChangesEvery(1); // the second request sees one resource more
         w.watch->start(Watch::only(TabId::Tiquma));
@@ -162,11 +162,7 @@ private Q_SLOTS:
         QCOMPARE(second.gifts.size() +
                      int(w.sites.codeFor(290001).endsWith(u'8') || w.sites.codeFor(290001).endsWith(u'9')),
                  1);
-        int detailPages = 0;
-        for (const QString &target : targets(w.sites.requests(Site::Listing)))
-            detailPages += target.startsWith(u"/tiquma/2") && !target.contains(u"index");
-        // The new resource, and the old ones whose codes were void, are resolved afresh.
-        QCOMPARE(detailPages, 1 + sandbox::Sandbox::kResourcesPerPage - w.validOnPage(200100));
+        QCOMPARE(w.sites.requests().size(), 4); // only the new one's: page, detail, download, gift page
         QCOMPARE(w.recording.notifications.size(), 1 + (second.gifts.isEmpty() ? 0 : 1));
     }
 
@@ -347,6 +343,55 @@ private Q_SLOTS:
         QVERIFY(w.check(false));
         QVERIFY(w.reports.last().unreadable.isEmpty());
         QCOMPARE(w.clock.secsTo(w.watch->dueAt(TabId::Share)) / 60, interval);
+    }
+
+    void aRetryAfterIsAFloor_data() {
+        QTest::addColumn<QByteArray>("seconds");
+        for (const int seconds : {900, 2400, 6000, 28800, 36000})
+            QTest::addRow("%d s", seconds) << QByteArray::number(seconds);
+    }
+    void aRetryAfterIsAFloor() {
+        QFETCH(QByteArray, seconds);
+        Watch w;
+        w.watch->setSpread([] { return 0.9; }); // the shortest wait: still as long as the page asked
+        w.sites.setHandler(Site::Share, "/new/1.html", [seconds](const sandbox::Request &) {
+            return sandbox::Response{.status = 503, .headers = {{"Retry-After", seconds}}};
+        });
+        w.watch->start({{false, true, false}, WatchChoices::kFewestMinutes});
+        QVERIFY(runUntil([&] { return !w.reports.isEmpty(); }, 20000));
+        QCOMPARE_GE(w.clock.secsTo(w.watch->dueAt(TabId::Share)), seconds.toInt());
+    }
+
+    void aPageIsReadWholeUntilEachRowIsDecided() {
+        // The newest gift's download page fails once: the page is read whole next time, then if changed.
+        Watch w;
+        w.sites.setFault(u"aid=100100&"_qs, Fault::NotFound);
+        w.watch->start(Watch::only(TabId::Libao));
+        QVERIFY(runUntil([&] { return !w.reports.isEmpty(); }, 20000));
+        w.sites.clearFaults();
+        QVERIFY(w.check() && w.check());
+        QCOMPARE(w.reports[1].codes(), QStringList{w.sites.codeFor(100100)});
+        QCOMPARE(w.reports[2].unchanged, 1);
+    }
+
+    void newGiftsGoInPageOrderAFewAtATimeApart() {
+        // The newest gift's download page answers last: it is still told and posted first.
+        Watch w;
+        QVERIFY(signIn(w.web, w.sites));
+        w.watch->setReceivePace(2, 2000);
+        w.sites.setHandler(Site::Listing, "/plus/download.php", [&](const sandbox::Request &request) {
+            const int id = QUrlQuery(QString::fromUtf8(request.query())).queryItemValue(u"aid"_qs).toInt();
+            return sandbox::Response{.body = "gift_code=" + w.sites.codeFor(id).toUtf8() + "&",
+                                     .delayMs = id == 100100 ? 300 : 0};
+        });
+        w.watch->start(Watch::only(TabId::Libao, true));
+        QVERIFY(runUntil([&] { return !w.ledger.confirmedAmong({w.sites.codeFor(100100)}).isEmpty(); }));
+        QCOMPARE(w.ledger.rows({}).size(), 1); // the next gift waits its turn, not even claimed yet
+        QVERIFY(runUntil([&] { return !w.reports.isEmpty(); }, 20000));
+        QCOMPARE(sentCodes(w.sites), w.reports[0].codes().mid(0, 2));
+        QCOMPARE(w.recording.notifications.first().body.section(u'\n', 0, 0), w.sites.titleFor(100100));
+        QVERIFY(w.recording.notifications.last().title.endsWith(
+            u"，其余" + QString::number(w.reports[0].gifts.size() - 2) + u"个下次接收"));
     }
 
     void aCodeWaitingForItsGiftPageIsWaitedForOnlyWhileListed() {

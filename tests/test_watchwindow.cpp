@@ -271,6 +271,7 @@ private Q_SLOTS:
         QFETCH(bool, signedIn);
         Watching w;
         QVERIFY(w.f.open());
+        w.watch().watch().setReceivePace(50, 0); // not 2 s apart here
         w.openDialog();
         QCheckBox *autoReceive = w.control(u"autoReceive"_qs);
         QVERIFY(!autoReceive->isEnabled());

@@ -2,7 +2,9 @@
 
 #include "web/clouddisk.h"
 
+#include <QElapsedTimer>
 #include <QSet>
+#include <QTimer>
 
 ReceiveRules ReceiveRules::one() {
     return {clouddisk::kReceivedMarker.toString(), true, true, -1};
@@ -13,7 +15,9 @@ ReceiveRules ReceiveRules::batch() {
 }
 
 ReceiveRules ReceiveRules::automatic() {
-    return {clouddisk::kReceivedMarker.toString(), false, true, -1};
+    // Unattended, a page of a thousand gifts must not become a burst of posts: one each 2 s, 50
+    // at most, and the rest at the next check.
+    return {clouddisk::kReceivedMarker.toString(), false, true, 50, 2000};
 }
 
 ReceiveJob::ReceiveJob(WebClient &web, QString cloudDisk, GiftPosts &posts, QList<Gift> gifts,
@@ -34,6 +38,7 @@ QCoro::Task<> ReceiveJob::work() {
         ++summary.skipped;
         Q_EMIT passedOver(gift, reason);
     };
+    QElapsedTimer sinceLastPost; // invalid until the first post
     qsizetype i = 0;
     for (; i < m_gifts.size(); setProgress(int(++i), total)) {
         const Gift &gift = m_gifts[i];
@@ -57,6 +62,14 @@ QCoro::Task<> ReceiveJob::work() {
             summary.stop = ReceiveStop::Limit;
             break;
         }
+        if (sinceLastPost.isValid() && sinceLastPost.elapsed() < m_rules.paceMs) {
+            // A cancel ends the wait at once, with the job's scope.
+            QTimer pace;
+            pace.setSingleShot(true);
+            pace.start(int(m_rules.paceMs - sinceLastPost.elapsed()));
+            if (!co_await scope().until(&pace, &QTimer::timeout))
+                co_return;
+        }
         const Receipt receipt = co_await m_posts.receive(m_web, m_cloudDisk, gift, m_rules.successMarker,
                                                          m_rules.force, m_signOutsBefore, scope());
         if (isCancelled())
@@ -75,6 +88,7 @@ QCoro::Task<> ReceiveJob::work() {
             pass(gift, PassReason::NotRecorded);
             continue;
         case Receipt::Kind::Answered:
+            sinceLastPost.start();
             ++summary.attempted;
             if (receipt.outcome == ReceiveOutcome::Received) {
                 ++summary.received;

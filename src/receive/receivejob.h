@@ -14,10 +14,11 @@ struct ReceiveRules {
     bool force = false;    // the user's own receive of one gift: posted whatever the ledger holds
     bool skipVoid = true;  // a code the cloud disk called void ("×") is not posted
     int most = -1;         // posts at most (the rest are left for later); -1: no limit
+    int paceMs = 0;        // between one post and the next, at least
 
     static ReceiveRules one();       // "成功接收", forced
     static ReceiveRules batch();     // "成功"
-    static ReceiveRules automatic(); // "成功接收"
+    static ReceiveRules automatic(); // "成功接收", 50 at most, 2 s apart
 };
 
 // Why a gift was not posted.

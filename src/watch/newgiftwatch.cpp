@@ -12,11 +12,20 @@
 
 namespace {
 
-// Checks due within this long of the first are made together.
-constexpr qint64 kTogetherMs = 60 * 1000;
 // A Retry-After is honoured up to a day.
 constexpr int kLongestRetryAfterMinutes = 24 * 60;
 constexpr int kTitlesShown = 3;
+
+// How long until a page is asked for again: its interval spread by the factor, and never sooner
+// than it asked (the spread only adds to a Retry-After, so that many users still part).
+qint64 waitMs(int minutes, int retryAfterSeconds, double spread) {
+    qint64 ms = std::llround(minutes * 60000.0 * spread);
+    if (retryAfterSeconds > 0) {
+        const qint64 floor = qMin<qint64>(retryAfterSeconds, qint64(kLongestRetryAfterMinutes) * 60) * 1000;
+        ms = qMax(ms, floor + std::llround(floor * qMax(0.0, spread - 1.0)));
+    }
+    return ms;
+}
 
 } // namespace
 
@@ -33,6 +42,8 @@ NewGiftWatch::NewGiftWatch(Context context, QObject *parent)
     , m_clock([] { return QDateTime::currentDateTimeUtc(); })
     , m_spread([] { return 0.9 + QRandomGenerator::global()->bounded(0.2); }) {
     m_timer.setSingleShot(true);
+    // A coarse timer may fire a twentieth early; a tab is never asked for before it is due.
+    m_timer.setTimerType(Qt::PreciseTimer);
     connect(&m_timer, &QTimer::timeout, this, [this] { checkNow(); });
 }
 
@@ -77,7 +88,7 @@ void NewGiftWatch::checkNow(bool all) {
     QList<TabId> tabs;
     QHash<TabId, Validators> validators;
     for (int i = 0; i < kTabCount; ++i) {
-        if (m_choices.tabs[i] && (all || at.msecsTo(m_tabs[i].due) <= kTogetherMs)) {
+        if (m_choices.tabs[i] && (all || m_tabs[i].due <= at)) {
             tabs.append(TabId(i));
             // While a new code waits for its gift page to be read, its page is read whole: an
             // unchanged one would answer with no rows.
@@ -90,7 +101,8 @@ void NewGiftWatch::checkNow(bool all) {
     // Never twice: only while the ledger keeps what was received, across runs of the program too.
     const bool autoReceive = m_choices.autoReceive && m_context.signInKept && m_context.signInKept() &&
                              m_context.ledger && m_context.ledger->isOn();
-    auto *check = new WatchCheck(m_context, tabs, validators, m_memory, autoReceive, at);
+    auto *check = new WatchCheck(m_context, tabs, validators, m_memory,
+                                 autoReceive ? std::optional(m_receiveRules) : std::nullopt, at);
     connect(check, &WatchCheck::finished, this, [this](const CheckOutcome &outcome) {
         m_check = nullptr; // it deletes itself
         const QDateTime at = now();
@@ -109,7 +121,7 @@ void NewGiftWatch::checkNow(bool all) {
                     tab.minutes = qMax(tab.minutes, int((seconds + 59) / 60));
                 }
             }
-            tab.due = at.addMSecs(qint64(std::llround(tab.minutes * 60000.0 * m_spread())));
+            tab.due = at.addMSecs(waitMs(tab.minutes, page->read ? -1 : page->retryAfter, m_spread()));
         }
         m_memory = outcome.memory;
         m_last = outcome.report;
@@ -157,10 +169,13 @@ void NewGiftWatch::tell(const CheckReport &report) {
             body = QStringLiteral("登录已过期,请重新登录");
         else if (received->stop == ReceiveStop::MembersOnly)
             body = QStringLiteral("抱歉,由于115网盘官方限制,接收功能仅限网盘VIP用户使用");
-        desktop.notify(u"自动接收" + QString::number(received->attempted) + u"个礼包：成功" +
-                           QString::number(received->received) + u"个,失败" +
-                           QString::number(received->failed()) + u"个",
-                       body);
+        QString summary = u"自动接收" + QString::number(received->attempted) + u"个礼包：成功" +
+                          QString::number(received->received) + u"个,失败" +
+                          QString::number(received->failed()) + u"个";
+        // As many as may go at once went; the others wait for the next check.
+        if (received->stop == ReceiveStop::Limit && !received->left.isEmpty())
+            summary += u"，其余" + QString::number(received->left.size()) + u"个下次接收";
+        desktop.notify(summary, body);
         if (received->stop == ReceiveStop::NotSignedIn)
             Q_EMIT signInExpired();
     }

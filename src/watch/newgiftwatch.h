@@ -43,9 +43,13 @@ struct NewGift {
 
 // What the watch carries from one check to the next, in memory.
 struct WatchMemory {
-    // Codes the watch has seen in this run of the program: never new again, also where the ledger
-    // cannot tell (off, busy) or has not written them yet.
+    // Codes the watched pages list, as their last checks found them: not new again, also where the
+    // ledger cannot tell (off, busy) or has not written them yet.
     QSet<QString> seen;
+    // What each tab's page listed at its last reading: codes by resource key (empty: a row whose
+    // "code" is none). Only what is on the pages is kept, so the memory stays their size, and a
+    // row known here needs no request.
+    QHash<TabId, QHash<QString, QString>> listed;
     // New codes whose gift page could not be read, to decide later, with the tab that lists them.
     QHash<QString, TabId> undecided;
     // Tabs whose page the watch has read in this run. Where the ledger cannot tell what it has
@@ -55,6 +59,16 @@ struct WatchMemory {
 
     bool decidesOn(TabId tab) const {
         return std::find(undecided.cbegin(), undecided.cend(), tab) != undecided.cend();
+    }
+    // What the pages list now, and no more.
+    void keepOnlyListed() {
+        seen.clear();
+        for (const QHash<QString, QString> &codes : std::as_const(listed)) {
+            for (const QString &code : codes) {
+                if (!code.isEmpty())
+                    seen.insert(code);
+            }
+        }
     }
 };
 
@@ -111,6 +125,11 @@ public:
     // For tests: the time, and the factor that spreads the interval (0.9 to 1.1).
     void setClock(std::function<QDateTime()> clock) { m_clock = std::move(clock); }
     void setSpread(std::function<double()> spread) { m_spread = std::move(spread); }
+    // For tests: auto-receive posts at most so many gifts a check, so many milliseconds apart.
+    void setReceivePace(int most, int paceMs) {
+        m_receiveRules.most = most;
+        m_receiveRules.paceMs = paceMs;
+    }
     // Checks the pages due now (all watched ones when `all`), unless a check is in flight.
     void checkNow(bool all = false);
 
@@ -144,4 +163,5 @@ private:
     QTimer m_timer;
     std::function<QDateTime()> m_clock;
     std::function<double()> m_spread;
+    ReceiveRules m_receiveRules = ReceiveRules::automatic();
 };

@@ -7,14 +7,32 @@
 
 #include <QPointer>
 
+namespace {
+
+// Longer than any gift code: what a page holds there is no code, and is neither kept nor posted.
+constexpr qsizetype kLongestCode = 256;
+
+// Gifts left for a later auto-receive, at most: a site that lists more new gifts each check than
+// may be posted in one must not grow the watch without end. Those told first go first; the rest
+// were told and can be received by hand.
+constexpr qsizetype kMostWaiting = 1000;
+
+// Nothing more is to be learnt of the row: it has no link to follow, or its code is known and,
+// for a code not seen before, whether it can be received.
+bool isDecided(const HarvestedRow &row, bool unseen) {
+    return row.key.isEmpty() || (!row.code.isEmpty() && (row.markKnown || !unseen));
+}
+
+} // namespace
+
 WatchCheck::WatchCheck(const NewGiftWatch::Context &context, QList<TabId> tabs,
-                       QHash<TabId, Validators> validators, WatchMemory memory, bool autoReceive,
-                       QDateTime at)
+                       QHash<TabId, Validators> validators, WatchMemory memory,
+                       std::optional<ReceiveRules> receive, QDateTime at)
     : m_context(context)
     , m_tabs(std::move(tabs))
     , m_validators(std::move(validators))
     , m_memory(std::move(memory))
-    , m_autoReceive(autoReceive)
+    , m_receive(std::move(receive))
     , m_at(std::move(at)) {}
 
 QCoro::Task<> WatchCheck::work() {
@@ -26,10 +44,33 @@ QCoro::Task<> WatchCheck::work() {
     for (const TabId tab : m_tabs) {
         const RunRequest request{&harvestKind(tab, false), 1, {}, m_validators.value(tab)};
         QPointer<HarvestRun> run = new HarvestRun(m_context.web, m_context.sites, request);
-        run->setKnownCodes(knownCodesOf(m_context.ledger));
+        // The rows in page order. A row whose code is known already is not new, so it needs no
+        // request; one whose "code" is too long to be one is settled as having none.
         QList<HarvestedRow> rows;
+        QSet<RowId> settled;
         HarvestRun::End end = HarvestRun::End::Unreadable;
-        connect(run, &HarvestRun::rowResolved, this, [&rows](const HarvestedRow &row) { rows.append(row); });
+        connect(run, &HarvestRun::rowsListed, this, [&, tab](const QList<HarvestedRow> &listed) {
+            QStringList keys;
+            for (const HarvestedRow &row : listed)
+                keys.append(row.key);
+            const QHash<QString, QString> known = knownCodes(tab, keys, outcome.memory);
+            for (HarvestedRow row : listed) {
+                if (const auto code = known.constFind(row.key); !row.key.isEmpty() && code != known.cend()) {
+                    row.code = *code;
+                    settled.insert(row.id);
+                    run->forget(row.id);
+                }
+                rows.append(row);
+            }
+        });
+        connect(run, &HarvestRun::rowResolved, this, [&](HarvestedRow row) {
+            if (row.code.size() > kLongestCode) {
+                row.code.clear();
+                settled.insert(row.id);
+            }
+            if (row.id >= 0 && row.id < rows.size())
+                rows[row.id] = row;
+        });
         connect(run, &HarvestRun::finished, this, [&end](HarvestRun::End how) { end = how; });
         connect(&scope(), &RequestScope::aborted, run, &HarvestRun::cancel);
         run->start();
@@ -38,10 +79,11 @@ QCoro::Task<> WatchCheck::work() {
             co_return; // the run was cancelled with the check
         run->disconnect(this);
 
-        CheckOutcome::Page &page = outcome.pages[tab];
+        // Taken now: the run goes once its end is handled.
+        CheckOutcome::Page page;
         page.retryAfter = run->pageRetryAfter();
         page.read = end != HarvestRun::End::Unreadable;
-        page.validators = end == HarvestRun::End::NotModified ? request.ifChanged : run->pageValidators();
+        const Validators validators = run->pageValidators();
         if (end == HarvestRun::End::NotModified)
             ++outcome.report.unchanged;
         if (end == HarvestRun::End::Unreadable)
@@ -52,7 +94,8 @@ QCoro::Task<> WatchCheck::work() {
         // read here, so that what is told is a gift that can be received.
         if (!request.kind->isListingSite()) {
             for (HarvestedRow &row : rows) {
-                if (row.code.isEmpty() || !isUnseen(row.code, tab, seenBefore, outcome.memory))
+                if (row.code.isEmpty() || settled.contains(row.id) ||
+                    !isUnseen(row.code, tab, seenBefore, outcome.memory))
                     continue;
                 const Fetched gift = co_await m_context.web.FetchPageText(
                     clouddisk::giftPageAddress(m_context.sites.cloudDisk, row.code), &scope(),
@@ -63,22 +106,65 @@ QCoro::Task<> WatchCheck::work() {
                 row.markKnown = gift.ok();
             }
         }
-        pickNew(tab, rows, seenBefore, outcome);
-        if (end == HarvestRun::End::Complete || end == HarvestRun::End::Empty)
+        // The page is asked for again only if it changed once every row of it is decided: a row
+        // whose pages failed is otherwise never seen again while the page stands.
+        bool decided = true;
+        for (const HarvestedRow &row : std::as_const(rows))
+            decided = decided && (settled.contains(row.id) ||
+                                  isDecided(row, isUnseen(row.code, tab, seenBefore, outcome.memory)));
+        if (end == HarvestRun::End::NotModified)
+            page.validators = request.ifChanged;
+        else if (decided)
+            page.validators = validators;
+        outcome.pages.insert(tab, page);
+        // A row known by its key is no news, whatever the ledger answers about its code now.
+        QList<HarvestedRow> looked;
+        for (const HarvestedRow &row : std::as_const(rows)) {
+            if (!settled.contains(row.id))
+                looked.append(row);
+        }
+        pickNew(tab, looked, seenBefore, outcome);
+        if (end == HarvestRun::End::Complete || end == HarvestRun::End::Empty) {
             forgetUnlisted(tab, rows, outcome.memory);
+            QHash<QString, QString> &listed = outcome.memory.listed[tab];
+            listed.clear();
+            for (const HarvestedRow &row : std::as_const(rows)) {
+                if (!row.key.isEmpty() && (!row.code.isEmpty() || settled.contains(row.id)))
+                    listed.insert(row.key, row.code);
+            }
+        }
         if (page.read)
             outcome.memory.read.insert(tab);
         for (const HarvestedRow &row : std::as_const(rows))
             recorder.add(row, request);
     }
+    outcome.memory.keepOnlyListed();
 
-    if (m_autoReceive) {
+    if (m_receive) {
         co_await receive(outcome);
         if (isCancelled())
             co_return;
     }
     recorder.commit();
     finish(&WatchCheck::finished, outcome);
+}
+
+QHash<QString, QString> WatchCheck::knownCodes(TabId tab, const QStringList &keys,
+                                               const WatchMemory &memory) const {
+    const QStringView site = harvestKind(tab, false).ledgerSite;
+    QHash<QString, QString> known;
+    if (m_context.ledger)
+        known = m_context.ledger->knownCodes(site.toString(), keys);
+    for (auto listed = memory.listed.cbegin(); listed != memory.listed.cend(); ++listed) {
+        if (harvestKind(listed.key(), false).ledgerSite != site)
+            continue;
+        for (const QString &key : keys) {
+            if (const auto code = listed->constFind(key); code != listed->cend())
+                known.insert(key, *code);
+        }
+    }
+    known.removeIf([&](const auto &code) { return memory.undecided.contains(code.value()); });
+    return known;
 }
 
 std::optional<QHash<QString, QDateTime>> WatchCheck::seenBeforeAmong(const QList<HarvestedRow> &rows) const {
@@ -103,8 +189,8 @@ QCoro::Task<> WatchCheck::receive(CheckOutcome &outcome) {
         gifts.append({gift.row.code, gift.row.title, gift.row.mark});
     if (gifts.isEmpty())
         co_return;
-    QPointer<ReceiveJob> job = new ReceiveJob(m_context.web, m_context.sites.cloudDisk, m_context.posts,
-                                              gifts, ReceiveRules::automatic());
+    QPointer<ReceiveJob> job =
+        new ReceiveJob(m_context.web, m_context.sites.cloudDisk, m_context.posts, gifts, *m_receive);
     std::optional<ReceiveSummary> summary;
     connect(job, &ReceiveJob::finished, this, [&summary](const ReceiveSummary &done) { summary = done; });
     connect(&scope(), &RequestScope::aborted, job, &ReceiveJob::cancel);
@@ -115,7 +201,7 @@ QCoro::Task<> WatchCheck::receive(CheckOutcome &outcome) {
     job->disconnect(this);
     outcome.report.received = summary;
     if (summary)
-        outcome.memory.toReceive = summary->left;
+        outcome.memory.toReceive = summary->left.mid(0, kMostWaiting);
 }
 
 bool WatchCheck::isUnseen(const QString &code, TabId tab,

@@ -24,7 +24,7 @@ class WatchCheck final : public Job {
 
 public:
     WatchCheck(const NewGiftWatch::Context &context, QList<TabId> tabs, QHash<TabId, Validators> validators,
-               WatchMemory memory, bool autoReceive, QDateTime at);
+               WatchMemory memory, std::optional<ReceiveRules> receive, QDateTime at);
 
 Q_SIGNALS:
     void finished(const CheckOutcome &outcome);
@@ -48,11 +48,14 @@ private:
                          const WatchMemory &memory);
     // A code left undecided that its tab's page no longer lists is not waited for any more.
     static void forgetUnlisted(TabId tab, const QList<HarvestedRow> &rows, WatchMemory &memory);
+    // The codes known for these keys of the tab's site, to the watch (on any tab of the site) or
+    // to the ledger; a code still to be decided is not known.
+    QHash<QString, QString> knownCodes(TabId tab, const QStringList &keys, const WatchMemory &memory) const;
 
     const NewGiftWatch::Context m_context;
     const QList<TabId> m_tabs;
     const QHash<TabId, Validators> m_validators;
     const WatchMemory m_memory;
-    const bool m_autoReceive;
+    const std::optional<ReceiveRules> m_receive; // none: no auto-receive
     const QDateTime m_at;
 };
