@@ -3,9 +3,11 @@
 #include "app/activitylog.h"
 #include "app/controls.h"
 #include "app/ledgerwindow.h"
+#include "app/menubarkeys.h"
 #include "app/receiveflow.h"
 #include "app/selectionbar.h"
 #include "app/signinwindow.h"
+#include "app/statusbar.h"
 #include "app/watchcontrol.h"
 #include "desktop/desktop.h"
 #include "desktop/usersettings.h"
@@ -45,70 +47,6 @@ const QString kShortTitle = QStringLiteral("Corvane软件");
 constexpr int kClientWidth = 978;
 constexpr int kClientHeight = 590;
 
-// F10 takes the keyboard to the menu bar, whatever the style does with Alt: the arrows move
-// along it, Enter or Space runs the item, Esc (or F10 again) goes back where the keyboard was.
-class MenuBarKeys final : public QObject {
-    Q_DISABLE_COPY_MOVE(MenuBarKeys)
-
-public:
-    explicit MenuBarKeys(QMenuBar *bar)
-        : QObject(bar)
-        , m_bar(bar) {
-        auto *f10 = new QShortcut(QKeySequence(Qt::Key_F10), bar->window());
-        connect(f10, &QShortcut::activated, this, [this] { m_bar->hasFocus() ? leave() : enter(); });
-        bar->installEventFilter(this);
-    }
-
-protected:
-    bool eventFilter(QObject *, QEvent *event) override {
-        if (event->type() == QEvent::FocusOut) {
-            // Set as a pop-up's item, the highlight would outlast the focus.
-            if (static_cast<QFocusEvent *>(event)->reason() != Qt::PopupFocusReason)
-                m_bar->setActiveAction(nullptr);
-            return false;
-        }
-        if (event->type() != QEvent::KeyPress || !m_bar->hasFocus())
-            return false;
-        switch (static_cast<QKeyEvent *>(event)->key()) {
-        case Qt::Key_Return:
-        case Qt::Key_Enter:
-        case Qt::Key_Space:
-            if (QAction *action = m_bar->activeAction()) {
-                leave(); // before the item runs: it may open a box
-                action->trigger();
-            }
-            return true;
-        case Qt::Key_Escape:
-            leave();
-            return true;
-        default:
-            return false; // the arrows are the bar's own
-        }
-    }
-
-private:
-    void enter() {
-        m_before = QApplication::focusWidget();
-        m_bar->setFocus(Qt::MenuBarFocusReason);
-        for (QAction *action : m_bar->actions()) {
-            if (action->isVisible() && action->isEnabled() && !action->isSeparator()) {
-                m_bar->setActiveAction(action);
-                break;
-            }
-        }
-    }
-    void leave() {
-        m_bar->setActiveAction(nullptr);
-        if (m_before)
-            m_before->setFocus(Qt::MenuBarFocusReason);
-        else
-            m_bar->clearFocus();
-    }
-
-    QMenuBar *m_bar;
-    QPointer<QWidget> m_before;
-};
-
 } // namespace
 
 MainWindow::MainWindow(Services services, QWidget *parent)
@@ -137,7 +75,7 @@ MainWindow::MainWindow(Services services, QWidget *parent)
     m_selectionBar->setList(&currentTab()->list());
     m_selectionBar->raise();
     connect(m_selectionBar, &SelectionBar::statusText, this, &MainWindow::setStatusText);
-    buildStatusBar(client);
+    m_statusBar = new StatusBar(client, m_services.clock);
     buildWatch();
     buildMenus();
     // The tab the user left open; the status bar keeps its start text. The pages follow when
@@ -151,7 +89,7 @@ MainWindow::MainWindow(Services services, QWidget *parent)
 
     // Start-up up to showing the window.
     setWindowIcon(QIcon());
-    m_panels[2]->setText(QStringLiteral(GIFTVANE_VERSION));
+    m_statusBar->setText(3, QStringLiteral(GIFTVANE_VERSION));
     AppendLogLine(QStringLiteral("正在检测更新.."));
 }
 
@@ -226,28 +164,6 @@ void MainWindow::wireTab(GiftTab *tab) {
         else
             startReceive([](ReceiveFlow &flow) { flow.receiveOne(GiftEntry{}); });
     });
-}
-
-void MainWindow::buildStatusBar(QWidget *client) {
-    auto *statusBar = place(new QFrame(client), "S1", twips(0, 8235, 14670, 615));
-    const int widths[4] = {1440, 10275, 1440, 1440};
-    const QString starts[4] = {QStringLiteral("运行提示："), QStringLiteral("检测更新中.."), QString(),
-                               QStringLiteral("Time")};
-    int left = 0;
-    for (int i = 0; i < 4; ++i) {
-        m_panels[i] = new QLabel(starts[i], statusBar);
-        m_panels[i]->setTextFormat(Qt::PlainText); // status texts carry titles from outside sites
-        m_panels[i]->setObjectName(QStringLiteral("S1Panel%1").arg(i + 1));
-        m_panels[i]->setGeometry(qRound(left / 15.0), 2, qRound(widths[i] / 15.0), statusBar->height() - 4);
-        m_panels[i]->setFrameStyle(QFrame::Panel | QFrame::Sunken);
-        left += widths[i];
-    }
-    m_clock = new QTimer(this);
-    m_clock->setObjectName(QStringLiteral("Timer1"));
-    m_clock->setInterval(1000);
-    connect(m_clock, &QTimer::timeout, this,
-            [this] { m_panels[3]->setText(m_services.clock().toString(QStringLiteral("H:m:s"))); });
-    m_clock->start();
 }
 
 void MainWindow::buildMenus() {
@@ -420,7 +336,7 @@ ReceiveFlow *MainWindow::receiving() const {
 }
 
 QString MainWindow::statusText(int panel) const {
-    return m_panels.at(panel - 1)->text();
+    return m_statusBar->text(panel);
 }
 
 void MainWindow::AppendLogLine(const QString &message) {
@@ -430,7 +346,7 @@ void MainWindow::AppendLogLine(const QString &message) {
 }
 
 void MainWindow::setStatusText(const QString &text) {
-    m_panels[1]->setText(text::shownText(text));
+    m_statusBar->setText(2, text::shownText(text));
 }
 
 void MainWindow::info(const QString &text, const QString &title) {

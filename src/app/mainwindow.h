@@ -28,6 +28,7 @@ class QTimer;
 class ReceiveFlow;
 class SelectionBar;
 class SignInWindow;
+class StatusBar;
 class UpdateCheck;
 struct UpdateVerdict;
 class UserSettings;
@@ -106,7 +107,6 @@ protected:
 
 private:
     void buildTabs(QWidget *client);
-    void buildStatusBar(QWidget *client);
     void buildMenus();
     void wireTab(GiftTab *tab);
     void showTab(int index);
@@ -131,10 +131,9 @@ private:
     QWidget *m_tabControl = nullptr;
     QTabBar *m_tabBar = nullptr;
     ActivityLog *m_log = nullptr;
-    std::array<QLabel *, 4> m_panels{};
+    StatusBar *m_statusBar = nullptr;
     SelectionBar *m_selectionBar = nullptr;
     QMenu *m_menu = nullptr;
-    QTimer *m_clock = nullptr;
     QPointer<SignInWindow> m_signIn;
     QPointer<ReceiveFlow> m_receive;
     QPointer<LedgerWindow> m_ledgerWindow;
