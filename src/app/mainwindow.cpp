@@ -5,6 +5,7 @@
 #include "app/ledgerwindow.h"
 #include "app/menubarkeys.h"
 #include "app/receiveflow.h"
+#include "app/receiving.h"
 #include "app/selectionbar.h"
 #include "app/signinwindow.h"
 #include "app/statusbar.h"
@@ -56,6 +57,13 @@ MainWindow::MainWindow(Services services, QWidget *parent)
     , m_desktop(m_session.desktop())
     , m_web(m_session.web()) {
     setObjectName(QStringLiteral("Form1"));
+    m_receiving = new Receiving(m_session, this);
+    connect(m_receiving, &Receiving::statusText, this, &MainWindow::setStatusText);
+    connect(m_receiving, &Receiving::logLine, this, &MainWindow::AppendLogLine);
+    connect(m_receiving, &Receiving::finished, this, [this] {
+        for (const QString &warning : std::exchange(m_heldWarnings, {}))
+            say(Severity::Warning, warning);
+    });
     // What the session tells, in the window's words.
     connect(&m_session, &GiftSession::codeReceived, this, &MainWindow::markReceived);
     connect(&m_session, &GiftSession::message, this, &MainWindow::say);
@@ -100,8 +108,7 @@ MainWindow::~MainWindow() {
     for (GiftTab *tab : m_tabs)
         tab->harvests().stop();
     m_watch->watch().stop(); // quietly: no window comes back from the tray now
-    if (m_receive)
-        m_receive->cancel();
+    delete m_receiving;      // calls off the receive going on
     delete m_signIn;
 }
 
@@ -162,7 +169,7 @@ void MainWindow::wireTab(GiftTab *tab) {
         else if (onRow)
             receiveSelected();
         else
-            startReceive([](ReceiveFlow &flow) { flow.receiveOne(GiftEntry{}); });
+            m_receiving->receiveOne(GiftEntry{});
     });
 }
 
@@ -308,7 +315,7 @@ void MainWindow::signOut() {
 void MainWindow::say(Severity severity, const QString &text) {
     // A warning during the user's receive is said after the receive's own messages, so that it is
     // what the status bar shows.
-    if (severity == Severity::Warning && m_receive) {
+    if (severity == Severity::Warning && m_receiving->isBusy()) {
         m_heldWarnings.append(text);
         return;
     }
@@ -328,11 +335,11 @@ bool MainWindow::ListingIdle() const {
 }
 
 bool MainWindow::isReceiving() const {
-    return !m_receive.isNull();
+    return m_receiving->isBusy();
 }
 
 ReceiveFlow *MainWindow::receiving() const {
-    return m_receive;
+    return m_receiving->flow();
 }
 
 QString MainWindow::statusText(int panel) const {
@@ -440,49 +447,19 @@ void MainWindow::openLedger(const QStringList &codes) {
     m_ledgerWindow->activateWindow();
 }
 
-void MainWindow::startReceive(const std::function<void(ReceiveFlow &)> &start) {
-    if (m_receive)
-        return; // one receive at a time; its dialog keeps the window's commands away meanwhile
-    auto *flow = new ReceiveFlow({m_web, m_session.sites().cloudDisk, m_desktop, m_session.posts()}, this);
-    connect(flow, &ReceiveFlow::statusText, this, &MainWindow::setStatusText);
-    connect(flow, &ReceiveFlow::logLine, this, &MainWindow::AppendLogLine);
-    m_receive = flow;
-    connect(flow, &ReceiveFlow::finished, this, [this] {
-        m_receive = nullptr;
-        for (const QString &warning : std::exchange(m_heldWarnings, {}))
-            say(Severity::Warning, warning);
-    });
-    start(*flow);
-}
-
 void MainWindow::markReceived(const QString &code) {
     for (GiftTab *tab : m_tabs)
         tab->harvests().markReceived(code, QDateTime::currentDateTimeUtc());
 }
 
 void MainWindow::receiveSelected() {
-    startReceive([this](ReceiveFlow &flow) { flow.receiveOne(currentTab()->selectedEntry()); });
+    m_receiving->receiveOne(currentTab()->selectedEntry());
 }
 
 void MainWindow::receiveCodes(const QStringList &codes) {
-    // As a batch of the codes as the ledger knows them: what was received is passed over.
-    LedgerView view;
-    view.codes = codes;
-    QList<GiftEntry> rows;
-    if (const Ledger *ledger = m_session.ledger()) {
-        for (const LedgerRow &known : ledger->rows(view)) {
-            GiftEntry row;
-            row.title = known.title;
-            row.code = known.code;
-            row.mark = known.mark;
-            row.checked = true;
-            rows.append(row);
-        }
-    }
-    startReceive([rows](ReceiveFlow &flow) { flow.receiveBatch(rows); });
+    m_receiving->receiveCodes(codes);
 }
 
 void MainWindow::receiveChecked() {
-    const QList<GiftEntry> rows = currentTab()->list().entries();
-    startReceive([rows](ReceiveFlow &flow) { flow.receiveBatch(rows); });
+    m_receiving->receiveBatch(currentTab()->list().entries());
 }

@@ -26,6 +26,7 @@ class QMenu;
 class QTabBar;
 class QTimer;
 class ReceiveFlow;
+class Receiving;
 class SelectionBar;
 class SignInWindow;
 class StatusBar;
@@ -117,7 +118,6 @@ private:
     // What the session tells: the status bar, the log, or both.
     void say(Severity severity, const QString &text);
     void info(const QString &text, const QString &title = QStringLiteral("Corvane系列软件"));
-    void startReceive(const std::function<void(ReceiveFlow &)> &start);
     // Greys the code's rows on every tab.
     void markReceived(const QString &code);
     void updateChecked(const UpdateVerdict &verdict);
@@ -135,7 +135,7 @@ private:
     SelectionBar *m_selectionBar = nullptr;
     QMenu *m_menu = nullptr;
     QPointer<SignInWindow> m_signIn;
-    QPointer<ReceiveFlow> m_receive;
+    Receiving *m_receiving = nullptr; // the user's receives
     QPointer<LedgerWindow> m_ledgerWindow;
     WatchControl *m_watch = nullptr;
     int m_currentTab = 0;

@@ -58,12 +58,17 @@ bool ProgressLine::writeLine(std::FILE *stream, const QByteArray &line) {
 
 // --- The command ------------------------------------------------------------------------------
 
-HarvestCommand::HarvestCommand(HarvestOrder order, SiteAddresses sites, bool progressOnTerminal,
+HarvestCommand::HarvestCommand(HarvestOrder order, GiftSession &session, bool progressOnTerminal,
                                QObject *parent)
     : QObject(parent)
     , m_order(std::move(order))
-    , m_sites(std::move(sites))
-    , m_progress(progressOnTerminal) {}
+    , m_session(session)
+    , m_progress(progressOnTerminal) {
+    // Said once, whether the file cannot be opened now or fails later; the harvest goes on.
+    connect(&m_session, &GiftSession::ledgerOff, this, [this](const QString &reason) {
+        log(u"giftvane-harvest: 接收记录已关闭, the ledger is off and records nothing: " + reason);
+    });
+}
 
 HarvestCommand::~HarvestCommand() {
     for (const auto &page : m_pages) {
@@ -75,8 +80,7 @@ HarvestCommand::~HarvestCommand() {
 
 void HarvestCommand::start() {
     m_startedAt = QDateTime::currentDateTimeUtc();
-    if (m_order.ledger)
-        openLedger();
+    m_session.open();
     if (m_order.header && !m_order.json && !m_progress.writeLine(stdout, tsvHeader())) {
         outputFailed();
         return;
@@ -84,16 +88,6 @@ void HarvestCommand::start() {
     m_total = m_order.harvest->isSearch() ? 1 : int(m_order.pages.size());
     m_hosts = std::make_shared<HostQueues>(m_order.requestsPerHost);
     listNext();
-}
-
-void HarvestCommand::openLedger() {
-    // Without a window to keep answering, a busy file is worth waiting for a while.
-    m_ledger = std::make_unique<Ledger>(Ledger::defaultPath(), nullptr, kLedgerBusyTimeoutMs);
-    // Said once, whether the file cannot be opened now or fails later; the harvest goes on.
-    connect(m_ledger.get(), &Ledger::turnedOff, this, [this](const QString &reason) {
-        log(u"giftvane-harvest: 接收记录已关闭, the ledger is off and records nothing: " + reason);
-    });
-    m_ledger->open();
 }
 
 void HarvestCommand::interrupt() {
@@ -123,12 +117,12 @@ void HarvestCommand::startPage(int number) {
     auto owned = std::make_unique<Page>();
     Page *page = owned.get();
     page->request = runRequest(m_order, number);
-    page->recorder = std::make_unique<HarvestRecorder>(m_ledger.get(), HarvestRecorder::Rule::WholeRuns);
+    page->recorder = std::make_unique<HarvestRecorder>(m_session.ledger(), HarvestRecorder::Rule::WholeRuns);
     m_pages.push_back(std::move(owned));
 
-    auto *run = new HarvestRun(m_web, m_sites, page->request);
+    auto *run = new HarvestRun(m_session.web(), m_session.sites(), page->request);
     run->shareHosts(m_hosts);
-    run->setKnownCodes(knownCodesOf(m_ledger.get()));
+    run->setKnownCodes(knownCodesOf(m_session.ledger()));
     // The window's status bar texts are what the progress line stands for; its log lines, and
     // a search that found nothing, are said on stderr whatever it is.
     connect(run, &HarvestRun::logLine, this,
@@ -223,9 +217,10 @@ bool HarvestCommand::isNew(const HarvestedRow &row) const {
     if (row.code.isEmpty())
         return false;
     // A ledger that cannot be read cannot tell: the row is written rather than lost.
-    if (!m_ledger || !m_ledger->isOn())
+    const Ledger *ledger = m_session.ledger();
+    if (!ledger || !ledger->isOn())
         return true;
-    const std::optional<QHash<QString, QDateTime>> seen = m_ledger->firstSeenAmong({row.code});
+    const std::optional<QHash<QString, QDateTime>> seen = ledger->firstSeenAmong({row.code});
     const QDateTime first = seen ? seen->value(row.code) : QDateTime();
     return !first.isValid() || first >= m_startedAt;
 }
@@ -270,9 +265,9 @@ void HarvestCommand::stop(Status status) {
     m_pages.clear();
     m_progress.clear();
     // What another program kept from the file is tried once more before the command ends.
-    if (m_ledger && !m_ledger->flush() && m_ledger->waiting() > 0)
-        log(u"giftvane-harvest: 接收记录文件被占用, " + QString::number(m_ledger->waiting()) +
-            u" 页未记录, the ledger was busy and " + QString::number(m_ledger->waiting()) +
-            u" pages were not recorded: " + m_ledger->path());
+    if (Ledger *ledger = m_session.ledger(); ledger && !ledger->flush() && ledger->waiting() > 0)
+        log(u"giftvane-harvest: 接收记录文件被占用, " + QString::number(ledger->waiting()) +
+            u" 页未记录, the ledger was busy and " + QString::number(ledger->waiting()) +
+            u" pages were not recorded: " + ledger->path());
     Q_EMIT finished(status);
 }

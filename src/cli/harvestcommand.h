@@ -4,6 +4,7 @@
 #include "cli/rows.h"
 #include "harvest/harvestrun.h"
 #include "ledger/ledger.h"
+#include "session/giftsession.h"
 #include "session/recorder.h"
 #include "web/sites.h"
 #include "web/webclient.h"
@@ -50,7 +51,8 @@ public:
     // How long a write waits for a ledger that another program holds, before it is kept for later.
     static constexpr int kLedgerBusyTimeoutMs = 5000;
 
-    HarvestCommand(HarvestOrder order, SiteAddresses sites, bool progressOnTerminal,
+    // The session must outlive the command.
+    HarvestCommand(HarvestOrder order, GiftSession &session, bool progressOnTerminal,
                    QObject *parent = nullptr);
     // Cancels the run in flight, which then deletes itself.
     ~HarvestCommand() override;
@@ -77,7 +79,6 @@ private:
         int printed = 0; // of them, printed or passed over
     };
 
-    void openLedger();
     void listNext();
     void startPage(int page);
     void pageEnded(Page *page, HarvestRun::End end);
@@ -96,9 +97,7 @@ private:
     QString label(const RunRequest &request) const;
 
     const HarvestOrder m_order;
-    const SiteAddresses m_sites;
-    WebClient m_web;
-    std::unique_ptr<Ledger> m_ledger;
+    GiftSession &m_session;
     ProgressLine m_progress;
     std::shared_ptr<HostQueues> m_hosts;       // shared by all the pages
     std::deque<std::unique_ptr<Page>> m_pages; // the page whose turn it is, and the one listed next

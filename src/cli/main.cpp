@@ -2,6 +2,8 @@
 #include "cli/arguments.h"
 #include "cli/harvestcommand.h"
 #include "cli/interrupts.h"
+#include "desktop/desktop.h"
+#include "session/giftsession.h"
 #include "version.h"
 
 #include <QCoreApplication>
@@ -18,6 +20,18 @@ void print(std::FILE *stream, const QString &text) {
     std::fwrite(bytes.constData(), 1, size_t(bytes.size()), stream);
     std::fflush(stream);
 }
+
+// The command's desktop: nobody sits before a message box or a file dialog, so a message goes to
+// stderr and everything else is declined; no secret store, no notifications.
+class CommandLineDesktop final : public Desktop {
+public:
+    void message(QWidget *, Icon, const QString &title, const QString &text, const QString &) override {
+        print(stderr, u"giftvane-harvest: " + title + u": " + text + u"\n");
+    }
+    QString saveFileName(QWidget *, const QString &, const QString &, SaveMode) override { return {}; }
+    void openUrl(const QUrl &) override {}
+    void setClipboardText(const QString &) override {}
+};
 
 } // namespace
 
@@ -55,7 +69,15 @@ int main(int argc, char *argv[]) {
     int status = 0;
     Interrupts interrupts;
     {
-        HarvestCommand command(line.order, SiteAddresses::configured(*settings), isatty(STDERR_FILENO) == 1);
+        WebClient web;
+        // Without a window to keep answering, a busy file is worth waiting for a while.
+        std::unique_ptr<Ledger> ledger;
+        if (line.order.ledger)
+            ledger = std::make_unique<Ledger>(Ledger::defaultPath(), nullptr,
+                                              HarvestCommand::kLedgerBusyTimeoutMs);
+        CommandLineDesktop desktop;
+        GiftSession session(web, desktop, SiteAddresses::configured(*settings), ledger.get());
+        HarvestCommand command(line.order, session, isatty(STDERR_FILENO) == 1);
         QObject::connect(&interrupts, &Interrupts::raised, &command, &HarvestCommand::interrupt);
         QObject::connect(
             &command, &HarvestCommand::finished, &app, [](int code) { QCoreApplication::exit(code); },

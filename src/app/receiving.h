@@ -1,0 +1,44 @@
+#pragma once
+
+#include "app/receiveflow.h"
+
+#include <QObject>
+#include <QPointer>
+#include <QStringList>
+
+class GiftSession;
+class QWidget;
+
+// The user's receives in the window, one at a time: the selected gift, the ticked rows of a list,
+// or codes picked in 接收记录. While one runs, its dialog keeps the window's commands away.
+class Receiving final : public QObject {
+    Q_OBJECT
+    Q_DISABLE_COPY_MOVE(Receiving)
+
+public:
+    // The session must outlive this; the window is the parent of the dialog and the boxes.
+    Receiving(GiftSession &session, QWidget *window);
+    // Calls off the receive going on, which then says nothing more.
+    ~Receiving() override;
+
+    bool isBusy() const { return !m_flow.isNull(); }
+    ReceiveFlow *flow() const { return m_flow; }
+
+    void receiveOne(const GiftEntry &selected);
+    void receiveBatch(const QList<GiftEntry> &rows);
+    // The codes as the ledger knows them, as a batch: what was received is passed over.
+    void receiveCodes(const QStringList &codes);
+
+Q_SIGNALS:
+    void statusText(const QString &text);
+    void logLine(const QString &message);
+    // The receive going on has ended by itself.
+    void finished();
+
+private:
+    ReceiveFlow *startFlow();
+
+    GiftSession &m_session;
+    QPointer<QWidget> m_window;
+    QPointer<ReceiveFlow> m_flow;
+};
