@@ -23,14 +23,19 @@ struct Timed {
     int status = -1;
 };
 
-Timed harvest(sandbox::Sandbox &sites, const QStringList &arguments) {
-    QTemporaryDir home; // the ledger is recorded as usual, but not into the user's
+// The command pointed at the stand-in sites, its ledger in `home`, not the user's.
+QProcessEnvironment commandEnvironment(const sandbox::Sandbox &sites, const QTemporaryDir &home) {
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
     for (const QString &line : sites.environmentLines())
         environment.insert(line.section(u'=', 0, 0), line.section(u'=', 1));
     environment.insert(QStringLiteral("XDG_DATA_HOME"), home.path());
+    return environment;
+}
+
+Timed harvest(sandbox::Sandbox &sites, const QStringList &arguments) {
+    QTemporaryDir home; // the ledger is recorded as usual, but not into the user's
     QProcess command;
-    command.setProcessEnvironment(environment);
+    command.setProcessEnvironment(commandEnvironment(sites, home));
     QElapsedTimer clock;
     clock.start();
     sites.clearRequests();
@@ -65,12 +70,8 @@ void memoryOverALongRun(const sandbox::Sandbox &sites) {
     constexpr int kRowsPerPage = sandbox::Sandbox::kResourcesPerPage;
     constexpr int kEvery = 25 * kRowsPerPage;
     QTemporaryDir home;
-    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    for (const QString &line : sites.environmentLines())
-        environment.insert(line.section(u'=', 0, 0), line.section(u'=', 1));
-    environment.insert(QStringLiteral("XDG_DATA_HOME"), home.path());
     QProcess command;
-    command.setProcessEnvironment(environment);
+    command.setProcessEnvironment(commandEnvironment(sites, home));
     int rows = 0;
     QList<QPair<int, qint64>> samples; // rows so far, resident KiB
     // Read as the rows come, so the pipe never fills and holds the command up.
