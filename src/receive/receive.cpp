@@ -55,8 +55,9 @@ QCoro::Task<Receipt> GiftPosts::receive(WebClient &web, QString cloudDisk, Gift 
             receipt.held = claim.held;
             co_return receipt;
         }
-        // Losing the record of a receive is worse than not receiving.
-        if (claim.result == Claim::Result::NotWritten && !m_ledger->isOff()) {
+        // Losing the record of a receive is worse than not receiving. (A file that this turned
+        // off for good keeps no claims from now on, as one that was off from the start.)
+        if (claim.result == Claim::Result::NotWritten) {
             receipt.kind = Receipt::Kind::NotRecorded;
             co_return receipt;
         }
