@@ -30,6 +30,43 @@ ReceiveJob::ReceiveJob(WebClient &web, QString cloudDisk, GiftPosts &posts, QLis
     , m_rules(std::move(rules))
     , m_signOutsBefore(posts.signOuts()) {}
 
+std::optional<PassReason> ReceiveJob::passOverAtOnce(const Gift &gift,
+                                                     const QSet<QString> &receivedNow) const {
+    if (gift.code.isEmpty())
+        return PassReason::NoCode;
+    if (m_rules.skipVoid && gift.mark.contains(clouddisk::kVoidMark))
+        return PassReason::Void;
+    if (receivedNow.contains(gift.code))
+        return PassReason::Received;
+    return std::nullopt;
+}
+
+ReceiveStop ReceiveJob::stopAfter(ReceiveOutcome outcome) {
+    switch (outcome) {
+    case ReceiveOutcome::NotSignedIn:
+        return ReceiveStop::NotSignedIn;
+    case ReceiveOutcome::MembersOnly:
+        return ReceiveStop::MembersOnly;
+    case ReceiveOutcome::NoAnswer:
+        return ReceiveStop::NoAnswer;
+    case ReceiveOutcome::Received:
+    case ReceiveOutcome::UnderReview:
+    case ReceiveOutcome::Failed:
+        break;
+    }
+    return ReceiveStop::None;
+}
+
+QCoro::Task<bool> ReceiveJob::keepPace(const QElapsedTimer &sinceLastPost) {
+    if (!sinceLastPost.isValid() || sinceLastPost.elapsed() >= m_rules.paceMs)
+        co_return true;
+    // A cancel ends the wait at once, with the job's scope.
+    QTimer pace;
+    pace.setSingleShot(true);
+    pace.start(int(m_rules.paceMs - sinceLastPost.elapsed()));
+    co_return co_await scope().until(&pace, &QTimer::timeout);
+}
+
 QCoro::Task<> ReceiveJob::work() {
     ReceiveSummary summary;
     const int total = int(m_gifts.size());
@@ -46,30 +83,16 @@ QCoro::Task<> ReceiveJob::work() {
             summary.stop = ReceiveStop::Asked;
             break;
         }
-        if (gift.code.isEmpty()) {
-            pass(gift, PassReason::NoCode);
-            continue;
-        }
-        if (m_rules.skipVoid && gift.mark.contains(clouddisk::kVoidMark)) {
-            pass(gift, PassReason::Void);
-            continue;
-        }
-        if (receivedNow.contains(gift.code)) {
-            pass(gift, PassReason::Received);
+        if (const std::optional<PassReason> reason = passOverAtOnce(gift, receivedNow)) {
+            pass(gift, *reason);
             continue;
         }
         if (m_rules.most >= 0 && summary.attempted >= m_rules.most) {
             summary.stop = ReceiveStop::Limit;
             break;
         }
-        if (sinceLastPost.isValid() && sinceLastPost.elapsed() < m_rules.paceMs) {
-            // A cancel ends the wait at once, with the job's scope.
-            QTimer pace;
-            pace.setSingleShot(true);
-            pace.start(int(m_rules.paceMs - sinceLastPost.elapsed()));
-            if (!co_await scope().until(&pace, &QTimer::timeout))
-                co_return;
-        }
+        if (!co_await keepPace(sinceLastPost))
+            co_return;
         const Receipt receipt = co_await m_posts.receive(m_web, m_cloudDisk, gift, m_rules.successMarker,
                                                          m_rules.force, m_signOutsBefore, scope());
         if (isCancelled())
@@ -99,10 +122,7 @@ QCoro::Task<> ReceiveJob::work() {
             Q_EMIT answered(gift, receipt.outcome, receipt.reply, receipt.proven);
             if (isCancelled())
                 co_return; // the window went while a message box was up
-            summary.stop = receipt.outcome == ReceiveOutcome::NotSignedIn   ? ReceiveStop::NotSignedIn
-                           : receipt.outcome == ReceiveOutcome::MembersOnly ? ReceiveStop::MembersOnly
-                           : receipt.outcome == ReceiveOutcome::NoAnswer    ? ReceiveStop::NoAnswer
-                                                                            : ReceiveStop::None;
+            summary.stop = stopAfter(receipt.outcome);
             break;
         }
         if (summary.stop != ReceiveStop::None)

@@ -3,9 +3,13 @@
 #include "job/job.h"
 #include "receive/receive.h"
 
+#include <QElapsedTimer>
 #include <QList>
+#include <QSet>
 #include <QString>
 #include <QStringList>
+
+#include <optional>
 
 // How a receive goes: what differs between the user's receive of one gift, a batch of ticked
 // rows and the new-gift watch's receive is data, not another loop.
@@ -80,6 +84,13 @@ protected:
     QCoro::Task<> work() override;
 
 private:
+    // Why the gift is passed over without asking the cloud disk or the ledger; none: it is not.
+    std::optional<PassReason> passOverAtOnce(const Gift &gift, const QSet<QString> &receivedNow) const;
+    // Which answers end the job: the ones the next post would meet again.
+    static ReceiveStop stopAfter(ReceiveOutcome outcome);
+    // Waits out the pace since the last post; false when the job was cancelled meanwhile.
+    QCoro::Task<bool> keepPace(const QElapsedTimer &sinceLastPost);
+
     WebClient &m_web;
     const QString m_cloudDisk;
     GiftPosts &m_posts;
