@@ -12,7 +12,6 @@ WatchControl::WatchControl(Context context, QObject *parent)
     , m_context(std::move(context)) {
     connect(&m_context.watch, &NewGiftWatch::checked, this, &WatchControl::checked);
     connect(&m_context.watch, &NewGiftWatch::giftsActivated, this, &WatchControl::giftsActivated);
-    connect(&m_context.watch, &NewGiftWatch::signInExpired, this, &WatchControl::signInExpired);
 }
 
 WatchControl::~WatchControl() {
@@ -95,6 +94,4 @@ void WatchControl::checked(const CheckReport &report) {
     showState();
     if (const QString line = watchLogLine(report); !line.isEmpty())
         Q_EMIT logLine(line);
-    if (report.received && !report.received->receivedCodes.isEmpty())
-        Q_EMIT giftsReceived(report.received->receivedCodes);
 }

@@ -65,10 +65,6 @@ Q_SIGNALS:
     void logLine(const QString &line);
     // The user clicked the notification of new gifts: these codes.
     void giftsActivated(const QStringList &codes);
-    // An auto-receive was answered with the sign-in page.
-    void signInExpired();
-    // An auto-receive received these gifts.
-    void giftsReceived(const QStringList &codes);
 
 private:
     bool trayAvailable() const;
