@@ -6,6 +6,7 @@
 #include "ledger/ledger.h"
 #include "recordingdesktop.h"
 #include "sandbox/sandbox.h"
+#include "session/sessionsettings.h"
 #include "standin.h"
 #include "warnings.h"
 #include "web/webclient.h"
@@ -25,9 +26,10 @@ struct Fixture {
     std::unique_ptr<WebClient> web = std::make_unique<WebClient>();
     std::unique_ptr<Ledger> ledger; // none unless a test sets one
     std::unique_ptr<GiftSession> session;
-    UserSettings *settings = nullptr; // none unless a test sets one: nothing is remembered
-    QString signInPlugin;             // the program's own unless a test sets one
-    bool tray = false;                // whether the desktop has a system tray (offscreen has none)
+    UserSettings *settings = nullptr;           // none unless a test sets one: nothing is remembered
+    SessionSettings *sessionSettings = nullptr; // likewise
+    QString signInPlugin;                       // the program's own unless a test sets one
+    bool tray = false;                          // whether the desktop has a system tray (offscreen has none)
     std::unique_ptr<MainWindow> window;
     QTime now{9, 5, 3};
 
@@ -46,7 +48,7 @@ struct Fixture {
         if (!sites->start())
             return false;
         window.reset(); // a window opened before goes before its session
-        session = std::make_unique<GiftSession>(*web, desktop, addresses(), ledger.get());
+        session = std::make_unique<GiftSession>(*web, desktop, addresses(), ledger.get(), sessionSettings);
         Services services{&desktop, session.get(), [this] { return now; }, parallelism};
         services.settings = settings;
         services.signInPlugin = signInPlugin;

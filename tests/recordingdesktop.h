@@ -73,9 +73,11 @@ public:
     struct Notification {
         QString title, body;
         std::function<void()> activated;
+        QString action;
     };
-    bool notify(const QString &title, const QString &body, std::function<void()> activated) override {
-        notifications.append({title, body, std::move(activated)});
+    bool notify(const QString &title, const QString &body, std::function<void()> activated,
+                const QString &action) override {
+        notifications.append({title, body, std::move(activated), action});
         return true;
     }
 

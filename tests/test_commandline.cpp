@@ -12,7 +12,7 @@ private Q_SLOTS:
     void answersWithoutADisplay_data() {
         QTest::addColumn<QStringList>("arguments");
         QTest::addColumn<QString>("output");
-        const QString usage = u"用法 Usage: giftvane [-h | --help | -v | --version]\n"_qs;
+        const QString usage = u"用法 Usage: giftvane [--background | -h | --help | -v | --version]\n"_qs;
         const QString version = u"giftvane " GIFTVANE_VERSION "\n"_qs;
         QTest::newRow("--help") << QStringList{u"--help"_qs} << usage;
         QTest::newRow("-v") << QStringList{u"-v"_qs} << version;

@@ -20,12 +20,14 @@ struct Chosen {
     QTemporaryDir dir;
     QSettings file{dir.filePath(u"Giftvane.ini"_qs), QSettings::IniFormat};
     UserSettings settings{file};
+    SessionSettings session{file};
     Fixture f;
 
     bool open(const QVariantMap &saved) {
         for (auto it = saved.begin(); it != saved.end(); ++it)
             file.setValue(it.key(), it.value());
         f.settings = &settings;
+        f.sessionSettings = &session;
         return f.open(false);
     }
     bool start() {
@@ -90,7 +92,7 @@ private Q_SLOTS:
         QVERIFY(c.f.waitIdle(tab));
         const QString next = (tab == 0 ? u"/libao/index_%1.html"_qs : u"/new/%1.html"_qs).arg(pages[tab] + 1);
         QVERIFY(targets(c.f.sites->requests(tab == 0 ? Site::Listing : Site::Share)).contains(next));
-        QCOMPARE(c.settings.page(tab), pages[tab] + 1);
+        QCOMPARE(c.session.page(TabId(tab)), pages[tab] + 1);
         c.f.showTab(2);
         QCOMPARE(c.settings.currentTab(), 2);
         c.f.window->move(200, 150);

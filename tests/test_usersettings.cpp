@@ -1,4 +1,5 @@
 #include "desktop/usersettings.h"
+#include "session/sessionsettings.h"
 #include "warnings.h"
 #include "web/sites.h"
 
@@ -92,16 +93,20 @@ private Q_SLOTS:
 
     void choicesReadBack_data() {
         QTest::addColumn<QByteArray>("content");
-        QTest::addColumn<QVariantList>("read"); // tab, the share tab's page (-1: none), keep, frame
-        QTest::newRow("written by the program") << QByteArray("[pages]\nshare=151\n\n[signIn]\nkeep=true\n\n["
-                                                              "window]\nframe=@Rect(10 20 978 590)\ntab=2\n")
-                                                << QVariantList{2, 151, true, QRect(10, 20, 978, 590)};
+        // tab, the share tab's page (-1: none), keep, frame, the watch's minutes, whether it ran
+        QTest::addColumn<QVariantList>("read");
+        QTest::newRow("written by the program")
+            << QByteArray("[pages]\nshare=151\n\n[signIn]\nkeep=true\n\n[watch]\nrunning=true\n\n["
+                          "window]\nframe=@Rect(10 20 978 590)\ntab=2\n")
+            << QVariantList{2, 151, true, QRect(10, 20, 978, 590), 30, true};
         QTest::newRow("out of range")
-            << QByteArray("[window]\ntab=3\n[pages]\nshare=32768\n") << QVariantList{0, -1, false, QRect()};
+            << QByteArray("[window]\ntab=3\n[pages]\nshare=32768\n[watch]\nminutes=4\n")
+            << QVariantList{0, -1, false, QRect(), 30, false};
         QTest::newRow("not numbers, not yes or no")
-            << QByteArray("[window]\ntab=two\nframe=wide\n[pages]\nshare=x\n[signIn]\nkeep=notabool\n")
-            << QVariantList{0, -1, false, QRect()};
-        QTest::newRow("no file") << QByteArray() << QVariantList{0, -1, false, QRect()};
+            << QByteArray("[window]\ntab=two\nframe=wide\n[pages]\nshare=x\n[signIn]\nkeep=notabool\n"
+                          "[watch]\nminutes=x\nrunning=maybe\n")
+            << QVariantList{0, -1, false, QRect(), 30, false};
+        QTest::newRow("no file") << QByteArray() << QVariantList{0, -1, false, QRect(), 30, false};
     }
     void choicesReadBack() {
         QFETCH(QByteArray, content);
@@ -114,15 +119,19 @@ private Q_SLOTS:
         }
         QSettings file(path, QSettings::IniFormat);
         UserSettings settings(file);
+        SessionSettings session(file);
         QCOMPARE(settings.currentTab(), read[0].toInt());
-        QCOMPARE(settings.page(1).value_or(-1), read[1].toInt());
-        QCOMPARE(settings.keepSignIn(), read[2].toBool());
+        QCOMPARE(session.page(TabId::Share).value_or(-1), read[1].toInt());
+        QCOMPARE(session.keepSignIn(), read[2].toBool());
         QCOMPARE(settings.windowFrame().value_or(QRect()), read[3].toRect());
+        QCOMPARE(session.watch().minutes, read[4].toInt());
+        QCOMPARE(session.watchRunning(), read[5].toBool());
         if (content.contains("keep=true")) { // what the program writes, it reads back the same way
             file.clear();
             settings.setCurrentTab(2);
-            settings.setPage(1, 151); // past the slider, as "下一页" goes
-            settings.setKeepSignIn(true);
+            session.setPage(TabId::Share, 151); // past the slider, as "下一页" goes
+            session.setKeepSignIn(true);
+            session.setWatchRunning(true);
             file.setValue(u"window/frame"_qs, QRect(10, 20, 978, 590));
             file.sync();
             QFile back(path);

@@ -32,11 +32,13 @@ struct Watching {
     QTemporaryDir dir;
     QSettings file{dir.filePath(u"Giftvane.ini"_qs), QSettings::IniFormat};
     UserSettings settings{file};
+    SessionSettings session{file};
     Fixture f;
 
     explicit Watching(bool tray = true) {
         f.tray = tray;
         f.settings = &settings;
+        f.sessionSettings = &session;
         f.ledger = std::make_unique<Ledger>(dir.filePath(u"ledger.sqlite"_qs));
         f.ledger->open();
     }
@@ -135,7 +137,7 @@ private Q_SLOTS:
             changed = seen();
         }
         // Auto-receive chosen without a kept sign-in stays chosen for when there is one.
-        QCOMPARE(w.settings.watch().autoReceive, saved.value(u"watch/autoReceive"_qs).toBool() && !kept);
+        QCOMPARE(w.session.watch().autoReceive, saved.value(u"watch/autoReceive"_qs).toBool() && !kept);
     }
 
     void startAndStopThroughTheDialog() {
@@ -185,7 +187,8 @@ private Q_SLOTS:
         QFETCH(bool, tray);
         QFETCH(bool, watching);
         Watching w(tray);
-        const bool ends = !tray || !watching;
+        const bool ends = !watching;
+        const QString stillRunning = tray ? WatchControl::kStillRunning : WatchControl::kStillInBackground;
         // A window that ends goes with its check in flight.
         if (ends)
             w.f.sites->setFault(QStringLiteral("^/libao/index_"), Fault::Hang);
@@ -198,9 +201,13 @@ private Q_SLOTS:
         QVERIFY(ends || w.checked());
         w.f.window->close();
         QCOMPARE(end.size(), int(ends));
-        QCOMPARE(w.notified(WatchControl::kStillRunning), int(!ends));
+        QCOMPARE(w.notified(stillRunning), int(!ends));
         if (ends)
             return;
+        const auto still = std::find_if(w.f.desktop.notifications.begin(), w.f.desktop.notifications.end(),
+                                        [&](const auto &n) { return n.body == stillRunning; });
+        QCOMPARE(still->action, u"显示窗口"_qs);
+        const std::function<void()> showAgain = still->activated;
         QVERIFY(!w.f.window->isVisible());
         QVERIFY(w.settings.windowFrame()); // remembered as it went out of sight
 
@@ -220,12 +227,18 @@ private Q_SLOTS:
         ledgerWindow->findChild<QPushButton *>(u"showAll"_qs)->click();
         QCOMPARE(ledgerWindow->model().rowCount(), sandbox::Sandbox::kResourcesPerPage);
 
-        // Closed again: said once per run of the program. "退出程序" in the tray ends the program
-        // as the menu bar's does; "停止提醒" there brings the window back, as nothing is left in
-        // the tray.
+        // Closed again: said once per run of the program, and its button brings the window back.
         w.f.window->close();
-        QCOMPARE(w.notified(WatchControl::kStillRunning), 1);
+        QCOMPARE(w.notified(stillRunning), 1);
         QCOMPARE(end.size(), 0);
+        QVERIFY(!w.f.window->isVisible());
+        showAgain();
+        QVERIFY(w.f.window->isVisible());
+        if (!tray)
+            return;
+        // "退出程序" in the tray ends the program as the menu bar's does; "停止提醒" there brings
+        // the window back, as nothing is left in the tray.
+        w.f.window->close();
         w.trayCommand("trayQuit");
         QCOMPARE(end.size(), 1);
         w.trayCommand("trayStop");

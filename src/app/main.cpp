@@ -1,10 +1,13 @@
 #include "app/ledgermigration.h"
 #include "app/mainwindow.h"
 #include "desktop/accessibility.h"
+#include "desktop/autostart.h"
+#include "desktop/singleinstance.h"
 #include "desktop/systemdesktop.h"
 #include "desktop/usersettings.h"
 #include "ledger/ledger.h"
 #include "session/giftsession.h"
+#include "session/sessionsettings.h"
 #include "version.h"
 #include "web/cookiejar.h"
 #include "web/sites.h"
@@ -13,6 +16,7 @@
 #include <QApplication>
 #include <QLoggingCategory>
 #include <QSettings>
+#include <QTimer>
 #include <QWindow>
 
 #include <cstdio>
@@ -25,18 +29,22 @@ namespace {
 Q_LOGGING_CATEGORY(lcStart, "giftvane.start", QtInfoMsg)
 
 constexpr const char kUsage[] =
-    "用法 Usage: giftvane [-h | --help | -v | --version]\n"
+    "用法 Usage: giftvane [--background | -h | --help | -v | --version]\n"
     "\n"
     "打开 Giftvane 窗口：采集115网盘礼包码，并把礼包接收到您的账号。\n"
     "Opens the Giftvane window: harvests 115 cloud-disk gift codes and receives the gifts into\n"
-    "your account. The window takes no other options; giftvane-harvest runs the harvests\n"
-    "without a window.\n"
+    "your account. One Giftvane runs per desktop session: starting it again shows its window.\n"
+    "giftvane-harvest runs the harvests and the new-gift watch without a window.\n"
     "\n"
+    "  --background    不显示窗口启动，按上次的设置运行新礼包提醒（登录时启动）\n"
+    "                  start without the window, the new-gift watch as last left\n"
     "  -h, --help      显示本说明 show this text\n"
     "  -v, --version   显示版本 show the version\n"
     "\n"
     "设置 Settings: ~/.config/Giftvane/Giftvane.ini (under $XDG_CONFIG_HOME when set);\n"
     "site addresses in its group [sites], replaced by the GIFTVANE_… variables.\n";
+
+constexpr int kUpdateNoticeMs = 10 * 60 * 1000;
 
 // --help and --version are answered before Qt looks for a display, so they work without one.
 std::optional<int> answerCommandLine(int argc, char *argv[]) {
@@ -51,6 +59,14 @@ std::optional<int> answerCommandLine(int argc, char *argv[]) {
         }
     }
     return std::nullopt;
+}
+
+bool startsInBackground(int argc, char *argv[]) {
+    for (int i = 1; i < argc; ++i) {
+        if (QLatin1String(argv[i]) == autostart::kBackgroundOption)
+            return true;
+    }
+    return false;
 }
 
 // Notes the main window's first frame on the screen, for start-up timing:
@@ -99,14 +115,20 @@ int main(int argc, char *argv[]) {
     // its last visible window.
     QApplication::setQuitOnLastWindowClosed(false);
 
+    const StartMode mode = startsInBackground(argc, argv) ? StartMode::Background : StartMode::Window;
+    // A program already running shows its window instead (a background start asks nothing).
+    SingleInstance instance;
+    if (instance.claim(mode == StartMode::Window) == SingleInstance::Claim::Handed)
+        return 0;
+
     const std::unique_ptr<QSettings> settingsFile = openUserSettings();
     UserSettings settings(*settingsFile);
-    const SiteAddresses sites = SiteAddresses::configured(*settingsFile);
+    SessionSettings sessionSettings(*settingsFile);
     SystemDesktop desktop;
     WebClient web;
     Ledger ledger(Ledger::defaultPath());
     // Outlives the window: the store may answer after the window has gone.
-    GiftSession session(web, desktop, sites, &ledger);
+    GiftSession session(web, desktop, sessionSettings.sites(), &ledger, &sessionSettings);
     int status = 0;
     {
         Services services{&desktop, &session};
@@ -120,14 +142,36 @@ int main(int argc, char *argv[]) {
         }
         // An address that is none, or that would hand a password to every page, is said at once
         // rather than only as pages that cannot be read.
-        if (const QString why = SiteAddresses::whyUnusable(settingsFile.get()); !why.isEmpty())
+        if (const QString why = sessionSettings.whySitesUnusable(); !why.isEmpty())
             window.AppendLogLine(u"站点地址不可用：" + why);
         QObject::connect(
             &window, &MainWindow::programEnd, &app, [] { QCoreApplication::exit(0); }, Qt::QueuedConnection);
+        // A background start told of another version: a later start opens the update page, as its
+        // notification's button does; the program ends then, or after a while.
+        bool ending = false;
+        QObject::connect(&session, &GiftSession::endRequested, &app, [&ending] {
+            ending = true;
+            QTimer::singleShot(kUpdateNoticeMs, qApp, [] { QCoreApplication::exit(0); });
+        });
+        QObject::connect(&instance, &SingleInstance::activationRequested, &window, [&] {
+            if (!ending) {
+                window.showWindow();
+                return;
+            }
+            desktop.openUrl(QUrl(updatePageAddress(session.sites().forum)));
+            QCoreApplication::exit(0);
+        });
+        // Started at login with nothing to watch: nothing to do.
+        if (mode == StartMode::Background) {
+            QObject::connect(&window, &MainWindow::startupFinished, &app, [&session] {
+                if (!session.watch().isRunning())
+                    QCoreApplication::exit(0);
+            });
+        }
         FirstFrame firstFrame(window);
         if (lcStart().isDebugEnabled())
             app.installEventFilter(&firstFrame);
-        window.start();
+        window.start(mode);
         status = QApplication::exec();
     }
     // The window cancelled its jobs; each has ended and asked to be deleted.

@@ -7,6 +7,7 @@
 #include "app/receiveflow.h"
 #include "app/receiving.h"
 #include "app/selectionbar.h"
+#include "app/signincontrol.h"
 #include "app/signinwindow.h"
 #include "app/statusbar.h"
 #include "app/watchcontrol.h"
@@ -14,7 +15,7 @@
 #include "desktop/usersettings.h"
 #include "giftlist/giftlistmodel.h"
 #include "ledger/ledger.h"
-#include "receive/keptsignin.h"
+#include "session/sessionsettings.h"
 #include "session/updatecheck.h"
 #include "text/text.h"
 #include "version.h"
@@ -25,16 +26,10 @@
 #include <QApplication>
 #include <QCloseEvent>
 #include <QFrame>
-#include <QLabel>
 #include <QMenu>
 #include <QMenuBar>
-#include <QRadioButton>
-#include <QScreen>
-#include <QShortcut>
 #include <QSignalBlocker>
 #include <QTabBar>
-#include <QTextDocument>
-#include <QTimer>
 #include <QTreeView>
 
 #include <utility>
@@ -84,6 +79,8 @@ MainWindow::MainWindow(Services services, QWidget *parent)
     m_selectionBar->raise();
     connect(m_selectionBar, &SelectionBar::statusText, this, &MainWindow::setStatusText);
     m_statusBar = new StatusBar(client, m_services.clock);
+    m_signIn = new SignInControl(m_session, m_services.signInPlugin, this);
+    connect(m_signIn, &SignInControl::statusText, this, &MainWindow::setStatusText);
     buildWatch();
     buildMenus();
     // The tab the user left open; the status bar keeps its start text. The pages follow when
@@ -109,7 +106,7 @@ MainWindow::~MainWindow() {
         tab->harvests().stop();
     m_watch->watch().stop(); // quietly: no window comes back from the tray now
     delete m_receiving;      // calls off the receive going on
-    delete m_signIn;
+    delete m_signIn;         // with the browser
 }
 
 void MainWindow::buildTabs(QWidget *client) {
@@ -158,10 +155,10 @@ void MainWindow::wireTab(GiftTab *tab) {
     connect(tab, &GiftTab::logLine, this, &MainWindow::AppendLogLine);
     connect(tab, &GiftTab::checkToggled, this, [this] { m_selectionBar->recount(); });
     connect(tab, &GiftTab::menuRequested, this, &MainWindow::showPopupMenu);
-    connect(tab, &GiftTab::signInRequested, this, [this] { openSignIn(true); });
+    connect(tab, &GiftTab::signInRequested, this, [this] { m_signIn->open(true); });
     connect(tab, &GiftTab::pageChanged, this, [this, tab](int page) {
-        if (UserSettings *settings = m_services.settings)
-            settings->setPage(int(tab->id()), page);
+        if (SessionSettings *settings = m_session.settings())
+            settings->setPage(tab->id(), page);
     });
     connect(tab, &GiftTab::receiveRequested, this, [this](bool onRow) {
         if (!ListingIdle())
@@ -183,9 +180,9 @@ void MainWindow::buildMenus() {
         {"dl115", QStringLiteral("登录115"),
          [this] {
              info(QStringLiteral("请使用移动端app进行扫描登录"), kShortTitle);
-             openSignIn(false);
+             m_signIn->open(false);
          }},
-        {"tcdl", QStringLiteral("退出登录"), [this] { signOut(); }},
+        {"tcdl", QStringLiteral("退出登录"), [this] { m_signIn->signOut(); }},
         {"jsjl", QStringLiteral("接收记录"), [this] { openLedger(); }},
         {"xlbtx", QStringLiteral("新礼包提醒"), [this] { m_watch->openDialog(); }},
         {"sj", QStringLiteral("软件说明"),
@@ -228,13 +225,11 @@ void MainWindow::buildMenus() {
     setFixedSize(kClientWidth, kClientHeight + menuBar()->sizeHint().height());
 }
 
-void MainWindow::start() {
-    placeOnScreen();
-    show();
-    // Only for a user who chose it: the store is not asked otherwise (it may ask to be unlocked).
-    if (m_services.settings && m_services.settings->keepSignIn())
-        restoreKeptSignIn();
-    m_session.checkForUpdate();
+void MainWindow::start(StartMode mode) {
+    if (mode == StartMode::Window)
+        showWindow();
+    m_signIn->restoreKept();
+    m_session.start(mode);
 }
 
 void MainWindow::updateChecked(const UpdateVerdict &verdict) {
@@ -259,57 +254,23 @@ void MainWindow::updateChecked(const UpdateVerdict &verdict) {
     m_startupDone = true;
     m_tabs[int(TabId::Libao)]->setPageNumber(1);
     // The pages the user reached last time win over the start values: "直接获取" goes on from them.
-    if (const UserSettings *settings = m_services.settings) {
+    if (const SessionSettings *settings = m_session.settings()) {
         for (GiftTab *tab : m_tabs) {
-            if (const std::optional<int> page = settings->page(int(tab->id())))
+            if (const std::optional<int> page = settings->page(tab->id()))
                 tab->setPageNumber(*page);
         }
     }
     m_currentTab = m_tabBar->currentIndex();
-    announceKeptSignIn();
+    m_signIn->startupFinished();
+    // The watch the session resumed, shown in the tray.
+    if (m_watch->isRunning())
+        m_watch->showRunning();
     Q_EMIT startupFinished();
-}
-
-void MainWindow::placeOnScreen() {
-    create(); // the frame's size, where the window system tells it before the window is shown
-    // Where the user left it, kept whole on its screen; a place off every screen is not taken.
-    if (m_services.settings && m_services.settings->restoreWindow(*this))
-        return;
-    // Else centred; where the screen is smaller than the window, its top left (title bar and
-    // menus) stays on the screen.
-    const QScreen *screen = QGuiApplication::primaryScreen();
-    if (!screen)
-        return;
-    const QRect area = screen->availableGeometry();
-    QRect frame(QPoint(), windowFrameSize(*this));
-    frame.moveCenter(area.center());
-    move(placeOnScreens(frame, {area}).value_or(frame).topLeft());
 }
 
 void MainWindow::rememberWindow() {
     if (m_services.settings && isVisible())
         m_services.settings->saveWindow(*this);
-}
-
-QCoro::Task<> MainWindow::restoreKeptSignIn() {
-    QPointer<MainWindow> self(this);
-    co_await m_session.restoreKeptSignIn();
-    if (!self || m_session.signInState() != SignInState::Kept)
-        co_return;
-    m_keptRestored = true;
-    announceKeptSignIn();
-}
-
-void MainWindow::announceKeptSignIn() {
-    // Said once both have happened: written during the update check, its texts would cover it.
-    if (!m_keptRestored || !m_startupDone)
-        return;
-    m_keptRestored = false;
-    setStatusText(QStringLiteral("已保持登录115网盘"));
-}
-
-void MainWindow::signOut() {
-    m_session.signOut(QStringLiteral("已退出登录"));
 }
 
 void MainWindow::say(Severity severity, const QString &text) {
@@ -325,8 +286,12 @@ void MainWindow::say(Severity severity, const QString &text) {
         setStatusText(text);
 }
 
+void MainWindow::openSignIn(bool modal) {
+    m_signIn->open(modal);
+}
+
 SignInWindow *MainWindow::signInWindow() const {
-    return m_signIn;
+    return m_signIn->window();
 }
 
 bool MainWindow::ListingIdle() const {
@@ -363,7 +328,7 @@ void MainWindow::info(const QString &text, const QString &title) {
 void MainWindow::closeEvent(QCloseEvent *event) {
     // While the watch runs in the tray, the window only goes out of sight; it is remembered
     // now, since it will not be visible when the program ends.
-    if (m_watch->keepsRunningInTray()) {
+    if (m_watch->keepsRunning()) {
         rememberWindow();
         event->ignore();
         hide();
@@ -374,6 +339,9 @@ void MainWindow::closeEvent(QCloseEvent *event) {
 }
 
 void MainWindow::showWindow() {
+    // First shown where the user left it, kept whole on its screen.
+    if (!std::exchange(m_placed, true))
+        placeWindow(*this, m_services.settings);
     if (isMinimized())
         showNormal();
     else
@@ -383,12 +351,9 @@ void MainWindow::showWindow() {
 }
 
 void MainWindow::buildWatch() {
-    WatchControl::Context context{m_session.watch(),
-                                  m_desktop,
+    WatchControl::Context context{m_session, m_desktop,
                                   [this] { return m_session.signInState() == SignInState::Kept; },
-                                  m_services.settings,
-                                  m_services.trayAvailable,
-                                  this};
+                                  m_services.trayAvailable, this};
     m_watch = new WatchControl(std::move(context), this);
     connect(m_watch, &WatchControl::logLine, this, &MainWindow::AppendLogLine);
     connect(m_watch, &WatchControl::showWindowRequested, this, &MainWindow::showWindow);
@@ -404,30 +369,6 @@ void MainWindow::buildWatch() {
 void MainWindow::showPopupMenu(const QPoint &globalPos) {
     if (ListingIdle())
         m_menu->popup(globalPos);
-}
-
-void MainWindow::openSignIn(bool modal) {
-    if (!m_signIn) {
-        const SignInLoad load =
-            createSignInWindow(m_web, m_session.sites().cloudDisk, m_services.signInPlugin);
-        if (!load.window) {
-            // Nothing else needs the browser: the program goes on without it.
-            m_desktop.message(this, Desktop::Icon::Warning, kShortTitle, u"无法打开登录窗口：" + load.why);
-            return;
-        }
-        m_signIn = load.window;
-        connect(m_signIn, &SignInWindow::signedIn, this, [this](bool keep) {
-            setStatusText(QStringLiteral("您已成功登录115网盘，现在可以直接进行礼包接收了。"));
-            m_session.signedIn(keep); // what keeping it says comes after
-        });
-        if (UserSettings *settings = m_services.settings) {
-            m_signIn->setKeepSignIn(settings->keepSignIn());
-            connect(m_signIn, &SignInWindow::keepSignInChanged, this,
-                    [settings](bool keep) { settings->setKeepSignIn(keep); });
-        }
-        attachKeptSignIn(m_session.kept(), m_signIn);
-    }
-    m_signIn->open(modal);
 }
 
 void MainWindow::openLedger(const QStringList &codes) {

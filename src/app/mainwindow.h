@@ -28,6 +28,7 @@ class QTimer;
 class ReceiveFlow;
 class Receiving;
 class SelectionBar;
+class SignInControl;
 class SignInWindow;
 class StatusBar;
 class UpdateCheck;
@@ -61,9 +62,9 @@ public:
     // Ends every job and lets go of the ledger before any member goes.
     ~MainWindow() override;
 
-    // Shows the window where the user left it and starts the update check; start-up ends when
-    // it has answered. A kept sign-in is put back meanwhile.
-    void start();
+    // Shows the window where the user left it (not in a background start) and starts the update
+    // check; start-up ends when it has answered. A kept sign-in is put back meanwhile.
+    void start(StartMode mode = StartMode::Window);
 
     GiftTab *tab(TabId id) const { return m_tabs[int(id)]; }
     GiftTab *currentTab() const { return m_tabs[m_currentTab]; }
@@ -90,8 +91,6 @@ public:
     // 接收记录's "接收": these codes, as a batch.
     void receiveCodes(const QStringList &codes);
     void openSignIn(bool modal);
-    // "退出登录": the cloud disk's cookies go from the secret store, the jar and the browser.
-    void signOut();
     // Opens 接收记录: the whole ledger, or only these codes.
     void openLedger(const QStringList &codes = {});
     // Brings the window back from the tray or the task bar, in front.
@@ -111,10 +110,7 @@ private:
     void buildMenus();
     void wireTab(GiftTab *tab);
     void showTab(int index);
-    void placeOnScreen();
     void rememberWindow();
-    QCoro::Task<> restoreKeptSignIn();
-    void announceKeptSignIn();
     // What the session tells: the status bar, the log, or both.
     void say(Severity severity, const QString &text);
     void info(const QString &text, const QString &title = QStringLiteral("Corvane系列软件"));
@@ -134,12 +130,12 @@ private:
     StatusBar *m_statusBar = nullptr;
     SelectionBar *m_selectionBar = nullptr;
     QMenu *m_menu = nullptr;
-    QPointer<SignInWindow> m_signIn;
+    SignInControl *m_signIn = nullptr;
     Receiving *m_receiving = nullptr; // the user's receives
     QPointer<LedgerWindow> m_ledgerWindow;
     WatchControl *m_watch = nullptr;
     int m_currentTab = 0;
     bool m_startupDone = false;
-    bool m_keptRestored = false; // put back at start, not yet said
-    QStringList m_heldWarnings;  // for when the user's receive in flight has said its own
+    bool m_placed = false;
+    QStringList m_heldWarnings; // for when the user's receive in flight has said its own
 };

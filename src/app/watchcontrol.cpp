@@ -10,12 +10,12 @@
 WatchControl::WatchControl(Context context, QObject *parent)
     : QObject(parent)
     , m_context(std::move(context)) {
-    connect(&m_context.watch, &NewGiftWatch::checked, this, &WatchControl::checked);
-    connect(&m_context.watch, &NewGiftWatch::giftsActivated, this, &WatchControl::giftsActivated);
+    connect(&m_context.session.watch(), &NewGiftWatch::checked, this, &WatchControl::checked);
+    connect(&m_context.session.watch(), &NewGiftWatch::giftsActivated, this, &WatchControl::giftsActivated);
 }
 
 WatchControl::~WatchControl() {
-    m_context.watch.stop();
+    m_context.session.watch().stop();
     if (m_tray)
         m_context.desktop.setTrayIcon(nullptr); // the desktop outlives it
 }
@@ -30,7 +30,7 @@ bool WatchControl::trayAvailable() const {
 
 void WatchControl::openDialog() {
     if (!m_dialog) {
-        m_dialog = new WatchDialog(m_context.settings, m_context.signInKept, m_context.window);
+        m_dialog = new WatchDialog(m_context.session.settings(), m_context.signInKept, m_context.window);
         connect(m_dialog, &WatchDialog::startRequested, this, &WatchControl::start);
         connect(m_dialog, &WatchDialog::stopRequested, this, &WatchControl::stop);
     }
@@ -42,6 +42,11 @@ void WatchControl::openDialog() {
 
 void WatchControl::start(const WatchChoices &choices) {
     m_last.reset();
+    m_context.session.startWatch(choices); // it checks at once, answering later: "正在检查" meanwhile
+    showRunning();
+}
+
+void WatchControl::showRunning() {
     if (trayAvailable()) {
         if (!m_tray) {
             m_tray = new WatchTray(this);
@@ -53,12 +58,11 @@ void WatchControl::start(const WatchChoices &choices) {
         }
         m_tray->icon()->show();
     }
-    m_context.watch.start(choices); // it checks at once, answering later: "正在检查" meanwhile
     showState();
 }
 
 void WatchControl::stop() {
-    m_context.watch.stop();
+    m_context.session.stopWatch();
     if (m_tray)
         m_tray->icon()->hide();
     showState();
@@ -70,21 +74,24 @@ void WatchControl::stop() {
 
 void WatchControl::showState() {
     if (m_dialog)
-        m_dialog->showState(m_context.watch.isRunning(), m_last);
+        m_dialog->showState(m_context.session.watch().isRunning(), m_last);
     if (m_tray)
         m_tray->showState(m_last);
 }
 
-bool WatchControl::keepsRunningInTray() {
-    if (!m_context.watch.isRunning() || !m_tray || !m_tray->icon()->isVisible())
+bool WatchControl::keepsRunning() {
+    if (!m_context.session.watch().isRunning())
         return false;
     if (!std::exchange(m_toldStillRunning, true)) {
+        const bool inTray = m_tray && m_tray->icon()->isVisible();
         // Clicked perhaps long after: only if this is still there.
-        m_context.desktop.notify(QStringLiteral("Giftvane"), kStillRunning,
-                                 [control = QPointer<WatchControl>(this)] {
-                                     if (control)
-                                         Q_EMIT control->showWindowRequested();
-                                 });
+        m_context.desktop.notify(
+            QStringLiteral("Giftvane"), inTray ? kStillRunning : kStillInBackground,
+            [control = QPointer<WatchControl>(this)] {
+                if (control)
+                    Q_EMIT control->showWindowRequested();
+            },
+            QStringLiteral("显示窗口"));
     }
     return true;
 }

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "watch/newgiftwatch.h"
+#include "session/giftsession.h"
 
 #include <QObject>
 #include <QPointer>
@@ -10,26 +10,25 @@
 #include <optional>
 
 class Desktop;
-class UserSettings;
 class WatchDialog;
 class WatchTray;
 class QWidget;
 
 // The new-gift watch in the window: its dialog, its tray icon while it runs, and what it tells
-// the main window (log lines, a clicked notification, an expired sign-in). The main window
-// stays what ends the program: a close box while the watch runs in the tray only hides it.
+// the main window (log lines, a clicked notification). The main window stays what ends the
+// program: a close box while the watch runs only hides it, into the tray where there is one.
 class WatchControl final : public QObject {
     Q_OBJECT
     Q_DISABLE_COPY_MOVE(WatchControl)
 
 public:
     static inline const QString kStillRunning = QStringLiteral("新礼包提醒仍在运行，可从托盘图标打开窗口");
+    static inline const QString kStillInBackground = QStringLiteral("新礼包提醒仍在后台运行");
 
     struct Context {
-        NewGiftWatch &watch;                 // the session's
+        GiftSession &session;                // whose watch this is; its settings remember the choices
         Desktop &desktop;                    // for the tray's messages and notifications
         std::function<bool()> signInKept;    // whether auto-receive may be offered
-        UserSettings *settings = nullptr;    // where the dialog's choices are remembered; none: nowhere
         std::function<bool()> trayAvailable; // whether the desktop has a tray; empty: ask Qt
         QWidget *window = nullptr;           // the main window: the dialog's parent
     };
@@ -38,8 +37,8 @@ public:
     // Stops the watch and takes the tray icon back from the desktop.
     ~WatchControl() override;
 
-    NewGiftWatch &watch() { return m_context.watch; }
-    bool isRunning() const { return m_context.watch.isRunning(); }
+    NewGiftWatch &watch() { return m_context.session.watch(); }
+    bool isRunning() const { return m_context.session.watch().isRunning(); }
     // What the run's last check found; none before its first.
     const std::optional<CheckReport> &lastCheck() const { return m_last; }
     WatchDialog *dialog() const;
@@ -52,9 +51,13 @@ public:
     void stop();
     // Shows the state again in the dialog and the tray, the kept sign-in read afresh.
     void showState();
-    // The window's close box: true when the program goes on in the tray (the watch runs and
-    // its icon is shown), said once per run of the program in a notification.
-    bool keepsRunningInTray();
+    // Where the tray icon and the dialog show a watch that runs: the tray icon only where there
+    // is a tray. For a watch the session resumed at start.
+    void showRunning();
+    // The window's close box: true when the program goes on without it, because the watch runs
+    // (in the tray where there is one, else in the background), said once per run of the program
+    // in a notification whose button brings the window back.
+    bool keepsRunning();
 
 Q_SIGNALS:
     // The tray's "显示窗口", a click on it or on a notification; also when the tray goes away

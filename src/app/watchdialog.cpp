@@ -1,8 +1,10 @@
 #include "app/watchdialog.h"
 
-#include "desktop/usersettings.h"
+#include "desktop/autostart.h"
+#include "session/sessionsettings.h"
 
 #include <QCheckBox>
+#include <QCoreApplication>
 #include <QEvent>
 #include <QHBoxLayout>
 #include <QLabel>
@@ -10,12 +12,6 @@
 #include <QSignalBlocker>
 #include <QSpinBox>
 #include <QVBoxLayout>
-
-// The settings file keeps what the watch accepts.
-static_assert(UserSettings::Watch::kFewestMinutes == WatchChoices::kFewestMinutes);
-static_assert(UserSettings::Watch::kMostMinutes == WatchChoices::kMostMinutes);
-static_assert(UserSettings::Watch::kDefaultMinutes == WatchChoices::kDefaultMinutes);
-static_assert(UserSettings::kTabs == kTabCount);
 
 QString watchSummary(const std::optional<CheckReport> &last) {
     if (!last)
@@ -42,18 +38,19 @@ QString watchLogLine(const CheckReport &report) {
     return parts.isEmpty() ? QString() : u"新礼包提醒：" + parts.join(u"，");
 }
 
-WatchDialog::WatchDialog(UserSettings *settings, std::function<bool()> signInKept, QWidget *parent)
+WatchDialog::WatchDialog(SessionSettings *settings, std::function<bool()> signInKept, QWidget *parent)
     : QDialog(parent)
     , m_settings(settings)
     , m_signInKept(std::move(signInKept))
     , m_minutes(new QSpinBox(this))
     , m_autoReceive(new QCheckBox(QStringLiteral("自动接收新礼包"), this))
+    , m_atLogin(new QCheckBox(QStringLiteral("登录时启动"), this))
     , m_state(new QLabel(this))
     , m_start(new QPushButton(QStringLiteral("开始提醒"), this))
     , m_stop(new QPushButton(QStringLiteral("停止提醒"), this)) {
     setObjectName(QStringLiteral("WatchDialog"));
     setWindowTitle(QStringLiteral("新礼包提醒"));
-    const UserSettings::Watch saved = settings ? settings->watch() : UserSettings::Watch();
+    const WatchChoices saved = settings ? settings->watch() : WatchChoices();
 
     auto *tabsLabel = new QLabel(QStringLiteral("检查第1页："), this);
     auto *tabs = new QHBoxLayout;
@@ -90,6 +87,16 @@ WatchDialog::WatchDialog(UserSettings *settings, std::function<bool()> signInKep
         remember();
     });
 
+    m_atLogin->setObjectName(QStringLiteral("atLogin"));
+    m_atLogin->setChecked(autostart::isOn());
+    m_atLogin->setToolTip(QStringLiteral("登录桌面时在后台启动，按上次的设置提醒"));
+    connect(m_atLogin, &QCheckBox::clicked, this, [this](bool on) {
+        const QString why = autostart::setOn(on, QCoreApplication::applicationFilePath());
+        const QSignalBlocker quiet(m_atLogin);
+        m_atLogin->setChecked(autostart::isOn());
+        m_atLogin->setToolTip(why.isEmpty() ? QString() : u"无法设置登录时启动：" + why);
+    });
+
     m_state->setObjectName(QStringLiteral("watchState"));
     m_state->setTextFormat(Qt::PlainText); // it names pages that failed, in a site's words
     m_state->setWordWrap(true);
@@ -106,6 +113,7 @@ WatchDialog::WatchDialog(UserSettings *settings, std::function<bool()> signInKep
     layout->addLayout(tabs);
     layout->addLayout(interval);
     layout->addWidget(m_autoReceive);
+    layout->addWidget(m_atLogin);
     layout->addWidget(m_state);
     layout->addLayout(buttons);
     showState(false, std::nullopt);
@@ -156,7 +164,7 @@ void WatchDialog::enableControls() {
 void WatchDialog::remember() {
     if (!m_settings)
         return;
-    UserSettings::Watch watch;
+    WatchChoices watch;
     for (int i = 0; i < kTabCount; ++i)
         watch.tabs[i] = m_tabs[i]->isChecked();
     watch.minutes = m_minutes->value();

@@ -12,7 +12,7 @@ class QCheckBox;
 class QLabel;
 class QPushButton;
 class QSpinBox;
-class UserSettings;
+class SessionSettings;
 
 // What a check found, as the tray's tooltip and the dialog say it after "新礼包提醒：": its local
 // time and count, "14:05 发现3个新礼包" or "14:05 未发现新礼包", followed by the pages that could
@@ -24,8 +24,8 @@ QString watchLogLine(const CheckReport &report);
 
 // 新礼包提醒: which tabs' first page to watch, how often, whether to receive what is new, and the
 // buttons that start and stop the watch. Not modal. What is chosen is remembered as it is
-// changed; "自动接收新礼包" only while a sign-in is kept, and otherwise shown cleared (what was
-// chosen stays remembered for when a sign-in is kept again).
+// changed; "登录时启动" writes or removes the autostart entry at once; "自动接收新礼包" only while a sign-in
+// is kept, and otherwise shown cleared (what was chosen stays remembered for when a sign-in is kept again).
 class WatchDialog final : public QDialog {
     Q_OBJECT
     Q_DISABLE_COPY_MOVE(WatchDialog)
@@ -34,7 +34,7 @@ public:
     static inline const QString kNeedsKeptSignIn = QStringLiteral("需先在登录窗口勾选保持登录并登录");
 
     // Without settings nothing is remembered; signInKept is asked each time the state is shown.
-    WatchDialog(UserSettings *settings, std::function<bool()> signInKept, QWidget *parent = nullptr);
+    WatchDialog(SessionSettings *settings, std::function<bool()> signInKept, QWidget *parent = nullptr);
 
     // What the controls say now.
     WatchChoices choices() const;
@@ -55,11 +55,12 @@ private:
     void remember();
     void enableControls();
 
-    UserSettings *m_settings;
+    SessionSettings *m_settings;
     std::function<bool()> m_signInKept;
     std::array<QCheckBox *, kTabCount> m_tabs{};
     QSpinBox *m_minutes;
     QCheckBox *m_autoReceive;
+    QCheckBox *m_atLogin;
     QLabel *m_state;
     QPushButton *m_start;
     QPushButton *m_stop;

@@ -78,12 +78,15 @@ public:
     }
 
     // A notification on the desktop (its notification service; the tray icon's message where
-    // there is none), without waiting; `activated` runs when the user clicks it. False when
-    // there is nothing to show it with. A desktop without notifications shows none.
-    virtual bool notify(const QString &title, const QString &body, std::function<void()> activated = {}) {
+    // there is none), without waiting; `activated` runs when the user clicks it or its button
+    // `action` (empty: "显示"). False when there is nothing to show it with. A desktop without
+    // notifications shows none.
+    virtual bool notify(const QString &title, const QString &body, std::function<void()> activated = {},
+                        const QString &action = {}) {
         Q_UNUSED(title)
         Q_UNUSED(body)
         Q_UNUSED(activated)
+        Q_UNUSED(action)
         return false;
     }
     // The tray icon whose messages stand in for notifications where the desktop has no

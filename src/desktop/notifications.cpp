@@ -33,7 +33,8 @@ void DesktopNotifications::setTrayIcon(QSystemTrayIcon *tray) {
     }
 }
 
-bool DesktopNotifications::show(const QString &title, const QString &body, std::function<void()> activated) {
+bool DesktopNotifications::show(const QString &title, const QString &body, std::function<void()> activated,
+                                const QString &action) {
     QDBusConnection bus = QDBusConnection::sessionBus();
     if (!bus.isConnected()) {
         showInTray(title, body, std::move(activated));
@@ -49,7 +50,8 @@ bool DesktopNotifications::show(const QString &title, const QString &body, std::
     QDBusMessage notify =
         QDBusMessage::createMethodCall(kService, kPath, kInterface, QStringLiteral("Notify"));
     // The "default" action is what a click on the notification itself does.
-    const QStringList actions = activated ? QStringList{u"default"_qs, u"显示"_qs} : QStringList();
+    const QStringList actions =
+        activated ? QStringList{u"default"_qs, action.isEmpty() ? u"显示"_qs : action} : QStringList();
     // The body may be read as markup: text from a site goes escaped, so it is shown as it is.
     notify << QStringLiteral("Giftvane") << uint(0) << QStringLiteral("io.github.giftvane.Giftvane") << title
            << body.toHtmlEscaped() << actions
@@ -80,7 +82,8 @@ void DesktopNotifications::showInTray(const QString &title, const QString &body,
 
 void DesktopNotifications::actionInvoked(uint id, const QString &action) {
     const std::function<void()> activated = m_shown.value(id);
-    if (activated && (action == u"default" || action == u"显示"))
+    // The service names the button by its key: the second of each pair we sent.
+    if (activated && !action.isEmpty())
         activated();
 }
 

@@ -24,7 +24,8 @@ public:
     // Where notifications go when the service is not there; none: they are not shown.
     void setTrayIcon(QSystemTrayIcon *tray);
     // False when it could not be handed to anything.
-    bool show(const QString &title, const QString &body, std::function<void()> activated);
+    bool show(const QString &title, const QString &body, std::function<void()> activated,
+              const QString &action = {});
 
 private Q_SLOTS:
     void actionInvoked(uint id, const QString &action);

@@ -151,10 +151,11 @@ bool SystemDesktop::loadQtChinese(QCoreApplication &app) {
 SystemDesktop::SystemDesktop() = default;
 SystemDesktop::~SystemDesktop() = default;
 
-bool SystemDesktop::notify(const QString &title, const QString &body, std::function<void()> activated) {
+bool SystemDesktop::notify(const QString &title, const QString &body, std::function<void()> activated,
+                           const QString &action) {
     if (!m_notifications)
         m_notifications = std::make_unique<DesktopNotifications>();
-    return m_notifications->show(title, body, std::move(activated));
+    return m_notifications->show(title, body, std::move(activated), action);
 }
 
 void SystemDesktop::setTrayIcon(QSystemTrayIcon *tray) {

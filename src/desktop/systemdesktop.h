@@ -38,7 +38,8 @@ public:
     QCoro::Task<SecretAnswer> writeSecret(const QString &key, const QByteArray &secret) override;
     QCoro::Task<SecretAnswer> readSecret(const QString &key) override;
     QCoro::Task<SecretAnswer> deleteSecret(const QString &key) override;
-    bool notify(const QString &title, const QString &body, std::function<void()> activated) override;
+    bool notify(const QString &title, const QString &body, std::function<void()> activated,
+                const QString &action) override;
     void setTrayIcon(QSystemTrayIcon *tray) override;
 
 private:

@@ -6,14 +6,7 @@
 #include <QWidget>
 #include <QWindow>
 
-#include <array>
-
 namespace {
-
-constexpr std::array<const char *, UserSettings::kTabs> kPageKeys{"pages/libao", "pages/share",
-                                                                  "pages/tiquma"};
-constexpr std::array<const char *, UserSettings::kTabs> kWatchKeys{"watch/libao", "watch/share",
-                                                                   "watch/tiquma"};
 
 qint64 area(const QRect &rect) {
     return rect.isEmpty() ? 0 : qint64(rect.width()) * rect.height();
@@ -23,16 +16,6 @@ qint64 area(const QRect &rect) {
 // cannot fit.
 int clampSpan(int start, int length, int low, int room) {
     return qMax(low, qMin(start, low + room - length));
-}
-
-// A yes or no as the file holds it; anything else (a hand-edited "maybe") is the default, not yes.
-bool flag(const QSettings &file, const QString &key, bool fallback) {
-    const QString value = file.value(key).toString().trimmed().toLower();
-    if (value == u"true" || value == u"1")
-        return true;
-    if (value == u"false" || value == u"0")
-        return false;
-    return fallback;
 }
 
 } // namespace
@@ -128,45 +111,15 @@ void UserSettings::setCurrentTab(int tab) {
         m_file.setValue(QStringLiteral("window/tab"), tab);
 }
 
-std::optional<int> UserSettings::page(int tab) const {
-    if (tab < 0 || tab >= kTabs)
-        return std::nullopt;
-    bool ok = false;
-    const int page = m_file.value(QString::fromLatin1(kPageKeys[tab])).toInt(&ok);
-    if (!ok || page < 0 || page > kLastPage)
-        return std::nullopt;
-    return page;
-}
-
-void UserSettings::setPage(int tab, int page) {
-    if (tab >= 0 && tab < kTabs && page >= 0 && page <= kLastPage)
-        m_file.setValue(QString::fromLatin1(kPageKeys[tab]), page);
-}
-
-bool UserSettings::keepSignIn() const {
-    return flag(m_file, QStringLiteral("signIn/keep"), false);
-}
-
-void UserSettings::setKeepSignIn(bool keep) {
-    m_file.setValue(QStringLiteral("signIn/keep"), keep);
-}
-
-UserSettings::Watch UserSettings::watch() const {
-    Watch watch;
-    for (int tab = 0; tab < kTabs; ++tab)
-        watch.tabs[tab] = flag(m_file, QString::fromLatin1(kWatchKeys[tab]), watch.tabs[tab]);
-    bool ok = false;
-    const int minutes = m_file.value(QStringLiteral("watch/minutes")).toInt(&ok);
-    if (ok && minutes >= Watch::kFewestMinutes && minutes <= Watch::kMostMinutes)
-        watch.minutes = minutes;
-    watch.autoReceive = flag(m_file, QStringLiteral("watch/autoReceive"), false);
-    return watch;
-}
-
-void UserSettings::setWatch(const Watch &watch) {
-    for (int tab = 0; tab < kTabs; ++tab)
-        m_file.setValue(QString::fromLatin1(kWatchKeys[tab]), watch.tabs[tab]);
-    if (watch.minutes >= Watch::kFewestMinutes && watch.minutes <= Watch::kMostMinutes)
-        m_file.setValue(QStringLiteral("watch/minutes"), watch.minutes);
-    m_file.setValue(QStringLiteral("watch/autoReceive"), watch.autoReceive);
+void placeWindow(QWidget &window, const UserSettings *settings) {
+    window.winId(); // made now: the frame's size, where the window system tells it before it is shown
+    if (settings && settings->restoreWindow(window))
+        return;
+    const QScreen *screen = QGuiApplication::primaryScreen();
+    if (!screen)
+        return;
+    const QRect area = screen->availableGeometry();
+    QRect frame(QPoint(), windowFrameSize(window));
+    frame.moveCenter(area.center());
+    window.move(placeOnScreens(frame, {area}).value_or(frame).topLeft());
 }

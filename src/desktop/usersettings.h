@@ -24,33 +24,23 @@ std::optional<QRect> placeOnScreens(const QRect &frame, const QList<QRect> &avai
 // its own size where the window system has not said yet.
 QSize windowFrameSize(const QWidget &window);
 
-// What the user chose, kept across runs in the user's settings file (the file that
+class UserSettings;
+
+// Moves a window that was never shown where `settings` saved it, kept whole on its screen; else
+// (nothing saved, or a place off every screen) centred on the primary screen, its top left (title
+// bar and menus) on the screen where the screen is smaller than the window.
+void placeWindow(QWidget &window, const UserSettings *settings);
+
+// Where the user left the main window, kept across runs in the user's settings file (the file that
 // openUserSettings() opens). Keys:
 //   window/frame     the main window's frame (x, y, width, height), saved as it closes
 //   window/client    its client area at the same time, which says where it lies in the frame
 //   window/tab       the current tab, 0 to 2
-//   pages/libao, pages/share, pages/tiquma   each tab's page, 0 to 32767 ("下一页" goes past
-//                    the slider's 150)
-//   signIn/keep      "保持登录"
-//   watch/libao, watch/share, watch/tiquma   whether the new-gift watch checks that tab's first
-//                    page
-//   watch/minutes    between the watch's checks, 5 to 1440
-//   watch/autoReceive   "自动接收新礼包"
+// What the program does with the user's choices beyond the window is SessionSettings'.
 // Values that are missing or out of range read as the start-up defaults.
 class UserSettings final {
 public:
     static constexpr int kTabs = 3;
-    static constexpr int kLastPage = 32767;
-
-    // The new-gift watch's choices, as its dialog last left them.
-    struct Watch {
-        static constexpr int kFewestMinutes = 5;
-        static constexpr int kMostMinutes = 1440;
-        static constexpr int kDefaultMinutes = 30;
-        std::array<bool, kTabs> tabs{true, true, true};
-        int minutes = kDefaultMinutes;
-        bool autoReceive = false;
-    };
 
     // The file must outlive this.
     explicit UserSettings(QSettings &file);
@@ -69,13 +59,6 @@ public:
 
     int currentTab() const;
     void setCurrentTab(int tab);
-    // The page a tab harvested last; nothing when none was saved, so the tab keeps its own.
-    std::optional<int> page(int tab) const;
-    void setPage(int tab, int page);
-    bool keepSignIn() const;
-    void setKeepSignIn(bool keep);
-    Watch watch() const;
-    void setWatch(const Watch &watch);
 
 private:
     QSettings &m_file;

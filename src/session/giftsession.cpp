@@ -1,15 +1,17 @@
 #include "session/giftsession.h"
 
 #include "ledger/ledger.h"
+#include "session/sessionsettings.h"
 #include "web/webclient.h"
 
 GiftSession::GiftSession(WebClient &web, Desktop &desktop, SiteAddresses sites, Ledger *ledger,
-                         QObject *parent)
+                         SessionSettings *settings, QObject *parent)
     : QObject(parent)
     , m_web(web)
     , m_desktop(desktop)
     , m_sites(std::move(sites))
     , m_ledger(ledger)
+    , m_settings(settings)
     , m_kept(desktop, *web.cookieJar(), m_sites.cloudDisk)
     , m_posts(ledger)
     // Auto-receive only with a sign-in kept now: a sign-out counts at once, whatever the secret
@@ -24,6 +26,8 @@ GiftSession::GiftSession(WebClient &web, Desktop &desktop, SiteAddresses sites, 
             [this](const QString &text) { Q_EMIT message(Severity::Warning, text); });
     if (m_ledger)
         connect(m_ledger, &Ledger::turnedOff, this, &GiftSession::ledgerOff);
+    m_updateRetry.setSingleShot(true);
+    connect(&m_updateRetry, &QTimer::timeout, this, &GiftSession::checkForUpdate);
 }
 
 GiftSession::~GiftSession() {
@@ -109,11 +113,58 @@ QCoro::Task<> GiftSession::expired() {
     co_await forgetKept();
 }
 
+void GiftSession::start(StartMode mode) {
+    m_mode = mode;
+    checkForUpdate();
+}
+
+int GiftSession::updateRetryMinutes(int attempt) {
+    int minutes = kFirstUpdateRetryMinutes;
+    for (int i = 1; i < attempt && minutes < kLongestUpdateRetryMinutes; ++i)
+        minutes *= 2;
+    return qMin(minutes, kLongestUpdateRetryMinutes);
+}
+
 void GiftSession::checkForUpdate() {
     if (m_updateCheck)
         return;
     auto *check = new UpdateCheck(m_web, m_sites.update);
-    connect(check, &UpdateCheck::finished, this, &GiftSession::updateChecked);
+    connect(check, &UpdateCheck::finished, this, &GiftSession::updateAnswered);
     m_updateCheck = check;
     check->start();
+}
+
+void GiftSession::updateAnswered(const UpdateVerdict &verdict) {
+    if (m_mode == StartMode::Background && verdict.kind == UpdateVerdict::NoAnswer) {
+        m_updateRetry.start(updateRetryMinutes(++m_updateAttempts) * m_minuteMs);
+        return;
+    }
+    if (m_mode == StartMode::Background && verdict.kind == UpdateVerdict::Different) {
+        const QUrl page(updatePageAddress(m_sites.forum));
+        m_desktop.notify(
+            u"发现最新版本![" + verdict.latest + u"]", QString(), [this, page] { m_desktop.openUrl(page); },
+            QStringLiteral("打开更新地址"));
+        Q_EMIT endRequested();
+        return;
+    }
+    Q_EMIT updateChecked(verdict);
+    if (verdict.kind != UpdateVerdict::Current)
+        return;
+    m_started = true;
+    if (m_settings && m_settings->watchRunning())
+        m_watch.start(m_settings->watch());
+}
+
+void GiftSession::startWatch(const WatchChoices &choices) {
+    if (m_settings) {
+        m_settings->setWatch(choices);
+        m_settings->setWatchRunning(true);
+    }
+    m_watch.start(choices);
+}
+
+void GiftSession::stopWatch() {
+    if (m_settings)
+        m_settings->setWatchRunning(false);
+    m_watch.stop();
 }

@@ -9,11 +9,13 @@
 #include <QObject>
 #include <QPointer>
 #include <QString>
+#include <QTimer>
 
 #include <qcoro/qcorotask.h>
 
 class Desktop;
 class Ledger;
+class SessionSettings;
 class WebClient;
 
 // Where the user stands with the cloud disk, as the program knows it.
@@ -23,6 +25,9 @@ enum class SignInState {
     Kept,      // signed in and kept in the desktop's secret store
     Expired,   // a receive was answered with the sign-in page
 };
+
+// How the program was started: with its window, or at login without one ("--background").
+enum class StartMode { Window, Background };
 
 // How much a message matters to the user: a passing note (the status bar), a line for the record
 // (the log), or something the user should act on (both).
@@ -40,10 +45,13 @@ class GiftSession final : public QObject {
 public:
     static inline const QString kSignInExpired = QStringLiteral("登录已过期,请重新登录");
 
-    // The client, the desktop and the ledger (none: the program keeps no ledger) must outlive
-    // the session; the ledger is opened by open().
+    static constexpr int kFirstUpdateRetryMinutes = 5;
+    static constexpr int kLongestUpdateRetryMinutes = 6 * 60;
+
+    // The client, the desktop, the ledger (none: the program keeps no ledger) and the settings
+    // (none: nothing is remembered) must outlive the session; the ledger is opened by open().
     GiftSession(WebClient &web, Desktop &desktop, SiteAddresses sites, Ledger *ledger,
-                QObject *parent = nullptr);
+                SessionSettings *settings = nullptr, QObject *parent = nullptr);
     // Stops the watch and the update check before anything else goes.
     ~GiftSession() override;
 
@@ -51,6 +59,7 @@ public:
     Desktop &desktop() const { return m_desktop; }
     const SiteAddresses &sites() const { return m_sites; }
     Ledger *ledger() const { return m_ledger; }
+    SessionSettings *settings() const { return m_settings; }
     KeptSignIn &kept() { return m_kept; }
     GiftPosts &posts() { return m_posts; }
     NewGiftWatch &watch() { return m_watch; }
@@ -66,8 +75,21 @@ public:
     // "退出登录": no post asked for before now goes out, and the cloud disk's cookies go from the
     // jar, the browser and the secret store; `done` is what the user is told once it has gone.
     QCoro::Task<> signOut(QString done);
-    // Asks the update server which version is current; answers with updateChecked().
-    void checkForUpdate();
+    // Start-up: asks the update server which version is current. In a window start every answer
+    // goes to updateChecked(), and the window decides. In a background start nobody is there to
+    // read a box: a check without an answer is asked again after 5, 10, 20 … minutes (at most 6
+    // hours apart), and another version is told in a notification (its button opens the update
+    // page) before endRequested(). Once the check has let the program go on (Current), the watch
+    // runs again when it ran as the program last ended.
+    void start(StartMode mode);
+    bool hasStarted() const { return m_started; }
+    // The user starts or stops the watch: what they chose, and that it runs, is remembered.
+    void startWatch(const WatchChoices &choices);
+    void stopWatch();
+    // Minutes before the n-th (from 1) repeat of a start-up check that got no answer.
+    static int updateRetryMinutes(int attempt);
+    // For tests: how long a minute is.
+    void setMinuteMs(int ms) { m_minuteMs = ms; }
 
 Q_SIGNALS:
     void signInChanged(SignInState state);
@@ -76,9 +98,13 @@ Q_SIGNALS:
     void codeReceived(const QString &code);
     void message(Severity severity, const QString &text);
     void updateChecked(const UpdateVerdict &verdict);
+    // The start-up check lets the program go on no longer: another version is out.
+    void endRequested();
 
 private:
     void setSignIn(SignInState state);
+    void checkForUpdate();
+    void updateAnswered(const UpdateVerdict &verdict);
     // A receive met the sign-in page: a kept sign-in no longer signs in, and is forgotten.
     QCoro::Task<> expired();
     // Forgets the kept sign-in; why the store kept it all the same, empty when it let go (or had none).
@@ -88,9 +114,15 @@ private:
     Desktop &m_desktop;
     const SiteAddresses m_sites;
     Ledger *m_ledger;
+    SessionSettings *m_settings;
     KeptSignIn m_kept;
     GiftPosts m_posts;
     NewGiftWatch m_watch;
     QPointer<UpdateCheck> m_updateCheck;
     SignInState m_signIn = SignInState::SignedOut;
+    StartMode m_mode = StartMode::Window;
+    bool m_started = false;
+    int m_updateAttempts = 0;
+    int m_minuteMs = 60 * 1000;
+    QTimer m_updateRetry;
 };

@@ -1,0 +1,84 @@
+#include "session/sessionsettings.h"
+
+#include <QSettings>
+
+#include <array>
+
+namespace {
+
+constexpr std::array<const char *, kTabCount> kPageKeys{"pages/libao", "pages/share", "pages/tiquma"};
+constexpr std::array<const char *, kTabCount> kWatchKeys{"watch/libao", "watch/share", "watch/tiquma"};
+
+bool flag(const QSettings &file, const QString &key, bool fallback) {
+    const QString value = file.value(key).toString().trimmed().toLower();
+    if (value == u"true" || value == u"1")
+        return true;
+    if (value == u"false" || value == u"0")
+        return false;
+    return fallback;
+}
+
+std::optional<int> number(const QSettings &file, const QString &key, int low, int high) {
+    bool ok = false;
+    const int value = file.value(key).toInt(&ok);
+    if (!ok || value < low || value > high)
+        return std::nullopt;
+    return value;
+}
+
+} // namespace
+
+SessionSettings::SessionSettings(QSettings &file)
+    : m_file(file) {}
+
+SiteAddresses SessionSettings::sites() const {
+    return SiteAddresses::configured(m_file);
+}
+
+QString SessionSettings::whySitesUnusable() const {
+    return SiteAddresses::whyUnusable(&m_file);
+}
+
+std::optional<int> SessionSettings::page(TabId tab) const {
+    return number(m_file, QString::fromLatin1(kPageKeys[int(tab)]), 0, kLastPage);
+}
+
+void SessionSettings::setPage(TabId tab, int page) {
+    if (page >= 0 && page <= kLastPage)
+        m_file.setValue(QString::fromLatin1(kPageKeys[int(tab)]), page);
+}
+
+bool SessionSettings::keepSignIn() const {
+    return flag(m_file, QStringLiteral("signIn/keep"), false);
+}
+
+void SessionSettings::setKeepSignIn(bool keep) {
+    m_file.setValue(QStringLiteral("signIn/keep"), keep);
+}
+
+WatchChoices SessionSettings::watch() const {
+    WatchChoices watch;
+    for (int tab = 0; tab < kTabCount; ++tab)
+        watch.tabs[tab] = flag(m_file, QString::fromLatin1(kWatchKeys[tab]), watch.tabs[tab]);
+    watch.minutes = number(m_file, QStringLiteral("watch/minutes"), WatchChoices::kFewestMinutes,
+                           WatchChoices::kMostMinutes)
+                        .value_or(watch.minutes);
+    watch.autoReceive = flag(m_file, QStringLiteral("watch/autoReceive"), false);
+    return watch;
+}
+
+void SessionSettings::setWatch(const WatchChoices &watch) {
+    for (int tab = 0; tab < kTabCount; ++tab)
+        m_file.setValue(QString::fromLatin1(kWatchKeys[tab]), watch.tabs[tab]);
+    if (watch.minutes >= WatchChoices::kFewestMinutes && watch.minutes <= WatchChoices::kMostMinutes)
+        m_file.setValue(QStringLiteral("watch/minutes"), watch.minutes);
+    m_file.setValue(QStringLiteral("watch/autoReceive"), watch.autoReceive);
+}
+
+bool SessionSettings::watchRunning() const {
+    return flag(m_file, QStringLiteral("watch/running"), false);
+}
+
+void SessionSettings::setWatchRunning(bool running) {
+    m_file.setValue(QStringLiteral("watch/running"), running);
+}
