@@ -415,6 +415,12 @@ private Q_SLOTS:
         QTest::newRow("new without ledger")
             << QStringList{u"--new"_qs, u"--no-ledger"_qs, u"libao"_qs, u"1"_qs}
             << u"--new needs the ledger"_qs;
+        QTest::newRow("watch too often")
+            << QStringList{u"watch"_qs, u"--every"_qs, u"4"_qs} << u"--every takes minutes from 5 to 1440"_qs;
+        QTest::newRow("watch a search")
+            << QStringList{u"watch"_qs, u"libao,search"_qs} << u"unknown kind \"search\""_qs;
+        QTest::newRow("once, not watching")
+            << QStringList{u"--once"_qs, u"libao"_qs, u"1"_qs} << u"--once is for the watch only"_qs;
     }
     void unusableSiteAddressesExitTwo_data() {
         QTest::addColumn<QString>("address");

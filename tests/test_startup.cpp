@@ -1,5 +1,8 @@
+#include "awaited.h"
 #include "desktop/autostart.h"
 #include "desktop/singleinstance.h"
+#include "desktop/systemdesktop.h"
+#include "ledger/ledger.h"
 #include "recordingdesktop.h"
 #include "session/giftsession.h"
 #include "session/sessionsettings.h"
@@ -7,7 +10,9 @@
 #include "warnings.h"
 
 #include <QDBusConnection>
+#include <QDir>
 #include <QFile>
+#include <QProcess>
 #include <QSettings>
 #include <QSignalSpy>
 #include <QStandardPaths>
@@ -120,6 +125,52 @@ private Q_SLOTS:
         QCOMPARE(shown.size(), 1);
         QCOMPARE(later(false, u"atLogin"_qs), SingleInstance::Claim::Handed); // asks nothing
         QCOMPARE(shown.size(), 1);
+    }
+
+    void theHeadlessWatchWritesNewGiftsAndReceivesEachOnce() {
+        if (qEnvironmentVariableIsEmpty("GIFTVANE_TEST_KEYRING"))
+            QSKIP("needs a private secret store (tests/keyring-session)");
+        sandbox::Sandbox sites(3);
+        QVERIFY(sites.start());
+        QTemporaryDir home;
+        // A sign-in kept by the window, in the store the command reads.
+        WebClient web;
+        SystemDesktop desktop;
+        KeptSignIn kept(desktop, *web.cookieJar(), sites.address(Site::CloudDisk));
+        QVERIFY(signIn(web, sites));
+        QVERIFY(awaited(kept.save()).value_or(KeptSignIn::Result{SecretAnswer::Status::Failed}).ok());
+        // The ledger the window keeps: it saw all of 资源③'s page 1 but two, and another Giftvane
+        // claimed one of those two.
+        const QString fresh = sites.codeFor(200100), claimed = sites.codeFor(200101);
+        QVERIFY(!fresh.endsWith(u'6') && !fresh.endsWith(u'8') && !fresh.endsWith(u'9'));
+        {
+            Ledger ledger(home.filePath(u"data/Giftvane/ledger.sqlite"_qs));
+            QVERIFY(QDir().mkpath(home.filePath(u"data/Giftvane"_qs)) && ledger.open());
+            QList<SeenCode> seen;
+            for (int id = 200102; id < 200100 + sandbox::Sandbox::kResourcesPerPage; ++id)
+                seen.append({sites.codeFor(id), {}, {}, u"listing"_qs, {}, {}, u"√"_qs, {}});
+            ledger.recordHarvest(seen);
+            QCOMPARE(ledger.claim(claimed, {}, false).result, Claim::Result::Taken);
+        }
+        QStringList written;
+        for (int run = 0; run < 2; ++run) {
+            QProcess watch;
+            QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+            environment.insert(u"XDG_DATA_HOME"_qs, home.filePath(u"data"_qs));
+            environment.insert(u"XDG_CONFIG_HOME"_qs, home.filePath(u"config"_qs));
+            for (const QString &line : sites.environmentLines())
+                environment.insert(line.section(u'=', 0, 0), line.section(u'=', 1));
+            watch.setProcessEnvironment(environment);
+            watch.start(QStringLiteral(HARVEST_COMMAND),
+                        {u"watch"_qs, u"--once"_qs, u"--receive"_qs, u"tiquma"_qs});
+            QVERIFY(runUntil([&] { return watch.state() == QProcess::NotRunning; }, 30000));
+            QCOMPARE(watch.exitCode(), 0);
+            const QByteArray out = watch.readAllStandardOutput();
+            written.append(out.isEmpty() ? QString() : QString::fromUtf8(out).section(u'\t', 0, 0));
+        }
+        // The fresh gift written and received once; the claimed one never posted; nothing again.
+        QCOMPARE(written, (QStringList{fresh, QString()}));
+        QCOMPARE(sentCodes(sites), QStringList{fresh});
     }
 
     void theLoginEntryIsWrittenAndRemoved() {

@@ -1,5 +1,7 @@
 #include "cli/arguments.h"
 
+#include "watch/newgiftwatch.h"
+
 #include <QCommandLineParser>
 #include <QRegularExpression>
 
@@ -48,6 +50,35 @@ QList<int> parsePages(const QString &text, QString *error) {
     return pages;
 }
 
+WatchOrder parseWatch(const QStringList &words, const QString &every, QString *error) {
+    WatchOrder watch;
+    if (!every.isEmpty()) {
+        bool number = false;
+        watch.minutes = every.toInt(&number);
+        if (!number || *watch.minutes < WatchChoices::kFewestMinutes ||
+            *watch.minutes > WatchChoices::kMostMinutes)
+            *error = u"--every takes minutes from " + QString::number(WatchChoices::kFewestMinutes) +
+                     u" to " + QString::number(WatchChoices::kMostMinutes) + u", not " + quoted(every);
+    }
+    if (words.size() > 1) {
+        *error = u"unexpected argument " + quoted(words[1]);
+        return watch;
+    }
+    if (words.isEmpty())
+        return watch;
+    std::array<bool, kTabCount> tabs{};
+    for (const QString &name : words[0].split(u',')) {
+        const HarvestKind *kind = harvestKindNamed(name);
+        if (!kind || kind->isSearch()) {
+            *error = u"unknown kind " + quoted(name) + u": the watch looks at libao, share or tiquma";
+            return watch;
+        }
+        tabs[int(kind->tab)] = true;
+    }
+    watch.tabs = tabs;
+    return watch;
+}
+
 CommandLine parseCommandLine(const QStringList &arguments) {
     QCommandLineParser parser;
     const QCommandLineOption json(QStringLiteral("json"));
@@ -55,9 +86,12 @@ CommandLine parseCommandLine(const QStringList &arguments) {
     const QCommandLineOption noLedger(QStringLiteral("no-ledger"));
     const QCommandLineOption onlyNew(QStringLiteral("new"));
     const QCommandLineOption requests(QStringLiteral("requests-per-host"), QString(), QStringLiteral("N"));
+    const QCommandLineOption every(QStringLiteral("every"), QString(), QStringLiteral("MINUTES"));
+    const QCommandLineOption receive(QStringLiteral("receive"));
+    const QCommandLineOption once(QStringLiteral("once"));
     const QCommandLineOption help(QStringList{QStringLiteral("h"), QStringLiteral("help")});
     const QCommandLineOption version(QStringList{QStringLiteral("v"), QStringLiteral("version")});
-    parser.addOptions({json, header, noLedger, onlyNew, requests, help, version});
+    parser.addOptions({json, header, noLedger, onlyNew, requests, every, receive, once, help, version});
 
     CommandLine line;
     if (!parser.parse(arguments)) {
@@ -93,6 +127,25 @@ CommandLine parseCommandLine(const QStringList &arguments) {
     }
 
     const QStringList words = parser.positionalArguments();
+    const bool watching = words.value(0) == u"watch";
+    for (const QCommandLineOption &option : {every, receive, once}) {
+        if (parser.isSet(option) && !watching) {
+            line.error = u"--" + option.names().constFirst() + u" is for the watch only";
+            return line;
+        }
+    }
+    if (watching) {
+        if (!order.ledger || order.onlyNew) {
+            line.error =
+                QStringLiteral("the watch tells only what the ledger never saw: no --no-ledger or --new");
+            return line;
+        }
+        line.watch =
+            parseWatch(words.mid(1), parser.isSet(every) ? parser.value(every) : QString(), &line.error);
+        line.watch->receive = parser.isSet(receive);
+        line.watch->once = parser.isSet(once);
+        return line;
+    }
     if (words.isEmpty()) {
         line.error = QStringLiteral("missing the harvest: libao, tiquma, share, search or share-search");
         return line;
@@ -128,6 +181,7 @@ CommandLine parseCommandLine(const QStringList &arguments) {
 QString usage() {
     return QStringLiteral(
         "用法 Usage: giftvane-harvest [选项 options] HARVEST PAGES|KEYWORD\n"
+        "       giftvane-harvest watch [--every MINUTES] [--receive] [--once] [--json] [KIND[,KIND…]]\n"
         "\n"
         "不开窗口，运行与 Giftvane 窗口相同的采集，礼包行解析完一行即写到标准输出一行。\n"
         "Runs Giftvane's harvests without a window; each gift row goes to stdout as soon as it\n"
@@ -139,6 +193,12 @@ QString usage() {
         "  share PAGES           分享站的最新资源页 (资源②)   share-site new-resource pages\n"
         "  search KEYWORD        在礼包站搜索关键字           listing-site keyword search\n"
         "  share-search KEYWORD  在分享站搜索关键字           share-site keyword search\n"
+        "\n"
+        "  watch [KIND[,KIND…]]  新礼包提醒：每隔几分钟检查第1页, 写出新礼包\n"
+        "                        the new-gift watch: checks page 1 every few minutes and writes\n"
+        "                        each new gift as a row when found. KIND: libao, share, tiquma\n"
+        "                        (default: the window's choices). Ends on SIGINT/SIGTERM, after\n"
+        "                        the post in flight.\n"
         "\n"
         "PAGES    N, N-M 或列表 or a list: 1,3,5-7. 页码 0 至 150, 逐页依次采集.\n"
         "         Pages 0 to 150, harvested in the order given, each once.\n"
@@ -154,6 +214,12 @@ QString usage() {
         "  --requests-per-host N   每个站点同时请求数上限, 1 至 6, 默认 6; 1 为逐个请求\n"
         "                          requests in flight per site, 1 to 6, default 6;\n"
         "                          1 makes them one at a time\n"
+        "  --every MINUTES         watch: 检查间隔 between checks, 5 to 1440 (default: the\n"
+        "                          window's choice, else 30)\n"
+        "  --receive               watch: 用保持的登录自动接收新礼包 receive new gifts with the sign-in\n"
+        "                          kept in the secret store (the window's \"保持登录\"), at most\n"
+        "                          one post per 2 seconds, never a code another Giftvane claimed\n"
+        "  --once                  watch: 检查一次后结束 one check, then end (for cron)\n"
         "  -h, --help              显示本说明 show this text\n"
         "  -v, --version           显示版本 show the version\n"
         "\n"

@@ -6,6 +6,9 @@
 #include <QString>
 #include <QStringList>
 
+#include <array>
+#include <optional>
+
 // What the command was asked to do.
 struct HarvestOrder {
     const HarvestKind *harvest = harvestKindNamed(u"libao"); // one the command offers
@@ -18,10 +21,20 @@ struct HarvestOrder {
     int requestsPerHost = HarvestRun::kDefaultParallelism;
 };
 
+// What `giftvane-harvest watch` was asked to do; what it does not say is taken from the settings
+// file, as the window's watch left it.
+struct WatchOrder {
+    std::optional<std::array<bool, kTabCount>> tabs; // whose first page is watched
+    std::optional<int> minutes;                      // between checks
+    bool receive = false;                            // with the kept sign-in
+    bool once = false;                               // one check, then end
+};
+
 // The command line read. Exactly one of: an order to run, help, the version, or why the
 // arguments are wrong (one line naming the problem).
 struct CommandLine {
     HarvestOrder order;
+    std::optional<WatchOrder> watch; // the watch, not a harvest
     bool help = false;
     bool version = false;
     QString error;
@@ -39,6 +52,9 @@ inline constexpr int kMostRequestsPerHost = HarvestRun::kDefaultParallelism;
 CommandLine parseCommandLine(const QStringList &arguments);
 // "N", "N-M" or a comma list of both; empty with the reason in `error` when not valid.
 QList<int> parsePages(const QString &text, QString *error);
+
+// The watch's own words, after "watch": KIND[,KIND…] and --every's value (empty: not given).
+WatchOrder parseWatch(const QStringList &words, const QString &every, QString *error);
 
 // The run for one page (ignored for a search) of the order.
 RunRequest runRequest(const HarvestOrder &order, int page);

@@ -2,8 +2,11 @@
 #include "cli/arguments.h"
 #include "cli/harvestcommand.h"
 #include "cli/interrupts.h"
+#include "cli/watchcommand.h"
 #include "desktop/desktop.h"
+#include "desktop/secretstore.h"
 #include "session/giftsession.h"
+#include "session/sessionsettings.h"
 #include "version.h"
 
 #include <QCoreApplication>
@@ -22,7 +25,8 @@ void print(std::FILE *stream, const QString &text) {
 }
 
 // The command's desktop: nobody sits before a message box or a file dialog, so a message goes to
-// stderr and everything else is declined; no secret store, no notifications.
+// stderr and everything else is declined but the secret store (the watch receives with the kept
+// sign-in); no notifications.
 class CommandLineDesktop final : public Desktop {
 public:
     void message(QWidget *, Icon, const QString &title, const QString &text, const QString &) override {
@@ -31,6 +35,11 @@ public:
     QString saveFileName(QWidget *, const QString &, const QString &, SaveMode) override { return {}; }
     void openUrl(const QUrl &) override {}
     void setClipboardText(const QString &) override {}
+    QCoro::Task<SecretAnswer> writeSecret(const QString &key, const QByteArray &secret) override {
+        return secretstore::write(key, secret);
+    }
+    QCoro::Task<SecretAnswer> readSecret(const QString &key) override { return secretstore::read(key); }
+    QCoro::Task<SecretAnswer> deleteSecret(const QString &key) override { return secretstore::remove(key); }
 };
 
 } // namespace
@@ -60,8 +69,9 @@ int main(int argc, char *argv[]) {
 
     // An address that is none, or that would hand a password to every page, is the user's to
     // mend before anything is asked of the sites.
-    const std::unique_ptr<QSettings> settings = openUserSettings();
-    if (const QString why = SiteAddresses::whyUnusable(settings.get()); !why.isEmpty()) {
+    const std::unique_ptr<QSettings> settingsFile = openUserSettings();
+    SessionSettings settings(*settingsFile);
+    if (const QString why = settings.whySitesUnusable(); !why.isEmpty()) {
         print(stderr, u"giftvane-harvest: " + why + u"\n");
         return HarvestCommand::BadArguments;
     }
@@ -76,14 +86,22 @@ int main(int argc, char *argv[]) {
             ledger = std::make_unique<Ledger>(Ledger::defaultPath(), nullptr,
                                               HarvestCommand::kLedgerBusyTimeoutMs);
         CommandLineDesktop desktop;
-        GiftSession session(web, desktop, SiteAddresses::configured(*settings), ledger.get());
-        HarvestCommand command(line.order, session, isatty(STDERR_FILENO) == 1);
-        QObject::connect(&interrupts, &Interrupts::raised, &command, &HarvestCommand::interrupt);
-        QObject::connect(
-            &command, &HarvestCommand::finished, &app, [](int code) { QCoreApplication::exit(code); },
-            Qt::QueuedConnection);
-        command.start();
-        status = QCoreApplication::exec();
+        GiftSession session(web, desktop, settings.sites(), ledger.get(), &settings);
+        const auto exit = [](int code) { QCoreApplication::exit(code); };
+        if (line.watch) {
+            session.open();
+            WatchCommand watch(*line.watch, line.order.json, line.order.header, session);
+            QObject::connect(&interrupts, &Interrupts::raised, &watch, &WatchCommand::interrupt);
+            QObject::connect(&watch, &WatchCommand::finished, &app, exit, Qt::QueuedConnection);
+            watch.start();
+            status = QCoreApplication::exec();
+        } else {
+            HarvestCommand command(line.order, session, isatty(STDERR_FILENO) == 1);
+            QObject::connect(&interrupts, &Interrupts::raised, &command, &HarvestCommand::interrupt);
+            QObject::connect(&command, &HarvestCommand::finished, &app, exit, Qt::QueuedConnection);
+            command.start();
+            status = QCoreApplication::exec();
+        }
     }
     // The runs were cancelled or have ended; each has asked to be deleted.
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);

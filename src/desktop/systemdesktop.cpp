@@ -1,6 +1,7 @@
 #include "desktop/systemdesktop.h"
 
 #include "desktop/notifications.h"
+#include "desktop/secretstore.h"
 
 #include <QClipboard>
 #include <QDesktopServices>
@@ -13,9 +14,6 @@
 #include <QTextEdit>
 #include <QTimer>
 #include <QTranslator>
-
-#include <qcoro/qcorosignal.h>
-#include <qt6keychain/keychain.h>
 
 #include <memory>
 
@@ -75,60 +73,16 @@ void SystemDesktop::setClipboardText(const QString &text) {
     clipboard->setText(text);
 }
 
-namespace {
-
-enum class Verb { Write, Read, Delete };
-
-// QtKeychain tells a missing store only by its words: without a session bus, without a
-// secret service, or with one that holds no unlocked collection, it answers OtherError.
-SecretAnswer answerOf(const QKeychain::Job &job, Verb verb) {
-    using Status = SecretAnswer::Status;
-    switch (job.error()) {
-    case QKeychain::NoError:
-        return {};
-    case QKeychain::EntryNotFound:
-        return {verb == Verb::Read ? Status::NotFound : Status::Done, {}, {}};
-    case QKeychain::NoBackendAvailable:
-    case QKeychain::NotImplemented:
-    case QKeychain::OtherError:
-        return {Status::NoStore, {}, job.errorString()};
-    case QKeychain::AccessDeniedByUser:
-    case QKeychain::AccessDenied:
-    case QKeychain::CouldNotDeleteEntry:
-        break;
-    }
-    return {Status::Failed, {}, job.errorString()};
-}
-
-QCoro::Task<SecretAnswer> run(QKeychain::Job *job, const QString &key, Verb verb) {
-    job->setKey(key);
-    // Never the plain-file fallback: a secret is kept in the store or not at all.
-    job->setInsecureFallback(false);
-    job->setAutoDelete(false);
-    std::unique_ptr<QKeychain::Job> owned(job);
-    // Started from the event loop, once this is waiting: a job may finish inside start().
-    QTimer::singleShot(0, job, &QKeychain::Job::start);
-    co_await qCoro(job, &QKeychain::Job::finished);
-    SecretAnswer answer = answerOf(*job, verb);
-    if (answer.status == SecretAnswer::Status::Done && verb == Verb::Read)
-        answer.secret = static_cast<QKeychain::ReadPasswordJob *>(job)->binaryData();
-    co_return answer;
-}
-
-} // namespace
-
 QCoro::Task<SecretAnswer> SystemDesktop::writeSecret(const QString &key, const QByteArray &secret) {
-    auto *job = new QKeychain::WritePasswordJob(kSecretService.toString());
-    job->setBinaryData(secret);
-    return run(job, key, Verb::Write);
+    return secretstore::write(key, secret);
 }
 
 QCoro::Task<SecretAnswer> SystemDesktop::readSecret(const QString &key) {
-    return run(new QKeychain::ReadPasswordJob(kSecretService.toString()), key, Verb::Read);
+    return secretstore::read(key);
 }
 
 QCoro::Task<SecretAnswer> SystemDesktop::deleteSecret(const QString &key) {
-    return run(new QKeychain::DeletePasswordJob(kSecretService.toString()), key, Verb::Delete);
+    return secretstore::remove(key);
 }
 
 bool SystemDesktop::loadQtChinese(QCoreApplication &app) {

@@ -15,9 +15,6 @@ public:
     SystemDesktop();
     ~SystemDesktop() override;
 
-    // Secrets are kept under this service name, each under its own key.
-    static constexpr QStringView kSecretService = u"Giftvane";
-
     // Loads Qt's own Chinese texts (buttons, the file dialog, the browser's menus), whatever the
     // system's language; false when Qt's translations are not installed.
     static bool loadQtChinese(QCoreApplication &app);

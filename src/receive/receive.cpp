@@ -62,7 +62,10 @@ QCoro::Task<Receipt> GiftPosts::receive(WebClient &web, QString cloudDisk, Gift 
             co_return receipt;
         }
     }
+    m_posting = true;
     const Fetched reply = co_await PostGiftCode(web, cloudDisk, gift.code, &scope);
+    m_posting = false;
+    Q_EMIT postEnded();
     if (scope.isAborted()) {
         // Called off: a post that never went gives its claim back; one that may have gone is
         // unknown, and stays claimed.

@@ -59,6 +59,8 @@ public:
     // The user signed out: no post asked for before now goes out.
     void signOut() { ++m_signOuts; }
     quint64 signOuts() const { return m_signOuts; }
+    // A post has gone out and its answer is awaited.
+    bool isPosting() const { return m_posting; }
 
     // Posts the gift's code on its turn, unless a sign-out came after `signOutsBefore`, the claim
     // is held (never for `force`, the user's own receive of one gift) or cannot be written. The
@@ -72,11 +74,14 @@ Q_SIGNALS:
     // A post was answered with the sign-in page although the user had not signed out: the
     // sign-in the cookies carried has expired.
     void signInRefused();
+    // The post in flight was answered, went unanswered, or was called off.
+    void postEnded();
 
 private:
     bool keepsClaims() const { return m_ledger && !m_ledger->isOff(); }
 
     Ledger *m_ledger;
     Slots m_turn{1};
+    bool m_posting = false;
     quint64 m_signOuts = 0;
 };
