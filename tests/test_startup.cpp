@@ -72,7 +72,9 @@ private Q_SLOTS:
         GiftSession session(web, desktop, addressesOf(sites), nullptr, &settings);
         session.setMinuteMs(10);
         QString verdicts;
+        bool watchingWhenTold = false; // the window starts its tray from what it finds then
         QObject::connect(&session, &GiftSession::updateChecked, [&](const UpdateVerdict &verdict) {
+            watchingWhenTold = session.watch().isRunning();
             verdicts += verdict.kind == UpdateVerdict::Current     ? u'C'
                         : verdict.kind == UpdateVerdict::Different ? u'D'
                                                                    : u'N';
@@ -87,6 +89,7 @@ private Q_SLOTS:
         QCOMPARE(sites.requests(Site::Update).size(), qMax(1, background ? unanswered + 1 : 1));
         QTEST(verdicts, "verdicts");
         QTEST(session.watch().isRunning(), "watching");
+        QCOMPARE(watchingWhenTold, session.watch().isRunning());
         QCOMPARE(ends.size(), int(verdicts.isEmpty()));
         if (!verdicts.isEmpty()) {
             QVERIFY(desktop.notifications.isEmpty());

@@ -147,12 +147,13 @@ void GiftSession::updateAnswered(const UpdateVerdict &verdict) {
         Q_EMIT endRequested();
         return;
     }
+    // The watch first: whoever hears that the program goes on finds it running.
+    if (verdict.kind == UpdateVerdict::Current) {
+        m_started = true;
+        if (m_settings && m_settings->watchRunning())
+            m_watch.start(m_settings->watch());
+    }
     Q_EMIT updateChecked(verdict);
-    if (verdict.kind != UpdateVerdict::Current)
-        return;
-    m_started = true;
-    if (m_settings && m_settings->watchRunning())
-        m_watch.start(m_settings->watch());
 }
 
 void GiftSession::startWatch(const WatchChoices &choices) {
