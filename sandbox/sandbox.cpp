@@ -151,7 +151,7 @@ int Sandbox::generation(const QByteArray &path) const {
 
 void Sandbox::validate(const Request &request, Response &response) const {
     static const QRegularExpression listed(
-        QStringLiteral(R"(^/(libao|tiquma)/index_\d+\.html$|^/new/\d+\.html$)"));
+        QStringLiteral(R"(^/(libao|tiquma)/index_\d+\.html$|^/new/\d+\.html$|^/plus/search\.php$)"));
     const QByteArray path = request.path();
     if (response.status != 200 || request.method != "GET" ||
         !listed.match(QString::fromUtf8(path)).hasMatch())

@@ -4,6 +4,10 @@
 #include <QSettings>
 #include <QTemporaryFile>
 #include <QTest>
+#include <QTimeZone>
+
+#include <memory>
+#include <tuple>
 
 using Subs = QList<Subscription>;
 using Gb = std::optional<double>;
@@ -111,6 +115,17 @@ private Q_SLOTS:
             writeSubscriptions(file, read);
         }
         QCOMPARE(readSubscriptions(QSettings(out.fileName(), QSettings::IniFormat)), read);
+        if (!written || read.isEmpty())
+            return;
+        // What the watch learnt of the page goes with the subscription.
+        const QDateTime at(QDate(2026, 12, 9), QTime(6, 30), QTimeZone::utc());
+        read[0].state = {{"\"e1\"", at.addDays(-1)}, 2, 120, at.addSecs(7200), at};
+        writeSubscriptions(*std::make_unique<QSettings>(out.fileName(), QSettings::IniFormat), read);
+        const SubscriptionState back =
+            readSubscriptions(QSettings(out.fileName(), QSettings::IniFormat))[0].state;
+        QCOMPARE((std::tuple{back.validators.etag, back.validators.lastModified, back.failures, back.minutes,
+                             back.lastCheck}),
+                 (std::tuple{QByteArray("\"e1\""), at.addDays(-1), 2, 120, at}));
     }
 };
 

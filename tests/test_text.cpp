@@ -443,6 +443,9 @@ private Q_SLOTS:
         QCOMPARE(listed.rows[0], (cutters::ListedResource{u"甲"_qs, u"1.5"_qs, u"/libao/1.html"_qs}));
         QCOMPARE(listed.rows[1], (cutters::ListedResource{u"乙&amp;丙 "_qs, u"2.3<b>GB"_qs, QString()}));
         QCOMPARE(listed.rows[2], (cutters::ListedResource{QString(), u"7"_qs, u"/libao/3.html"_qs}));
+        // The unit the list leaves out is kept for rules on sizes.
+        QCOMPARE((QStringList{listed.rows[0].sizeWritten, listed.rows[2].sizeWritten}),
+                 (QStringList{u"1.5 GB"_qs, u"7 MB"_qs}));
         QVERIFY(cutters::cutListingPage(u"<html>nothing</html>", base).rows.isEmpty());
     }
 

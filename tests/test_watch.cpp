@@ -86,8 +86,8 @@ struct Watch {
     }
     static WatchChoices only(TabId tab, bool autoReceive = false) {
         WatchChoices choices;
-        choices.tabs = {tab == TabId::Libao, tab == TabId::Share, tab == TabId::Tiquma};
-        choices.autoReceive = autoReceive;
+        choices.subscriptions = WatchChoices::pages(
+            {tab == TabId::Libao, tab == TabId::Share, tab == TabId::Tiquma}, autoReceive);
         return choices;
     }
     int validOnPage(int firstId) const {
@@ -126,9 +126,11 @@ private Q_SLOTS:
         QCOMPARE(w.reports[0].gifts.size(), valid);
         QTRY_COMPARE_WITH_TIMEOUT(fake.shown.size(), 1, scaled(5000));
         QCOMPARE(fake.shown[0].summary, u"发现" + QString::number(valid) + u"个新礼包");
-        const QStringList titles = fake.shown[0].body.split(u'\n');
-        QCOMPARE(titles.size(), 3);
-        QCOMPARE(titles[0], w.reports[0].gifts[0].row.title);
+        // The subscriptions that found them, then the first three titles.
+        const QStringList lines = fake.shown[0].body.split(u'\n');
+        QCOMPARE(lines.size(), 4);
+        QCOMPARE(lines[0], u"资源①：" + QString::number(valid) + u"个");
+        QCOMPARE(lines[1], w.reports[0].gifts[0].row.title);
         QVERIFY(fake.shown[0].actions.contains(u"default"_qs));
         // Every code seen is in the ledger, as any harvest records it.
         QCOMPARE(w.ledger.rows({}).size(), sandbox::Sandbox::kResourcesPerPage);
@@ -179,13 +181,48 @@ private Q_SLOTS:
                  added.endsWith(u'8') || added.endsWith(u'9') ? QStringList() : QStringList{added});
     }
 
+    void twoSubscriptionsThatFindOneCodeTellAndReceiveItOnce() {
+        // Page 1 (told, not received) and a search for one of its titles (received), on one site:
+        // a minute apart, or together when asked for all at once.
+        Watch w;
+        QVERIFY(signIn(w.web, w.sites));
+        int id = 100100;
+        while (QStringLiteral("689").contains(w.sites.codeFor(id).back()))
+            ++id;
+        const QString code = w.sites.codeFor(id);
+        WatchChoices choices = Watch::only(TabId::Libao);
+        Subscription search;
+        search.name = u"搜索"_qs;
+        search.search = true;
+        search.keyword = w.sites.titleFor(id);
+        search.autoReceive = true;
+        choices.subscriptions.append(search);
+        w.sites.setFault(QStringLiteral("^/libao/index_1\\.html"), Fault::NotFound);
+        w.watch->start(choices);
+        QVERIFY(runUntil([&] { return !w.reports.isEmpty(); }, 20000));
+        QCOMPARE(w.reports[0].unreadable, QStringList{u"资源①：HTTP 404"_qs});
+        QCOMPARE_GE(w.clock.secsTo(w.watch->dueAt(3)), 60);
+        w.sites.clearFaults();
+        QVERIFY(w.check());
+        const CheckReport &both = w.reports.last();
+        QCOMPARE(both.codes().count(code), 1);
+        QCOMPARE(both.gifts[both.codes().indexOf(code)].subscription, u"资源①"_qs);
+        QCOMPARE(sentCodes(w.sites).count(code), 1);
+        for (const NewGift &gift : both.gifts) // the page's other gifts are only told
+            QCOMPARE(sentCodes(w.sites).contains(gift.row.code), gift.row.title.contains(search.keyword));
+        // Neither page changed: the search answers 304 as the page does.
+        QVERIFY(w.check());
+        QCOMPARE(w.reports.last().unchanged, 2);
+        QVERIFY(w.reports.last().gifts.isEmpty());
+    }
+
     void aCheckCalledOffLeavesWhatItFoundNew() {
         // Stopped while the second page hangs: the first page's gifts were never told, so they
         // are still new to the next check.
         Watch w;
         w.sites.setFault(QStringLiteral("^/new/1\\.html"), Fault::Hang);
         WatchChoices both = Watch::only(TabId::Libao);
-        both.tabs[int(TabId::Share)] = true;
+        both.subscriptions[int(TabId::Share)].enabled = true;
         w.watch->start(both);
         QVERIFY(runUntil([&] { return !w.sites.requests(Site::Share).isEmpty(); }, 20000));
         w.watch->stop();
@@ -326,23 +363,23 @@ private Q_SLOTS:
         w.watch->start(choices);
         QVERIFY(runUntil([&] { return !w.reports.isEmpty(); }, 20000));
         QCOMPARE(w.reports[0].unreadable, QStringList{u"资源②：HTTP 404"_qs});
-        QList<qint64> waited{w.clock.secsTo(w.watch->dueAt(TabId::Share)) / 60};
+        QList<qint64> waited{w.clock.secsTo(w.watch->dueAt(int(TabId::Share))) / 60};
         for (int i = 0; i < 3; ++i) {
-            w.clock = w.watch->dueAt(TabId::Share);
+            w.clock = w.watch->dueAt(int(TabId::Share));
             QVERIFY(w.check(false));
-            waited.append(w.clock.secsTo(w.watch->dueAt(TabId::Share)) / 60);
+            waited.append(w.clock.secsTo(w.watch->dueAt(int(TabId::Share))) / 60);
         }
         QCOMPARE(waited, minutes);
         w.sites.clearFaults();
         w.sites.setFault(QStringLiteral("^/new/1\\.html"), Fault::Unavailable); // Retry-After: 120 s
-        w.clock = w.watch->dueAt(TabId::Share);
+        w.clock = w.watch->dueAt(int(TabId::Share));
         QVERIFY(w.check(false));
-        QCOMPARE(w.clock.secsTo(w.watch->dueAt(TabId::Share)) / 60, minutes.last());
+        QCOMPARE(w.clock.secsTo(w.watch->dueAt(int(TabId::Share))) / 60, minutes.last());
         w.sites.clearFaults();
-        w.clock = w.watch->dueAt(TabId::Share);
+        w.clock = w.watch->dueAt(int(TabId::Share));
         QVERIFY(w.check(false));
         QVERIFY(w.reports.last().unreadable.isEmpty());
-        QCOMPARE(w.clock.secsTo(w.watch->dueAt(TabId::Share)) / 60, interval);
+        QCOMPARE(w.clock.secsTo(w.watch->dueAt(int(TabId::Share))) / 60, interval);
     }
 
     void aRetryAfterIsAFloor_data() {
@@ -357,9 +394,9 @@ private Q_SLOTS:
         w.sites.setHandler(Site::Share, "/new/1.html", [seconds](const sandbox::Request &) {
             return sandbox::Response{.status = 503, .headers = {{"Retry-After", seconds}}};
         });
-        w.watch->start({{false, true, false}, WatchChoices::kFewestMinutes});
+        w.watch->start({WatchChoices::pages({false, true, false}, false), WatchChoices::kFewestMinutes});
         QVERIFY(runUntil([&] { return !w.reports.isEmpty(); }, 20000));
-        QCOMPARE_GE(w.clock.secsTo(w.watch->dueAt(TabId::Share)), seconds.toInt());
+        QCOMPARE_GE(w.clock.secsTo(w.watch->dueAt(int(TabId::Share))), seconds.toInt());
     }
 
     void aPageIsReadWholeUntilEachRowIsDecided() {
@@ -389,7 +426,7 @@ private Q_SLOTS:
         QCOMPARE(w.ledger.rows({}).size(), 1); // the next gift waits its turn, not even claimed yet
         QVERIFY(runUntil([&] { return !w.reports.isEmpty(); }, 20000));
         QCOMPARE(sentCodes(w.sites), w.reports[0].codes().mid(0, 2));
-        QCOMPARE(w.recording.notifications.first().body.section(u'\n', 0, 0), w.sites.titleFor(100100));
+        QCOMPARE(w.recording.notifications.first().body.section(u'\n', 1, 1), w.sites.titleFor(100100));
         QVERIFY(w.recording.notifications.last().title.endsWith(
             u"，其余" + QString::number(w.reports[0].gifts.size() - 2) + u"个下次接收"));
     }

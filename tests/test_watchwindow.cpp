@@ -1,4 +1,5 @@
 #include "app/ledgerwindow.h"
+#include "app/subscriptiondialog.h"
 #include "app/watchcontrol.h"
 #include "app/watchdialog.h"
 #include "app/watchtray.h"
@@ -9,6 +10,11 @@
 
 #include <QAction>
 #include <QCheckBox>
+#include <QComboBox>
+#include <QDoubleSpinBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
 #include <QMenu>
 #include <QPushButton>
 #include <QSettings>
@@ -53,13 +59,25 @@ struct Watching {
     // Watches the tabs given as "010", from the dialog.
     void start(const QString &tabs) const {
         openDialog();
-        for (int i = 0; i < kTabCount; ++i)
-            control(u"watchTab" + QString::number(i))->setChecked(tabs[i] == u'1');
+        auto *list = control<QListWidget>(u"subscriptions"_qs);
+        for (int i = 0; i < kTabCount; ++i) // the three first pages, as at first
+            list->item(i)->setCheckState(tabs[i] == u'1' ? Qt::Checked : Qt::Unchecked);
         // A tray icon shown on the virtual display, which has no tray, says so once.
         if (f.tray && !watch().tray())
             QTest::ignoreMessage(QtWarningMsg, "QObject::connect: No such signal "
                                                "QPlatformNativeInterface::systemTrayWindowChanged(QScreen*)");
         control<QPushButton>(u"startWatch"_qs)->click();
+    }
+    // The n-th subscription's "自动接收", through "修改": whether it could be ticked.
+    bool tickAutoReceive(int row) const {
+        openDialog();
+        SubscriptionDialog *edit = watch().dialog()->editSubscription(row);
+        auto *box = edit->findChild<QCheckBox *>(u"autoReceive"_qs);
+        const bool could = box->isEnabled();
+        if (could && !box->isChecked())
+            box->click();
+        edit->accept();
+        return could;
     }
     bool checked() const {
         return runUntil([this] { return watch().lastCheck().has_value(); }, 20000);
@@ -88,37 +106,38 @@ private Q_SLOTS:
     void initTestCase() { QStandardPaths::setTestModeEnabled(true); }
     void init() { failOnWarnings(); }
 
-    void theDialogRemembersItsChoices_data() {
+    void theDialogRemembersItsSubscriptions_data() {
         QTest::addColumn<QVariantMap>("saved");
         QTest::addColumn<bool>("kept");
-        QTest::addColumn<QString>("shown"); // tabs, minutes, auto-receive checked and enabled
-        QTest::newRow("nothing saved") << QVariantMap() << false << u"111 30 00"_qs;
-        QTest::newRow("minutes out of range")
-            << QVariantMap{{u"watch/minutes"_qs, 4}} << false << u"111 30 00"_qs;
-        QTest::newRow("auto-receive without a kept sign-in") << QVariantMap{{u"watch/libao"_qs, false},
-                                                                            {u"watch/minutes"_qs, 90},
-                                                                            {u"watch/autoReceive"_qs, true}}
-                                                             << false << u"011 90 00"_qs;
-        QTest::newRow("auto-receive with a kept sign-in")
-            << QVariantMap{{u"watch/tiquma"_qs, false}, {u"watch/autoReceive"_qs, true}} << true
-            << u"110 30 11"_qs;
+        QTest::addColumn<QString>("shown"); // each subscription ticked or not, minutes
+        QTest::newRow("nothing saved") << QVariantMap() << false << u"111 30"_qs;
+        QTest::newRow("the old choices, minutes out of range")
+            << QVariantMap{{u"watch/libao"_qs, false}, {u"watch/minutes"_qs, 4}} << false << u"011 30"_qs;
+        QTest::newRow("with a kept sign-in")
+            << QVariantMap{{u"watch/tiquma"_qs, false}, {u"watch/minutes"_qs, 90}} << true << u"110 90"_qs;
     }
-    void theDialogRemembersItsChoices() {
+    void theDialogRemembersItsSubscriptions() {
         QFETCH(QVariantMap, saved);
         QFETCH(bool, kept);
         QFETCH(QString, shown);
         Watching w;
         for (auto it = saved.begin(); it != saved.end(); ++it)
             w.file.setValue(it.key(), it.value());
-        const auto seen = [&w]() -> QString {
+        const auto list = [&w] { return w.control<QListWidget>(u"subscriptions"_qs); };
+        const auto seen = [&]() -> QString {
             QString out;
-            for (int i = 0; i < kTabCount; ++i)
-                out += w.control(u"watchTab" + QString::number(i))->isChecked() ? u'1' : u'0';
-            const QCheckBox *autoReceive = w.control(u"autoReceive"_qs);
-            return out + u' ' + QString::number(w.control<QSpinBox>(u"minutes"_qs)->value()) + u' ' +
-                   QString::number(int(autoReceive->isChecked())) +
-                   QString::number(int(autoReceive->isEnabled()));
+            for (int i = 0; i < list()->count(); ++i)
+                out += list()->item(i)->checkState() == Qt::Checked ? u'1' : u'0';
+            return out + u' ' + QString::number(w.control<QSpinBox>(u"minutes"_qs)->value());
         };
+        Subscription added;
+        added.name = u"原神"_qs;
+        added.search = true;
+        added.keyword = u"原神"_qs;
+        added.include = QStringList{u"礼包"_qs, u"节日"_qs};
+        added.exclude = QStringList{u"PV"_qs};
+        added.maxSizeGb = 2;
+        added.autoReceive = kept;
         QString changed;
         for (int run = 0; run < 2; ++run) { // changed, and read back by the next run's window
             QVERIFY(w.f.open());
@@ -126,18 +145,36 @@ private Q_SLOTS:
                 keepSignIn(w.f.window->session());
             w.openDialog();
             QCOMPARE(seen(), run == 0 ? shown : changed);
-            QCOMPARE(w.control(u"autoReceive"_qs)->toolTip(),
-                     kept ? QString() : WatchDialog::kNeedsKeptSignIn);
             if (run == 1)
                 break;
-            w.control(u"watchTab1"_qs)->click();
+            list()->item(1)->setCheckState(list()->item(1)->checkState() == Qt::Checked ? Qt::Unchecked
+                                                                                        : Qt::Checked);
             w.control<QSpinBox>(u"minutes"_qs)->setValue(45);
+            // "添加": a search with rules; "自动接收" only with a kept sign-in.
+            SubscriptionDialog *edit = w.watch().dialog()->editSubscription(-1);
+            const auto field = [edit](const char *name) {
+                return edit->findChild<QLineEdit *>(QLatin1String(name));
+            };
+            QCheckBox *autoReceive = edit->findChild<QCheckBox *>(u"autoReceive"_qs);
+            QCOMPARE(autoReceive->isEnabled(), kept);
+            QCOMPARE(autoReceive->toolTip(), kept ? QString() : WatchDialog::kNeedsKeptSignIn);
+            edit->findChild<QComboBox *>(u"source"_qs)->setCurrentIndex(3); // 资源①搜索
+            field("keyword")->setText(u"原"_qs);
+            edit->accept(); // a keyword of one character is no search: the dialog stays
+            QCOMPARE(edit->findChild<QLabel *>(u"problem"_qs)->text(), u"关键字至少两个字符"_qs);
+            field("keyword")->setText(u" 原神 "_qs);
+            field("include")->setText(u"礼包\u3000 节日"_qs);
+            field("exclude")->setText(u"PV"_qs);
+            edit->findChild<QDoubleSpinBox *>(u"maxSize"_qs)->setValue(2);
             if (kept)
-                w.control(u"autoReceive"_qs)->click();
+                autoReceive->click();
+            edit->accept();
             changed = seen();
+            QCOMPARE(changed.left(4),
+                     QString(shown.left(1) + (shown[1] == u'1' ? u'0' : u'1') + shown[2] + u'1'));
+            QCOMPARE(list()->item(3)->text(), WatchDialog::describe(added));
         }
-        // Auto-receive chosen without a kept sign-in stays chosen for when there is one.
-        QCOMPARE(w.session.watch().autoReceive, saved.value(u"watch/autoReceive"_qs).toBool() && !kept);
+        QCOMPARE(w.session.watch().subscriptions.value(3), added);
     }
 
     void startAndStopThroughTheDialog() {
@@ -146,7 +183,7 @@ private Q_SLOTS:
         QVERIFY(w.f.open());
         w.start(u"110"_qs);
         QVERIFY(!w.control<QPushButton>(u"startWatch"_qs)->isEnabled());
-        QVERIFY(!w.control(u"watchTab0"_qs)->isEnabled()); // as it runs
+        QVERIFY(!w.control<QListWidget>(u"subscriptions"_qs)->isEnabled()); // as it runs
         QCOMPARE(w.watch().dialog()->stateText(), u"正在提醒：正在检查"_qs);
         QSystemTrayIcon *tray = w.watch().tray()->icon();
         QVERIFY(tray->isVisible() && !tray->icon().isNull());
@@ -154,7 +191,8 @@ private Q_SLOTS:
         QVERIFY(w.checked());
 
         const CheckReport last = *w.watch().lastCheck();
-        const QString found = u"发现" + QString::number(last.gifts.size()) + u"个新礼包，资源②：HTTP 404";
+        const QString found = u"发现" + QString::number(last.gifts.size()) + u"个新礼包（资源①：" +
+                              QString::number(last.gifts.size()) + u"个），资源②：HTTP 404";
         const QString summary = last.at.toLocalTime().toString(u"H:mm"_qs) + u' ' + found;
         QVERIFY(!last.gifts.isEmpty());
         QCOMPARE(tray->toolTip(), QString(u"新礼包提醒：" + summary));
@@ -258,8 +296,7 @@ private Q_SLOTS:
         w.f.fill(0, page);
         w.f.list(0).setAllChecked(true);
         w.f.sites->setLatency(20);
-        w.openDialog();
-        w.control(u"autoReceive"_qs)->click();
+        QVERIFY(w.tickAutoReceive(0));
         w.start(u"100"_qs);
         w.f.window->receiveChecked();
         QVERIFY(w.checked());
@@ -285,15 +322,12 @@ private Q_SLOTS:
         Watching w;
         QVERIFY(w.f.open());
         w.watch().watch().setReceivePace(50, 0); // not 2 s apart here
-        w.openDialog();
-        QCheckBox *autoReceive = w.control(u"autoReceive"_qs);
-        QVERIFY(!autoReceive->isEnabled());
+        QVERIFY(!w.tickAutoReceive(0));
         // Kept after the window and the dialog were made: read when asked.
         if (signedIn)
             QVERIFY(signIn(*w.f.web, *w.f.sites));
         keepSignIn(w.f.window->session());
-        w.openDialog();
-        autoReceive->click();
+        QVERIFY(w.tickAutoReceive(0));
         w.start(u"100"_qs);
         QVERIFY(w.checked());
         const std::optional<ReceiveSummary> received = w.watch().lastCheck()->received;
@@ -306,7 +340,7 @@ private Q_SLOTS:
         QCOMPARE(w.logged(expired), int(!signedIn));
         QCOMPARE(w.f.window->statusText(2) == expired, !signedIn);
         w.control<QPushButton>(u"stopWatch"_qs)->click();
-        QCOMPARE(autoReceive->isEnabled(), signedIn); // the box follows
+        QCOMPARE(w.tickAutoReceive(1), signedIn); // the box follows
     }
 };
 

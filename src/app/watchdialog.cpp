@@ -1,5 +1,6 @@
 #include "app/watchdialog.h"
 
+#include "app/subscriptiondialog.h"
 #include "desktop/autostart.h"
 #include "session/sessionsettings.h"
 
@@ -8,6 +9,7 @@
 #include <QEvent>
 #include <QHBoxLayout>
 #include <QLabel>
+#include <QListWidget>
 #include <QPushButton>
 #include <QSignalBlocker>
 #include <QSpinBox>
@@ -18,7 +20,8 @@ QString watchSummary(const std::optional<CheckReport> &last) {
         return QStringLiteral("正在检查");
     QString out = last->at.toLocalTime().toString(QStringLiteral("H:mm")) + u' ' +
                   (last->gifts.isEmpty() ? QStringLiteral("未发现新礼包")
-                                         : u"发现" + QString::number(last->gifts.size()) + u"个新礼包");
+                                         : u"发现" + QString::number(last->gifts.size()) + u"个新礼包（" +
+                                               last->bySubscription() + u"）");
     for (const QString &unreadable : last->unreadable)
         out += u"，" + unreadable;
     return out;
@@ -27,7 +30,8 @@ QString watchSummary(const std::optional<CheckReport> &last) {
 QString watchLogLine(const CheckReport &report) {
     QStringList parts;
     if (!report.gifts.isEmpty())
-        parts.append(u"发现" + QString::number(report.gifts.size()) + u"个新礼包");
+        parts.append(u"发现" + QString::number(report.gifts.size()) + u"个新礼包（" +
+                     report.bySubscription() + u"）");
     if (const std::optional<ReceiveSummary> &received = report.received;
         received && received->attempted > 0) {
         parts.append(u"自动接收" + QString::number(received->attempted) + u"个礼包：成功" +
@@ -42,8 +46,11 @@ WatchDialog::WatchDialog(SessionSettings *settings, std::function<bool()> signIn
     : QDialog(parent)
     , m_settings(settings)
     , m_signInKept(std::move(signInKept))
+    , m_list(new QListWidget(this))
+    , m_add(new QPushButton(QStringLiteral("添加"), this))
+    , m_edit(new QPushButton(QStringLiteral("修改"), this))
+    , m_remove(new QPushButton(QStringLiteral("删除"), this))
     , m_minutes(new QSpinBox(this))
-    , m_autoReceive(new QCheckBox(QStringLiteral("自动接收新礼包"), this))
     , m_atLogin(new QCheckBox(QStringLiteral("登录时启动"), this))
     , m_state(new QLabel(this))
     , m_start(new QPushButton(QStringLiteral("开始提醒"), this))
@@ -51,21 +58,42 @@ WatchDialog::WatchDialog(SessionSettings *settings, std::function<bool()> signIn
     setObjectName(QStringLiteral("WatchDialog"));
     setWindowTitle(QStringLiteral("新礼包提醒"));
     const WatchChoices saved = settings ? settings->watch() : WatchChoices();
+    m_subscriptions = saved.subscriptions;
 
-    auto *tabsLabel = new QLabel(QStringLiteral("检查第1页："), this);
-    auto *tabs = new QHBoxLayout;
-    tabs->addWidget(tabsLabel);
-    for (int i = 0; i < kTabCount; ++i) {
-        m_tabs[i] = new QCheckBox(tabCaption(TabId(i)), this);
-        m_tabs[i]->setObjectName(QStringLiteral("watchTab%1").arg(i));
-        m_tabs[i]->setChecked(saved.tabs[i]);
-        tabs->addWidget(m_tabs[i]);
-        connect(m_tabs[i], &QCheckBox::toggled, this, [this] {
-            remember();
-            enableControls();
-        });
-    }
-    tabs->addStretch(1);
+    auto *listLabel = new QLabel(QStringLiteral("订阅"), this);
+    listLabel->setBuddy(m_list); // the list is read as "订阅"
+    m_list->setObjectName(QStringLiteral("subscriptions"));
+    connect(m_list, &QListWidget::itemChanged, this, [this](QListWidgetItem *item) {
+        const int row = m_list->row(item);
+        if (row < 0 || row >= m_subscriptions.size())
+            return;
+        m_subscriptions[row].enabled = item->checkState() == Qt::Checked;
+        remember();
+        enableControls();
+    });
+    connect(m_list, &QListWidget::currentRowChanged, this, &WatchDialog::enableControls);
+    connect(m_list, &QListWidget::itemDoubleClicked, this, [this] { m_edit->click(); });
+    m_add->setObjectName(QStringLiteral("addSubscription"));
+    m_edit->setObjectName(QStringLiteral("editSubscription"));
+    m_remove->setObjectName(QStringLiteral("removeSubscription"));
+    connect(m_add, &QPushButton::clicked, this, [this] { editSubscription(-1); });
+    connect(m_edit, &QPushButton::clicked, this, [this] { editSubscription(m_list->currentRow()); });
+    connect(m_remove, &QPushButton::clicked, this, [this] {
+        const int row = m_list->currentRow();
+        if (row < 0 || row >= m_subscriptions.size())
+            return;
+        m_subscriptions.removeAt(row);
+        remember();
+        showSubscriptions();
+    });
+    auto *listButtons = new QVBoxLayout;
+    listButtons->addWidget(m_add);
+    listButtons->addWidget(m_edit);
+    listButtons->addWidget(m_remove);
+    listButtons->addStretch(1);
+    auto *list = new QHBoxLayout;
+    list->addWidget(m_list, 1);
+    list->addLayout(listButtons);
 
     auto *every = new QLabel(QStringLiteral("每隔"), this);
     every->setBuddy(m_minutes); // the spin box is read as "每隔"
@@ -78,14 +106,6 @@ WatchDialog::WatchDialog(SessionSettings *settings, std::function<bool()> signIn
     interval->addWidget(m_minutes);
     interval->addWidget(new QLabel(QStringLiteral("分钟"), this));
     interval->addStretch(1);
-
-    m_autoReceive->setObjectName(QStringLiteral("autoReceive"));
-    m_autoReceiveChosen = saved.autoReceive;
-    // Only the user's own clicks change the choice: the box is cleared while it cannot be had.
-    connect(m_autoReceive, &QCheckBox::clicked, this, [this](bool checked) {
-        m_autoReceiveChosen = checked;
-        remember();
-    });
 
     m_atLogin->setObjectName(QStringLiteral("atLogin"));
     m_atLogin->setChecked(autostart::isOn());
@@ -110,21 +130,73 @@ WatchDialog::WatchDialog(SessionSettings *settings, std::function<bool()> signIn
     buttons->addWidget(m_stop);
 
     auto *layout = new QVBoxLayout(this);
-    layout->addLayout(tabs);
+    layout->addWidget(listLabel);
+    layout->addLayout(list);
     layout->addLayout(interval);
-    layout->addWidget(m_autoReceive);
     layout->addWidget(m_atLogin);
     layout->addWidget(m_state);
     layout->addLayout(buttons);
+    showSubscriptions();
     showState(false, std::nullopt);
+}
+
+QString WatchDialog::describe(const Subscription &subscription) {
+    QString out = subscription.name + u" — " + subscription.sourceCaption();
+    if (subscription.search)
+        out += u' ' + subscription.keyword;
+    QStringList rules;
+    if (!subscription.include.isEmpty())
+        rules.append(u"包含：" + subscription.include.join(u' '));
+    if (!subscription.exclude.isEmpty())
+        rules.append(u"不包含：" + subscription.exclude.join(u' '));
+    if (subscription.maxSizeGb)
+        rules.append(u"大小不超过" + QString::number(*subscription.maxSizeGb) + u" GB");
+    if (!rules.isEmpty())
+        out += u" (" + rules.join(u"，") + u')';
+    if (subscription.autoReceive)
+        out += QStringLiteral(" 自动接收");
+    return out;
+}
+
+void WatchDialog::showSubscriptions() {
+    const int current = m_list->currentRow();
+    const QSignalBlocker quiet(m_list);
+    m_list->clear();
+    for (const Subscription &subscription : std::as_const(m_subscriptions)) {
+        auto *item = new QListWidgetItem(describe(subscription), m_list);
+        item->setFlags(Qt::ItemIsEnabled | Qt::ItemIsSelectable | Qt::ItemIsUserCheckable);
+        item->setCheckState(subscription.enabled ? Qt::Checked : Qt::Unchecked);
+    }
+    m_list->setCurrentRow(qMin(current, int(m_subscriptions.size()) - 1));
+    enableControls();
+}
+
+SubscriptionDialog *WatchDialog::editSubscription(int row) {
+    const bool adding = row < 0 || row >= m_subscriptions.size();
+    Subscription start;
+    if (!adding)
+        start = m_subscriptions[row];
+    else
+        start.name.clear();
+    auto *dialog = new SubscriptionDialog(start, m_signInKept && m_signInKept(), this);
+    dialog->setAttribute(Qt::WA_DeleteOnClose);
+    connect(dialog, &SubscriptionDialog::chosen, this, [this, adding, row](const Subscription &chosen) {
+        if (adding)
+            m_subscriptions.append(chosen);
+        else if (row < m_subscriptions.size())
+            m_subscriptions[row] = chosen;
+        remember();
+        showSubscriptions();
+        m_list->setCurrentRow(adding ? int(m_subscriptions.size()) - 1 : row);
+    });
+    dialog->open();
+    return dialog;
 }
 
 WatchChoices WatchDialog::choices() const {
     WatchChoices out;
-    for (int i = 0; i < kTabCount; ++i)
-        out.tabs[i] = m_tabs[i]->isChecked();
+    out.subscriptions = m_subscriptions;
     out.minutes = m_minutes->value();
-    out.autoReceive = m_autoReceive->isEnabled() && m_autoReceive->isChecked();
     return out;
 }
 
@@ -145,41 +217,17 @@ QString WatchDialog::stateText() const {
 
 void WatchDialog::enableControls() {
     // The choices of a running watch are shown as it runs; they change from its next start.
-    for (QCheckBox *tab : m_tabs)
-        tab->setEnabled(!m_running);
+    m_list->setEnabled(!m_running);
+    m_add->setEnabled(!m_running && m_subscriptions.size() < kMostSubscriptions);
+    const bool chosen = m_list->currentRow() >= 0;
+    m_edit->setEnabled(!m_running && chosen);
+    m_remove->setEnabled(!m_running && chosen);
     m_minutes->setEnabled(!m_running);
-    const bool kept = m_signInKept && m_signInKept();
-    m_autoReceive->setEnabled(kept && !m_running);
-    m_autoReceive->setToolTip(kept ? QString() : kNeedsKeptSignIn);
-    if (!m_running) {
-        const QSignalBlocker quiet(m_autoReceive);
-        m_autoReceive->setChecked(kept && m_autoReceiveChosen);
-    }
-    const bool anyTab =
-        std::any_of(m_tabs.begin(), m_tabs.end(), [](QCheckBox *tab) { return tab->isChecked(); });
-    m_start->setEnabled(!m_running && anyTab);
+    m_start->setEnabled(!m_running && choices().watchesAny());
     m_stop->setEnabled(m_running);
 }
 
 void WatchDialog::remember() {
-    if (!m_settings)
-        return;
-    WatchChoices watch;
-    for (int i = 0; i < kTabCount; ++i)
-        watch.tabs[i] = m_tabs[i]->isChecked();
-    watch.minutes = m_minutes->value();
-    watch.autoReceive = m_autoReceiveChosen;
-    m_settings->setWatch(watch);
-}
-
-void WatchDialog::showEvent(QShowEvent *event) {
-    enableControls(); // the sign-in may have been kept or forgotten meanwhile
-    QDialog::showEvent(event);
-}
-
-void WatchDialog::changeEvent(QEvent *event) {
-    // Back from the sign-in window, say: whether a sign-in is kept may have changed.
-    if (event->type() == QEvent::ActivationChange && isActiveWindow())
-        enableControls();
-    QDialog::changeEvent(event);
+    if (m_settings)
+        m_settings->setWatch(choices());
 }

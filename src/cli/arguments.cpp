@@ -50,33 +50,87 @@ QList<int> parsePages(const QString &text, QString *error) {
     return pages;
 }
 
-WatchOrder parseWatch(const QStringList &words, const QString &every, QString *error) {
+WatchOrder parseWatch(const WatchWords &words, QString *error) {
     WatchOrder watch;
-    if (!every.isEmpty()) {
+    if (!words.every.isEmpty()) {
         bool number = false;
-        watch.minutes = every.toInt(&number);
+        watch.minutes = words.every.toInt(&number);
         if (!number || *watch.minutes < WatchChoices::kFewestMinutes ||
             *watch.minutes > WatchChoices::kMostMinutes)
             *error = u"--every takes minutes from " + QString::number(WatchChoices::kFewestMinutes) +
-                     u" to " + QString::number(WatchChoices::kMostMinutes) + u", not " + quoted(every);
+                     u" to " + QString::number(WatchChoices::kMostMinutes) + u", not " + quoted(words.every);
     }
-    if (words.size() > 1) {
-        *error = u"unexpected argument " + quoted(words[1]);
+    if (words.kinds.size() > 1) {
+        *error = u"unexpected argument " + quoted(words.kinds[1]);
         return watch;
     }
-    if (words.isEmpty())
-        return watch;
-    std::array<bool, kTabCount> tabs{};
-    for (const QString &name : words[0].split(u',')) {
+    for (const QString &name : words.kinds.isEmpty() ? QStringList() : words.kinds[0].split(u',')) {
         const HarvestKind *kind = harvestKindNamed(name);
         if (!kind || kind->isSearch()) {
-            *error = u"unknown kind " + quoted(name) + u": the watch looks at libao, share or tiquma";
+            *error = u"unknown kind " + quoted(name) +
+                     u": the watch looks at libao, share or tiquma, or --search and --share-search";
             return watch;
         }
-        tabs[int(kind->tab)] = true;
+        Subscription page;
+        page.tab = kind->tab;
+        page.name = page.sourceCaption();
+        watch.subscriptions.append(page);
     }
-    watch.tabs = tabs;
+    for (const auto &[keywords, tab] :
+         {std::pair{&words.searches, TabId::Libao}, {&words.shareSearches, TabId::Share}}) {
+        for (const QString &keyword : *keywords) {
+            // As the window's search box: a one-character keyword is refused.
+            if (keyword.trimmed().size() < 2) {
+                *error = u"keyword " + quoted(keyword) + u" is too short: at least 2 characters";
+                return watch;
+            }
+            Subscription search;
+            search.tab = tab;
+            search.search = true;
+            search.keyword = keyword;
+            search.name = keyword;
+            watch.subscriptions.append(search);
+        }
+    }
+    std::optional<double> maxSize;
+    if (!words.maxSize.isEmpty()) {
+        bool number = false;
+        maxSize = words.maxSize.toDouble(&number);
+        if (!number || !(*maxSize > 0) || *maxSize > 1e9) {
+            *error = u"--max-size takes a size in GB above 0, not " + quoted(words.maxSize);
+            return watch;
+        }
+    }
+    if (watch.subscriptions.isEmpty() && (!words.include.isEmpty() || !words.exclude.isEmpty() || maxSize)) {
+        *error =
+            QStringLiteral("--include, --exclude and --max-size go with a kind, --search or --share-search");
+        return watch;
+    }
+    for (Subscription &subscription : watch.subscriptions) {
+        subscription.include = words.include;
+        subscription.exclude = words.exclude;
+        subscription.maxSizeGb = maxSize;
+    }
     return watch;
+}
+
+QByteArray subscriptionLine(const Subscription &subscription) {
+    const auto field = [](QString text) {
+        for (QChar &c : text) {
+            if (c.category() == QChar::Other_Control || c == u'\u2028' || c == u'\u2029')
+                c = u' ';
+        }
+        return text;
+    };
+    const QStringList fields{field(subscription.name),
+                             subscription.sourceCaption(),
+                             field(subscription.search ? subscription.keyword : QString()),
+                             field(subscription.include.join(u' ')),
+                             field(subscription.exclude.join(u' ')),
+                             subscription.maxSizeGb ? QString::number(*subscription.maxSizeGb) : QString(),
+                             subscription.enabled ? u"on"_qs : u"off"_qs,
+                             subscription.autoReceive ? u"receive"_qs : QString()};
+    return (fields.join(u'\t') + u'\n').toUtf8();
 }
 
 CommandLine parseCommandLine(const QStringList &arguments) {
@@ -89,9 +143,16 @@ CommandLine parseCommandLine(const QStringList &arguments) {
     const QCommandLineOption every(QStringLiteral("every"), QString(), QStringLiteral("MINUTES"));
     const QCommandLineOption receive(QStringLiteral("receive"));
     const QCommandLineOption once(QStringLiteral("once"));
+    const QCommandLineOption search(QStringLiteral("search"), QString(), QStringLiteral("KEYWORD"));
+    const QCommandLineOption shareSearch(QStringLiteral("share-search"), QString(),
+                                         QStringLiteral("KEYWORD"));
+    const QCommandLineOption include(QStringLiteral("include"), QString(), QStringLiteral("WORD"));
+    const QCommandLineOption exclude(QStringLiteral("exclude"), QString(), QStringLiteral("WORD"));
+    const QCommandLineOption maxSize(QStringLiteral("max-size"), QString(), QStringLiteral("GB"));
     const QCommandLineOption help(QStringList{QStringLiteral("h"), QStringLiteral("help")});
     const QCommandLineOption version(QStringList{QStringLiteral("v"), QStringLiteral("version")});
-    parser.addOptions({json, header, noLedger, onlyNew, requests, every, receive, once, help, version});
+    parser.addOptions({json, header, noLedger, onlyNew, requests, every, receive, once, search, shareSearch,
+                       include, exclude, maxSize, help, version});
 
     CommandLine line;
     if (!parser.parse(arguments)) {
@@ -128,7 +189,12 @@ CommandLine parseCommandLine(const QStringList &arguments) {
 
     const QStringList words = parser.positionalArguments();
     const bool watching = words.value(0) == u"watch";
-    for (const QCommandLineOption &option : {every, receive, once}) {
+    if (words.value(0) == u"subscriptions" && words.size() == 1) {
+        line.listSubscriptions = true;
+        return line;
+    }
+    for (const QCommandLineOption &option :
+         {every, receive, once, search, shareSearch, include, exclude, maxSize}) {
         if (parser.isSet(option) && !watching) {
             line.error = u"--" + option.names().constFirst() + u" is for the watch only";
             return line;
@@ -141,7 +207,9 @@ CommandLine parseCommandLine(const QStringList &arguments) {
             return line;
         }
         line.watch =
-            parseWatch(words.mid(1), parser.isSet(every) ? parser.value(every) : QString(), &line.error);
+            parseWatch({words.mid(1), parser.value(every), parser.values(search), parser.values(shareSearch),
+                        parser.values(include), parser.values(exclude), parser.value(maxSize)},
+                       &line.error);
         line.watch->receive = parser.isSet(receive);
         line.watch->once = parser.isSet(once);
         return line;
@@ -181,7 +249,8 @@ CommandLine parseCommandLine(const QStringList &arguments) {
 QString usage() {
     return QStringLiteral(
         "用法 Usage: giftvane-harvest [选项 options] HARVEST PAGES|KEYWORD\n"
-        "       giftvane-harvest watch [--every MINUTES] [--receive] [--once] [--json] [KIND[,KIND…]]\n"
+        "       giftvane-harvest watch [watch options] [KIND[,KIND…]]\n"
+        "       giftvane-harvest subscriptions\n"
         "\n"
         "不开窗口，运行与 Giftvane 窗口相同的采集，礼包行解析完一行即写到标准输出一行。\n"
         "Runs Giftvane's harvests without a window; each gift row goes to stdout as soon as it\n"
@@ -194,11 +263,13 @@ QString usage() {
         "  search KEYWORD        在礼包站搜索关键字           listing-site keyword search\n"
         "  share-search KEYWORD  在分享站搜索关键字           share-site keyword search\n"
         "\n"
-        "  watch [KIND[,KIND…]]  新礼包提醒：每隔几分钟检查第1页, 写出新礼包\n"
-        "                        the new-gift watch: checks page 1 every few minutes and writes\n"
-        "                        each new gift as a row when found. KIND: libao, share, tiquma\n"
-        "                        (default: the window's choices). Ends on SIGINT/SIGTERM, after\n"
-        "                        the post in flight.\n"
+        "  watch [KIND[,KIND…]]  新礼包提醒：每隔几分钟检查订阅, 写出新礼包\n"
+        "                        the new-gift watch: checks page 1 of each KIND (libao, share,\n"
+        "                        tiquma) and each --search/--share-search every few minutes, and\n"
+        "                        writes each new gift as a row when found (default: the window's\n"
+        "                        subscriptions). Ends on SIGINT/SIGTERM, after the post in flight.\n"
+        "  subscriptions         列出窗口的订阅 list the window's subscriptions (TSV: name, source,\n"
+        "                        keyword, include, exclude, max GB, on/off, receive)\n"
         "\n"
         "PAGES    N, N-M 或列表 or a list: 1,3,5-7. 页码 0 至 150, 逐页依次采集.\n"
         "         Pages 0 to 150, harvested in the order given, each once.\n"
@@ -220,6 +291,11 @@ QString usage() {
         "                          kept in the secret store (the window's \"保持登录\"), at most\n"
         "                          one post per 2 seconds, never a code another Giftvane claimed\n"
         "  --once                  watch: 检查一次后结束 one check, then end (for cron)\n"
+        "  --search KEYWORD        watch: 礼包站搜索 a listing-site search (repeatable)\n"
+        "  --share-search KEYWORD  watch: 分享站搜索 a share-site search (repeatable)\n"
+        "  --include WORD          watch: 标题须包含 titles must hold every such word (repeatable)\n"
+        "  --exclude WORD          watch: 标题不包含 titles must hold none (repeatable)\n"
+        "  --max-size GB           watch: 大小不超过 no larger (rows without a size pass)\n"
         "  -h, --help              显示本说明 show this text\n"
         "  -v, --version           显示版本 show the version\n"
         "\n"

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "harvest/harvestrun.h"
+#include "watch/subscription.h"
 
 #include <QList>
 #include <QString>
@@ -24,10 +25,10 @@ struct HarvestOrder {
 // What `giftvane-harvest watch` was asked to do; what it does not say is taken from the settings
 // file, as the window's watch left it.
 struct WatchOrder {
-    std::optional<std::array<bool, kTabCount>> tabs; // whose first page is watched
-    std::optional<int> minutes;                      // between checks
-    bool receive = false;                            // with the kept sign-in
-    bool once = false;                               // one check, then end
+    QList<Subscription> subscriptions; // empty: the settings file's
+    std::optional<int> minutes;        // between checks
+    bool receive = false;              // with the kept sign-in, whatever each subscription says
+    bool once = false;                 // one check, then end
 };
 
 // The command line read. Exactly one of: an order to run, help, the version, or why the
@@ -35,6 +36,7 @@ struct WatchOrder {
 struct CommandLine {
     HarvestOrder order;
     std::optional<WatchOrder> watch; // the watch, not a harvest
+    bool listSubscriptions = false;
     bool help = false;
     bool version = false;
     QString error;
@@ -53,8 +55,17 @@ CommandLine parseCommandLine(const QStringList &arguments);
 // "N", "N-M" or a comma list of both; empty with the reason in `error` when not valid.
 QList<int> parsePages(const QString &text, QString *error);
 
-// The watch's own words, after "watch": KIND[,KIND…] and --every's value (empty: not given).
-WatchOrder parseWatch(const QStringList &words, const QString &every, QString *error);
+// The watch's own words and options (see usage()), after "watch".
+struct WatchWords {
+    QStringList kinds; // KIND[,KIND…], at most one word
+    QString every;     // empty: not given
+    QStringList searches, shareSearches, include, exclude;
+    QString maxSize; // empty: not given
+};
+WatchOrder parseWatch(const WatchWords &words, QString *error);
+// One line per subscription: name, source, keyword, include, exclude, largest size (GB), and
+// whether it is on and receives, tab-separated; words are joined by spaces.
+QByteArray subscriptionLine(const Subscription &subscription);
 
 // The run for one page (ignored for a search) of the order.
 RunRequest runRequest(const HarvestOrder &order, int page);

@@ -76,6 +76,12 @@ int main(int argc, char *argv[]) {
         return HarvestCommand::BadArguments;
     }
 
+    if (line.listSubscriptions) {
+        for (const Subscription &subscription : settings.watch().subscriptions)
+            std::fputs(harvestcommand::subscriptionLine(subscription).constData(), stdout);
+        return 0;
+    }
+
     int status = 0;
     Interrupts interrupts;
     {

@@ -36,9 +36,19 @@ void WatchCommand::start() {
 
 QCoro::Task<> WatchCommand::run() {
     WatchChoices choices = m_session.settings() ? m_session.settings()->watch() : WatchChoices();
-    choices.tabs = m_order.tabs.value_or(choices.tabs);
+    if (!m_order.subscriptions.isEmpty())
+        choices.subscriptions = m_order.subscriptions;
     choices.minutes = m_order.minutes.value_or(choices.minutes);
-    choices.autoReceive = m_order.receive;
+    const auto receiving = [&choices](bool receive) {
+        for (Subscription &subscription : choices.subscriptions)
+            subscription.autoReceive = receive;
+    };
+    receiving(m_order.receive);
+    if (!choices.watchesAny()) {
+        printError(QStringLiteral("nothing to watch: every subscription is off"));
+        end(Unreadable);
+        co_return;
+    }
     if (m_order.receive) {
         QPointer<WatchCommand> self(this);
         co_await m_session.restoreKeptSignIn();
@@ -48,19 +58,24 @@ QCoro::Task<> WatchCommand::run() {
             printError(
                 QStringLiteral("no sign-in is kept in the secret store: new gifts are written, not received "
                                "(sign in in the Giftvane window with 保持登录 ticked)"));
-            choices.autoReceive = false;
+            receiving(false);
         }
     }
     if (m_header && !m_json)
         std::fwrite(harvestcommand::tsvHeader().constData(), 1, size_t(harvestcommand::tsvHeader().size()),
                     stdout);
+    for (const Subscription &subscription : std::as_const(choices.subscriptions))
+        m_watched.insert(subscription.name, subscription);
     m_session.watch().start(choices); // checks at once
 }
 
 void WatchCommand::checked(const CheckReport &report) {
     bool written = true;
     for (const NewGift &gift : report.gifts) {
-        const RunRequest request{&harvestKind(gift.tab, false), 1, {}};
+        // As the harvest of the subscription's page writes its rows.
+        const auto found = m_watched.constFind(gift.subscription);
+        const RunRequest request =
+            found != m_watched.cend() ? found->request() : RunRequest{&harvestKind(gift.tab, false), 1};
         const QByteArray line =
             m_json ? harvestcommand::jsonLine(gift.row, request) : harvestcommand::tsvLine(gift.row, request);
         written =

@@ -2,6 +2,7 @@
 
 #include "cli/arguments.h"
 
+#include <QHash>
 #include <QObject>
 
 #include <qcoro/qcorotask.h>
@@ -41,6 +42,7 @@ private:
     const bool m_json;
     const bool m_header;
     GiftSession &m_session;
+    QHash<QString, Subscription> m_watched; // by name
     bool m_ending = false;
     bool m_ended = false;
 };

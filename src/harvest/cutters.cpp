@@ -134,6 +134,9 @@ QStringList fieldOfEachBlock(const Blocks &blocks, const QList<qsizetype> &found
     return values;
 }
 
+// "1,024.5 MB" and more: what is longer is no size.
+constexpr qsizetype kLongestSizeWritten = 24;
+
 // A detail link is kept only when it stays on the listing site.
 ListedResource listed(QString title, QString size, QStringView link, const QString &listingSite) {
     const bool onSite = link.isEmpty() || !resolveOnSite(listingSite, link.toString()).isEmpty();
@@ -163,9 +166,12 @@ ListedPage cutListingPage(QStringView page, const QString &listingSite, qsizetyp
     const bool before = fieldsBeforeInfo(blocks, links, titleMarkers, sizeMarkers);
     const QStringList titles = fieldOfEachBlock(blocks, titleMarkers, kTitleMarker, u"<", before);
     const QStringList sizes = fieldOfEachBlock(blocks, sizeMarkers, kSizeMarker, u" ", before);
+    const QStringList written = fieldOfEachBlock(blocks, sizeMarkers, kSizeMarker, u"<", before);
     out.rows.reserve(blocks.count);
-    for (qsizetype k = 0; k < blocks.count; ++k)
+    for (qsizetype k = 0; k < blocks.count; ++k) {
         out.rows.append(listed(titles[k], sizes[k], links[k], listingSite));
+        out.rows.last().sizeWritten = written[k].left(kLongestSizeWritten).trimmed();
+    }
     return out;
 }
 

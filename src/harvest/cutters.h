@@ -18,7 +18,13 @@ struct ListedResource {
     QString key; // detail path (listing site) or resource id (share site)
     // The link leaves its site: the key is empty and no request is made for the row.
     bool foreign = false;
-    bool operator==(const ListedResource &) const = default;
+    // The size with its unit ("1.5 GB"), where the list shows only what comes before the blank;
+    // for rules on sizes, not shown.
+    QString sizeWritten;
+    // As the list shows it.
+    bool operator==(const ListedResource &other) const {
+        return title == other.title && size == other.size && key == other.key && foreign == other.foreign;
+    }
 };
 
 struct ListedPage {

@@ -58,12 +58,13 @@ QCoro::Task<Fetched> HarvestRun::fetchPage() {
             WebClient::Size::Page, r.ifChanged);
     case RunKind::ListingSearch:
         co_return co_await m_web.OpenUrlDecoded(listingsite::searchAddress(m_sites.listing, r.keyword),
-                                                &scope());
+                                                &scope(), WebClient::Size::Page, r.ifChanged);
     case RunKind::SharePage:
         co_return co_await m_web.FetchPageText(sharesite::newResourcePageAddress(m_sites.share, r.page),
                                                &scope(), WebClient::Size::Page, r.ifChanged);
     case RunKind::ShareSearch:
-        co_return co_await m_web.FetchPageText(sharesite::searchAddress(m_sites.share, r.keyword), &scope());
+        co_return co_await m_web.FetchPageText(sharesite::searchAddress(m_sites.share, r.keyword), &scope(),
+                                               WebClient::Size::Page, r.ifChanged);
     }
     co_return Fetched{};
 }
@@ -176,7 +177,14 @@ QCoro::Task<HarvestRun::End> HarvestRun::listingPhase() {
             sinceTurn.start();
         }
         const cutters::ListedResource &resource = resources[i];
-        m_rows.append({RowId(i), resource.title, resource.size, resource.key, {}, {}, false});
+        m_rows.append({RowId(i),
+                       resource.title,
+                       resource.size,
+                       resource.key,
+                       {},
+                       {},
+                       false,
+                       resource.sizeWritten.isEmpty() ? resource.size : resource.sizeWritten});
         m_foreign.append(resource.foreign);
         m_forgotten.append(false);
         slice.append(m_rows.last());

@@ -33,6 +33,7 @@ struct HarvestedRow {
     QString code;             // empty until resolved, and when it could not be found
     QString mark;             // "√" or "×" for listing-site rows; the share site gives none
     bool markKnown = false;   // the gift page was read: "√" may also mean "could not tell"
+    QString sizeWritten;      // the size with its unit, where the list shows less (see ListedResource)
 };
 
 // The request slots of each host a harvest talks to. Runs that share them keep to one limit per

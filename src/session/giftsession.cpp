@@ -26,6 +26,16 @@ GiftSession::GiftSession(WebClient &web, Desktop &desktop, SiteAddresses sites, 
             [this](const QString &text) { Q_EMIT message(Severity::Warning, text); });
     if (m_ledger)
         connect(m_ledger, &Ledger::turnedOff, this, &GiftSession::ledgerOff);
+    // What the watch learns of its pages outlives the program: validators, back-off, last check.
+    connect(&m_watch, &NewGiftWatch::checked, this, [this] {
+        if (!m_settings || !m_watchKept)
+            return;
+        WatchChoices learnt = m_watch.choices();
+        learnt.minutes = m_settings->watch().minutes;
+        // Changed in the settings since it started: what was learnt is of other pages.
+        if (learnt.subscriptions == m_settings->watch().subscriptions)
+            m_settings->setWatch(learnt);
+    });
     m_updateRetry.setSingleShot(true);
     connect(&m_updateRetry, &QTimer::timeout, this, &GiftSession::checkForUpdate);
 }
@@ -150,8 +160,10 @@ void GiftSession::updateAnswered(const UpdateVerdict &verdict) {
     // The watch first: whoever hears that the program goes on finds it running.
     if (verdict.kind == UpdateVerdict::Current) {
         m_started = true;
-        if (m_settings && m_settings->watchRunning())
+        if (m_settings && m_settings->watchRunning()) {
+            m_watchKept = true;
             m_watch.start(m_settings->watch());
+        }
     }
     Q_EMIT updateChecked(verdict);
 }
@@ -161,11 +173,13 @@ void GiftSession::startWatch(const WatchChoices &choices) {
         m_settings->setWatch(choices);
         m_settings->setWatchRunning(true);
     }
+    m_watchKept = true;
     m_watch.start(choices);
 }
 
 void GiftSession::stopWatch() {
     if (m_settings)
         m_settings->setWatchRunning(false);
+    m_watchKept = false;
     m_watch.stop();
 }

@@ -122,6 +122,7 @@ private:
     SignInState m_signIn = SignInState::SignedOut;
     StartMode m_mode = StartMode::Window;
     bool m_started = false;
+    bool m_watchKept = false; // the watch runs on the settings' choices, and keeps what it learns there
     int m_updateAttempts = 0;
     int m_minuteMs = 60 * 1000;
     QTimer m_updateRetry;

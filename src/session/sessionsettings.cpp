@@ -7,7 +7,6 @@
 namespace {
 
 constexpr std::array<const char *, kTabCount> kPageKeys{"pages/libao", "pages/share", "pages/tiquma"};
-constexpr std::array<const char *, kTabCount> kWatchKeys{"watch/libao", "watch/share", "watch/tiquma"};
 
 bool flag(const QSettings &file, const QString &key, bool fallback) {
     const QString value = file.value(key).toString().trimmed().toLower();
@@ -58,21 +57,17 @@ void SessionSettings::setKeepSignIn(bool keep) {
 
 WatchChoices SessionSettings::watch() const {
     WatchChoices watch;
-    for (int tab = 0; tab < kTabCount; ++tab)
-        watch.tabs[tab] = flag(m_file, QString::fromLatin1(kWatchKeys[tab]), watch.tabs[tab]);
+    watch.subscriptions = readSubscriptions(m_file);
     watch.minutes = number(m_file, QStringLiteral("watch/minutes"), WatchChoices::kFewestMinutes,
                            WatchChoices::kMostMinutes)
                         .value_or(watch.minutes);
-    watch.autoReceive = flag(m_file, QStringLiteral("watch/autoReceive"), false);
     return watch;
 }
 
 void SessionSettings::setWatch(const WatchChoices &watch) {
-    for (int tab = 0; tab < kTabCount; ++tab)
-        m_file.setValue(QString::fromLatin1(kWatchKeys[tab]), watch.tabs[tab]);
+    writeSubscriptions(m_file, watch.subscriptions);
     if (watch.minutes >= WatchChoices::kFewestMinutes && watch.minutes <= WatchChoices::kMostMinutes)
         m_file.setValue(QStringLiteral("watch/minutes"), watch.minutes);
-    m_file.setValue(QStringLiteral("watch/autoReceive"), watch.autoReceive);
 }
 
 bool SessionSettings::watchRunning() const {

@@ -17,9 +17,10 @@ class QSettings;
 //   pages/libao, pages/share, pages/tiquma   each tab's page, 0 to 32767 ("下一页" goes past the
 //                  slider's 150)
 //   signIn/keep    "保持登录"
-//   watch/libao, watch/share, watch/tiquma   whether the new-gift watch checks that tab's first page
-//   watch/minutes  between the watch's checks, 5 to 1440
-//   watch/autoReceive   "自动接收新礼包"
+//   subscriptions  what the new-gift watch looks at (see readSubscriptions(); a file without it
+//                  reads the first pages of watch/libao, watch/share, watch/tiquma and
+//                  watch/autoReceive, as the watch had them before)
+//   watch/minutes  between a subscription's checks, 5 to 1440
 //   watch/running  whether the watch ran when the program last ended, to run again at start
 // Values that are missing or out of range read as the start-up defaults; a hand-edited "maybe"
 // is no yes.

@@ -36,6 +36,37 @@ QStringList CheckReport::codes() const {
     return out;
 }
 
+QString CheckReport::bySubscription() const {
+    QStringList names;
+    QHash<QString, int> counts;
+    for (const NewGift &gift : gifts) {
+        if (counts[gift.subscription]++ == 0)
+            names.append(gift.subscription);
+    }
+    QStringList parts;
+    for (const QString &name : std::as_const(names))
+        parts.append(name + u"：" + QString::number(counts.value(name)) + u"个");
+    return parts.join(u"；");
+}
+
+QList<Subscription> WatchChoices::pages(const std::array<bool, kTabCount> &tabs, bool autoReceive) {
+    QList<Subscription> out;
+    for (int i = 0; i < kTabCount; ++i) {
+        Subscription page;
+        page.tab = TabId(i);
+        page.name = page.sourceCaption();
+        page.enabled = tabs[i];
+        page.autoReceive = autoReceive;
+        out.append(page);
+    }
+    return out;
+}
+
+bool WatchChoices::watchesAny() const {
+    return std::any_of(subscriptions.cbegin(), subscriptions.cend(),
+                       [](const Subscription &subscription) { return subscription.enabled; });
+}
+
 NewGiftWatch::NewGiftWatch(Context context, QObject *parent)
     : QObject(parent)
     , m_context(std::move(context))
@@ -57,14 +88,32 @@ QDateTime NewGiftWatch::now() const {
 
 void NewGiftWatch::start(const WatchChoices &choices) {
     stop();
+    // What was learnt of a page in this run holds for the same page when the watch starts again.
+    QHash<QString, SubscriptionState> learnt;
+    for (const Subscription &subscription : std::as_const(m_choices.subscriptions))
+        learnt.insert(subscription.sourceKey(), subscription.state);
     m_choices = choices;
+    for (Subscription &subscription : m_choices.subscriptions) {
+        if (subscription.state.validators.isEmpty() && subscription.state.failures == 0)
+            subscription.state = learnt.value(subscription.sourceKey(), subscription.state);
+    }
     m_choices.minutes = qBound(WatchChoices::kFewestMinutes, choices.minutes, WatchChoices::kMostMinutes);
     m_running = true;
-    for (TabState &tab : m_tabs) {
-        tab.minutes = m_choices.minutes;
-        tab.due = now();
+    m_siteStarted = {};
+    // Spread over the interval, site by site: the first of each site now, the others after it.
+    const QDateTime at = now();
+    std::array<int, 2> onSite{};
+    for (const Subscription &subscription : std::as_const(m_choices.subscriptions))
+        onSite[subscription.kind().isListingSite()] += subscription.enabled;
+    std::array<int, 2> placed{};
+    for (Subscription &subscription : m_choices.subscriptions) {
+        const int site = subscription.kind().isListingSite();
+        const qint64 apart =
+            qMax<qint64>(kSiteSpacingMs, m_choices.minutes * 60000LL / qMax(1, onSite[site]));
+        subscription.state.minutes = qMax(m_choices.minutes, subscription.state.minutes);
+        subscription.state.due = at.addMSecs(apart * (subscription.enabled ? placed[site]++ : 0));
     }
-    checkNow(true);
+    checkNow();
 }
 
 void NewGiftWatch::stop() {
@@ -77,51 +126,80 @@ void NewGiftWatch::stop() {
     m_check = nullptr;
 }
 
-QDateTime NewGiftWatch::dueAt(TabId tab) const {
-    return m_running && m_choices.tabs[int(tab)] ? m_tabs[int(tab)].due : QDateTime();
+QDateTime NewGiftWatch::dueAt(int subscription) const {
+    if (!m_running || subscription < 0 || subscription >= m_choices.subscriptions.size() ||
+        !m_choices.subscriptions[subscription].enabled)
+        return {};
+    return m_choices.subscriptions[subscription].state.due;
+}
+
+QList<SubscriptionState> NewGiftWatch::states() const {
+    QList<SubscriptionState> out;
+    for (const Subscription &subscription : m_choices.subscriptions)
+        out.append(subscription.state);
+    return out;
+}
+
+QDateTime NewGiftWatch::siteFree(const Subscription &subscription) const {
+    const QDateTime &started = m_siteStarted[subscription.kind().isListingSite()];
+    return started.isValid() ? started.addMSecs(kSiteSpacingMs) : QDateTime();
 }
 
 void NewGiftWatch::checkNow(bool all) {
     if (!m_running || m_check)
         return;
     const QDateTime at = now();
-    QList<TabId> tabs;
-    QHash<TabId, Validators> validators;
-    for (int i = 0; i < kTabCount; ++i) {
-        if (m_choices.tabs[i] && (all || m_tabs[i].due <= at)) {
-            tabs.append(TabId(i));
-            // While a new code waits for its gift page to be read, its page is read whole: an
-            // unchanged one would answer with no rows.
-            if (!m_memory.decidesOn(TabId(i)))
-                validators.insert(TabId(i), m_tabs[i].validators);
-        }
+    QMap<int, Subscription> due;
+    std::array<bool, 2> siteTaken{};
+    for (int i = 0; i < m_choices.subscriptions.size(); ++i) {
+        const Subscription &subscription = m_choices.subscriptions[i];
+        const int site = subscription.kind().isListingSite();
+        if (!subscription.enabled)
+            continue;
+        const QDateTime free = siteFree(subscription);
+        if (!all && (subscription.state.due > at || siteTaken[site] || (free.isValid() && free > at)))
+            continue;
+        siteTaken[site] = true;
+        Subscription asked = subscription;
+        // While a new code waits for its gift page to be read, its page is read whole: an
+        // unchanged one would answer with no rows.
+        if (m_memory.decidesOn(subscription.sourceKey()))
+            asked.state.validators = {};
+        due.insert(i, asked);
     }
-    if (tabs.isEmpty())
+    if (due.isEmpty())
         return schedule();
+    for (auto it = due.cbegin(); it != due.cend(); ++it)
+        m_siteStarted[it->kind().isListingSite()] = at;
     // Never twice: only while the ledger keeps what was received, across runs of the program too.
-    const bool autoReceive = m_choices.autoReceive && m_context.signInKept && m_context.signInKept() &&
-                             m_context.ledger && m_context.ledger->isOn();
-    auto *check = new WatchCheck(m_context, tabs, validators, m_memory,
+    const bool autoReceive =
+        m_context.signInKept && m_context.signInKept() && m_context.ledger && m_context.ledger->isOn();
+    auto *check = new WatchCheck(m_context, due, m_memory,
                                  autoReceive ? std::optional(m_receiveRules) : std::nullopt, at);
     connect(check, &WatchCheck::finished, this, [this](const CheckOutcome &outcome) {
         m_check = nullptr; // it deletes itself
         const QDateTime at = now();
         for (auto page = outcome.pages.cbegin(); page != outcome.pages.cend(); ++page) {
-            TabState &tab = m_tabs[int(page.key())];
+            if (page.key() >= m_choices.subscriptions.size())
+                continue;
+            SubscriptionState &state = m_choices.subscriptions[page.key()].state;
+            state.lastCheck = at;
             if (page->read) {
-                tab.minutes = m_choices.minutes;
-                tab.validators = page->validators;
+                state.failures = 0;
+                state.minutes = m_choices.minutes;
+                state.validators = page->validators;
             } else {
                 // A page that cannot be read is asked for less often, up to six hours apart (never
                 // more often than chosen), or as much later as it asked.
-                tab.minutes = qMax(m_choices.minutes, qMin(kLongestMinutes, tab.minutes * 2));
+                ++state.failures;
+                state.minutes = qMax(m_choices.minutes, qMin(kLongestMinutes, state.minutes * 2));
                 if (page->retryAfter > 0) {
                     const qint64 seconds =
                         qMin<qint64>(page->retryAfter, qint64(kLongestRetryAfterMinutes) * 60);
-                    tab.minutes = qMax(tab.minutes, int((seconds + 59) / 60));
+                    state.minutes = qMax(state.minutes, int((seconds + 59) / 60));
                 }
             }
-            tab.due = at.addMSecs(waitMs(tab.minutes, page->read ? -1 : page->retryAfter, m_spread()));
+            state.due = at.addMSecs(waitMs(state.minutes, page->read ? -1 : page->retryAfter, m_spread()));
         }
         m_memory = outcome.memory;
         m_last = outcome.report;
@@ -139,9 +217,13 @@ void NewGiftWatch::schedule() {
     if (!m_running || m_check)
         return;
     QDateTime next;
-    for (int i = 0; i < kTabCount; ++i) {
-        if (m_choices.tabs[i] && (!next.isValid() || m_tabs[i].due < next))
-            next = m_tabs[i].due;
+    for (const Subscription &subscription : std::as_const(m_choices.subscriptions)) {
+        if (!subscription.enabled)
+            continue;
+        const QDateTime free = siteFree(subscription);
+        const QDateTime at = free.isValid() && free > subscription.state.due ? free : subscription.state.due;
+        if (!next.isValid() || at < next)
+            next = at;
     }
     if (next.isValid())
         m_timer.start(int(qBound(qint64(0), now().msecsTo(next), qint64(std::numeric_limits<int>::max()))));
@@ -150,12 +232,12 @@ void NewGiftWatch::schedule() {
 void NewGiftWatch::tell(const CheckReport &report) {
     Desktop &desktop = m_context.desktop;
     if (!report.gifts.isEmpty()) {
-        QStringList titles;
+        QStringList lines{report.bySubscription()};
         for (qsizetype i = 0; i < report.gifts.size() && i < kTitlesShown; ++i)
-            titles.append(text::shownText(report.gifts[i].row.title, 100));
+            lines.append(text::shownText(report.gifts[i].row.title, 100));
         const QStringList codes = report.codes();
         // Clicked perhaps long after: only if the watch is still there.
-        desktop.notify(u"发现" + QString::number(report.gifts.size()) + u"个新礼包", titles.join(u'\n'),
+        desktop.notify(u"发现" + QString::number(report.gifts.size()) + u"个新礼包", lines.join(u'\n'),
                        [watch = QPointer<NewGiftWatch>(this), codes] {
                            if (watch)
                                Q_EMIT watch->giftsActivated(codes);

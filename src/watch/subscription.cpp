@@ -53,6 +53,9 @@ std::optional<double> limit(const QVariant &value) {
     return ok && std::isfinite(gb) && gb > 0 ? std::optional(gb) : std::nullopt;
 }
 
+// An entity tag is a short token; a hand-edited file gets no more than this sent back.
+constexpr qsizetype kLongestValidator = 256;
+
 Subscription readOne(const QSettings &file, const QString &prefix) {
     Subscription s;
     const auto at = [&](const char *key) { return file.value(prefix + QLatin1StringView(key)); };
@@ -67,6 +70,12 @@ Subscription readOne(const QSettings &file, const QString &prefix) {
     s.maxSizeGb = limit(at("maxSizeGb"));
     s.enabled = flag(file, prefix + QStringLiteral("enabled"), true);
     s.autoReceive = flag(file, prefix + QStringLiteral("autoReceive"), false);
+    // What the watch learnt of its page: asked only if it changed, backed off as it failed.
+    s.state.validators.etag = at("etag").toByteArray().left(kLongestValidator);
+    s.state.validators.lastModified = at("lastModified").toDateTime();
+    s.state.failures = qBound(0, at("failures").toInt(), 1000);
+    s.state.minutes = qBound(0, at("minutes").toInt(), 24 * 60);
+    s.state.lastCheck = at("lastCheck").toDateTime();
     return s;
 }
 
@@ -160,6 +169,16 @@ void writeSubscriptions(QSettings &file, const QList<Subscription> &subscription
             file.setValue(QStringLiteral("maxSizeGb"), *gb);
         file.setValue(QStringLiteral("enabled"), s.enabled);
         file.setValue(QStringLiteral("autoReceive"), s.autoReceive);
+        if (!s.state.validators.etag.isEmpty())
+            file.setValue(QStringLiteral("etag"), s.state.validators.etag);
+        if (s.state.validators.lastModified.isValid())
+            file.setValue(QStringLiteral("lastModified"), s.state.validators.lastModified);
+        if (s.state.failures > 0) {
+            file.setValue(QStringLiteral("failures"), s.state.failures);
+            file.setValue(QStringLiteral("minutes"), s.state.minutes);
+        }
+        if (s.state.lastCheck.isValid())
+            file.setValue(QStringLiteral("lastCheck"), s.state.lastCheck);
     }
     file.endArray();
 }

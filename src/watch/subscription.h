@@ -12,7 +12,7 @@
 
 class QSettings;
 
-// What the watch keeps of one subscription between its checks, in memory only.
+// What the watch keeps of one subscription between its checks, and the settings file with it.
 struct SubscriptionState {
     Validators validators; // of its page's last answer
     int failures = 0;      // checks in a row that could not read it
@@ -34,10 +34,12 @@ struct Subscription {
     std::optional<double> maxSizeGb; // "大小不超过": a row whose size cannot be read passes
     bool enabled = true;
     bool autoReceive = false;
-    SubscriptionState state; // the watch's; neither saved nor compared
+    SubscriptionState state; // the watch's: saved with it (but its next due time), not compared
 
     const HarvestKind &kind() const { return harvestKind(tab, search); }
     QString sourceCaption() const; // "资源②", "资源①搜索"
+    // The page it reads, the same for every subscription that reads it.
+    QString sourceKey() const { return kind().command + u'\n' + (search ? keyword : QString()); }
     // Page 1 or the search, asking only for what changed since the last answer.
     RunRequest request() const;
 

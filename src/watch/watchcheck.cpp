@@ -25,12 +25,10 @@ bool isDecided(const HarvestedRow &row, bool unseen) {
 
 } // namespace
 
-WatchCheck::WatchCheck(const NewGiftWatch::Context &context, QList<TabId> tabs,
-                       QHash<TabId, Validators> validators, WatchMemory memory,
-                       std::optional<ReceiveRules> receive, QDateTime at)
+WatchCheck::WatchCheck(const NewGiftWatch::Context &context, QMap<int, Subscription> subscriptions,
+                       WatchMemory memory, std::optional<ReceiveRules> receive, QDateTime at)
     : m_context(context)
-    , m_tabs(std::move(tabs))
-    , m_validators(std::move(validators))
+    , m_subscriptions(std::move(subscriptions))
     , m_memory(std::move(memory))
     , m_receive(std::move(receive))
     , m_at(std::move(at)) {}
@@ -41,19 +39,21 @@ QCoro::Task<> WatchCheck::work() {
     outcome.memory = m_memory;
     // Recorded once the check is done: one called off leaves what it found new for the next.
     HarvestRecorder recorder(m_context.ledger, HarvestRecorder::Rule::WhenCommitted);
-    for (const TabId tab : m_tabs) {
-        const RunRequest request{&harvestKind(tab, false), 1, {}, m_validators.value(tab)};
+    for (auto subscription = m_subscriptions.cbegin(); subscription != m_subscriptions.cend();
+         ++subscription) {
+        const RunRequest request = subscription->request();
+        const QString source = subscription->sourceKey();
         QPointer<HarvestRun> run = new HarvestRun(m_context.web, m_context.sites, request);
         // The rows in page order. A row whose code is known already is not new, so it needs no
         // request; one whose "code" is too long to be one is settled as having none.
         QList<HarvestedRow> rows;
         QSet<RowId> settled;
         HarvestRun::End end = HarvestRun::End::Unreadable;
-        connect(run, &HarvestRun::rowsListed, this, [&, tab](const QList<HarvestedRow> &listed) {
+        connect(run, &HarvestRun::rowsListed, this, [&](const QList<HarvestedRow> &listed) {
             QStringList keys;
             for (const HarvestedRow &row : listed)
                 keys.append(row.key);
-            const QHash<QString, QString> known = knownCodes(tab, keys, outcome.memory);
+            const QHash<QString, QString> known = knownCodes(*request.kind, keys, outcome.memory);
             for (HarvestedRow row : listed) {
                 if (const auto code = known.constFind(row.key); !row.key.isEmpty() && code != known.cend()) {
                     row.code = *code;
@@ -87,7 +87,7 @@ QCoro::Task<> WatchCheck::work() {
         if (end == HarvestRun::End::NotModified)
             ++outcome.report.unchanged;
         if (end == HarvestRun::End::Unreadable)
-            outcome.report.unreadable.append(tabCaption(tab) + u"：" + run->pageFailure());
+            outcome.report.unreadable.append(subscription->name + u"：" + run->pageFailure());
 
         const std::optional<QHash<QString, QDateTime>> seenBefore = seenBeforeAmong(rows);
         // The share site gives no validity mark: a code new to the ledger has its gift page
@@ -95,7 +95,7 @@ QCoro::Task<> WatchCheck::work() {
         if (!request.kind->isListingSite()) {
             for (HarvestedRow &row : rows) {
                 if (row.code.isEmpty() || settled.contains(row.id) ||
-                    !isUnseen(row.code, tab, seenBefore, outcome.memory))
+                    !isUnseen(row.code, source, seenBefore, outcome.memory))
                     continue;
                 const Fetched gift = co_await m_context.web.FetchPageText(
                     clouddisk::giftPageAddress(m_context.sites.cloudDisk, row.code), &scope(),
@@ -111,22 +111,24 @@ QCoro::Task<> WatchCheck::work() {
         bool decided = true;
         for (const HarvestedRow &row : std::as_const(rows))
             decided = decided && (settled.contains(row.id) ||
-                                  isDecided(row, isUnseen(row.code, tab, seenBefore, outcome.memory)));
+                                  isDecided(row, isUnseen(row.code, source, seenBefore, outcome.memory)));
         if (end == HarvestRun::End::NotModified)
             page.validators = request.ifChanged;
         else if (decided)
             page.validators = validators;
-        outcome.pages.insert(tab, page);
-        // A row known by its key is no news, whatever the ledger answers about its code now.
+        outcome.pages.insert(subscription.key(), page);
+        // A row known by its key is no news, whatever the ledger answers about its code now, unless
+        // another subscription found it new in this check: whether it is received is for both.
+        const QStringList told = outcome.report.codes();
         QList<HarvestedRow> looked;
         for (const HarvestedRow &row : std::as_const(rows)) {
-            if (!settled.contains(row.id))
+            if (!settled.contains(row.id) || told.contains(row.code))
                 looked.append(row);
         }
-        pickNew(tab, looked, seenBefore, outcome);
+        pickNew(*subscription, looked, seenBefore, outcome);
         if (end == HarvestRun::End::Complete || end == HarvestRun::End::Empty) {
-            forgetUnlisted(tab, rows, outcome.memory);
-            QHash<QString, QString> &listed = outcome.memory.listed[tab];
+            forgetUnlisted(source, rows, outcome.memory);
+            QHash<QString, QString> &listed = outcome.memory.listed[source];
             listed.clear();
             for (const HarvestedRow &row : std::as_const(rows)) {
                 if (!row.key.isEmpty() && (!row.code.isEmpty() || settled.contains(row.id)))
@@ -134,7 +136,7 @@ QCoro::Task<> WatchCheck::work() {
             }
         }
         if (page.read)
-            outcome.memory.read.insert(tab);
+            outcome.memory.read.insert(source);
         for (const HarvestedRow &row : std::as_const(rows))
             recorder.add(row, request);
     }
@@ -149,14 +151,15 @@ QCoro::Task<> WatchCheck::work() {
     finish(&WatchCheck::finished, outcome);
 }
 
-QHash<QString, QString> WatchCheck::knownCodes(TabId tab, const QStringList &keys,
+QHash<QString, QString> WatchCheck::knownCodes(const HarvestKind &kind, const QStringList &keys,
                                                const WatchMemory &memory) const {
-    const QStringView site = harvestKind(tab, false).ledgerSite;
+    const QStringView site = kind.ledgerSite;
     QHash<QString, QString> known;
     if (m_context.ledger)
         known = m_context.ledger->knownCodes(site.toString(), keys);
     for (auto listed = memory.listed.cbegin(); listed != memory.listed.cend(); ++listed) {
-        if (harvestKind(listed.key(), false).ledgerSite != site)
+        const HarvestKind *other = harvestKindNamed(listed.key().section(u'\n', 0, 0));
+        if (!other || other->ledgerSite != site)
             continue;
         for (const QString &key : keys) {
             if (const auto code = listed->constFind(key); code != listed->cend())
@@ -185,8 +188,10 @@ std::optional<QHash<QString, QDateTime>> WatchCheck::seenBeforeAmong(const QList
 QCoro::Task<> WatchCheck::receive(CheckOutcome &outcome) {
     // What was told but not received last time goes first; the claims keep anything from going twice.
     QList<Gift> gifts = std::exchange(outcome.memory.toReceive, {});
-    for (const NewGift &gift : std::as_const(outcome.report.gifts))
-        gifts.append({gift.row.code, gift.row.title, gift.row.mark});
+    for (const NewGift &gift : std::as_const(outcome.report.gifts)) {
+        if (gift.autoReceive)
+            gifts.append({gift.row.code, gift.row.title, gift.row.mark});
+    }
     if (gifts.isEmpty())
         co_return;
     QPointer<ReceiveJob> job =
@@ -204,7 +209,7 @@ QCoro::Task<> WatchCheck::receive(CheckOutcome &outcome) {
         outcome.memory.toReceive = summary->left.mid(0, kMostWaiting);
 }
 
-bool WatchCheck::isUnseen(const QString &code, TabId tab,
+bool WatchCheck::isUnseen(const QString &code, const QString &source,
                           const std::optional<QHash<QString, QDateTime>> &seenBefore,
                           const WatchMemory &memory) {
     if (memory.undecided.contains(code))
@@ -214,40 +219,46 @@ bool WatchCheck::isUnseen(const QString &code, TabId tab,
     if (seenBefore)
         return !seenBefore->contains(code);
     // The ledger cannot tell: only what came after the watch's first look at the page is new.
-    return memory.read.contains(tab);
+    return memory.read.contains(source);
 }
 
-void WatchCheck::forgetUnlisted(TabId tab, const QList<HarvestedRow> &rows, WatchMemory &memory) {
+void WatchCheck::forgetUnlisted(const QString &source, const QList<HarvestedRow> &rows, WatchMemory &memory) {
     QSet<QString> listed;
     for (const HarvestedRow &row : rows)
         listed.insert(row.code);
-    memory.undecided.removeIf(
-        [&](const auto &undecided) { return undecided.value() == tab && !listed.contains(undecided.key()); });
+    memory.undecided.removeIf([&](const auto &undecided) {
+        return undecided.value() == source && !listed.contains(undecided.key());
+    });
 }
 
-void WatchCheck::pickNew(TabId tab, const QList<HarvestedRow> &rows,
+void WatchCheck::pickNew(const Subscription &subscription, const QList<HarvestedRow> &rows,
                          const std::optional<QHash<QString, QDateTime>> &seenBefore,
                          CheckOutcome &outcome) const {
-    QSet<QString> picked;
-    for (const NewGift &gift : std::as_const(outcome.report.gifts))
-        picked.insert(gift.row.code);
+    QHash<QString, qsizetype> picked;
+    for (qsizetype i = 0; i < outcome.report.gifts.size(); ++i)
+        picked.insert(outcome.report.gifts[i].row.code, i);
+    const QString source = subscription.sourceKey();
     for (const HarvestedRow &row : rows) {
-        if (row.code.isEmpty() || picked.contains(row.code) ||
-            !isUnseen(row.code, tab, seenBefore, outcome.memory))
+        if (row.code.isEmpty() || !isUnseen(row.code, source, seenBefore, outcome.memory))
             continue;
+        // Told once, for the first subscription that wants it; received if any of them says so.
+        if (const auto told = picked.constFind(row.code); told != picked.cend()) {
+            if (passes(subscription, row.title, row.sizeWritten))
+                outcome.report.gifts[*told].autoReceive |= subscription.autoReceive;
+            continue;
+        }
         // New: never seen, or first seen when its gift page could not be read.
         if (!row.markKnown) {
-            outcome.memory.undecided.insert(row.code, tab);
+            outcome.memory.undecided.insert(row.code, source);
             continue;
         }
         outcome.memory.undecided.remove(row.code);
-        if (row.mark == clouddisk::kValidMark) {
-            outcome.report.gifts.append({row, tab});
-            picked.insert(row.code);
+        if (row.mark == clouddisk::kValidMark && passes(subscription, row.title, row.sizeWritten)) {
+            picked.insert(row.code, outcome.report.gifts.size());
+            outcome.report.gifts.append(
+                {row, subscription.kind().tab, subscription.name, subscription.autoReceive});
         }
     }
-    for (const HarvestedRow &row : rows) {
-        if (!row.code.isEmpty())
-            outcome.memory.seen.insert(row.code);
-    }
+    // What the pages list is seen from now on: the check keeps it (WatchMemory::keepOnlyListed),
+    // once every subscription of the check has looked, since two may read the same page.
 }

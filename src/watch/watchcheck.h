@@ -11,19 +11,20 @@ struct CheckOutcome {
         int retryAfter = -1;   // seconds it asked to be left alone; -1: not said
         Validators validators; // for asking again only if it changed
     };
-    QHash<TabId, Page> pages;
+    QMap<int, Page> pages; // by the subscription's place in the watch's choices
     WatchMemory memory;
 };
 
-// One check of the new-gift watch: page 1 of each tab given, one after another, each only if it
-// changed; its rows recorded in the ledger; what is new picked out; then, if asked, received. A
-// job (see Job).
+// One check of the new-gift watch: the page of each subscription given, one after another, each
+// only if it changed; its rows recorded in the ledger; what is new and passes the subscription's
+// rules picked out; then, where its subscription says so, received. A job (see Job).
 class WatchCheck final : public Job {
     Q_OBJECT
     Q_DISABLE_COPY_MOVE(WatchCheck)
 
 public:
-    WatchCheck(const NewGiftWatch::Context &context, QList<TabId> tabs, QHash<TabId, Validators> validators,
+    // `subscriptions` by their place in the watch's choices, each with the validators to ask with.
+    WatchCheck(const NewGiftWatch::Context &context, QMap<int, Subscription> subscriptions,
                WatchMemory memory, std::optional<ReceiveRules> receive, QDateTime at);
 
 Q_SIGNALS:
@@ -38,23 +39,23 @@ private:
     std::optional<QHash<QString, QDateTime>> seenBeforeAmong(const QList<HarvestedRow> &rows) const;
     // Receives what was told but not received last time, then the new gifts; nothing twice.
     QCoro::Task<> receive(CheckOutcome &outcome);
-    // Picks out the new gifts of one page's rows, given what the ledger had seen before (none
-    // when it cannot tell).
-    void pickNew(TabId tab, const QList<HarvestedRow> &rows,
+    // Picks out the new gifts of one page's rows that the subscription wants, given what the
+    // ledger had seen before (none when it cannot tell).
+    void pickNew(const Subscription &subscription, const QList<HarvestedRow> &rows,
                  const std::optional<QHash<QString, QDateTime>> &seenBefore, CheckOutcome &outcome) const;
     // A code neither the ledger nor the watch has seen before, or one still to be decided.
-    static bool isUnseen(const QString &code, TabId tab,
+    static bool isUnseen(const QString &code, const QString &source,
                          const std::optional<QHash<QString, QDateTime>> &seenBefore,
                          const WatchMemory &memory);
-    // A code left undecided that its tab's page no longer lists is not waited for any more.
-    static void forgetUnlisted(TabId tab, const QList<HarvestedRow> &rows, WatchMemory &memory);
-    // The codes known for these keys of the tab's site, to the watch (on any tab of the site) or
-    // to the ledger; a code still to be decided is not known.
-    QHash<QString, QString> knownCodes(TabId tab, const QStringList &keys, const WatchMemory &memory) const;
+    // A code left undecided that its page no longer lists is not waited for any more.
+    static void forgetUnlisted(const QString &source, const QList<HarvestedRow> &rows, WatchMemory &memory);
+    // The codes known for these keys of the site, to the watch (on any page of the site) or to
+    // the ledger; a code still to be decided is not known.
+    QHash<QString, QString> knownCodes(const HarvestKind &kind, const QStringList &keys,
+                                       const WatchMemory &memory) const;
 
     const NewGiftWatch::Context m_context;
-    const QList<TabId> m_tabs;
-    const QHash<TabId, Validators> m_validators;
+    const QMap<int, Subscription> m_subscriptions;
     const WatchMemory m_memory;
     const std::optional<ReceiveRules> m_receive; // none: no auto-receive
     const QDateTime m_at;
