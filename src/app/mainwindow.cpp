@@ -2,14 +2,15 @@
 
 #include "app/activitylog.h"
 #include "app/controls.h"
-#include "app/ledgerwindow.h"
-#include "app/menubarkeys.h"
+#include "app/ledgeropener.h"
+#include "app/menus.h"
 #include "app/receiveflow.h"
 #include "app/receiving.h"
 #include "app/selectionbar.h"
 #include "app/signincontrol.h"
 #include "app/signinwindow.h"
 #include "app/statusbar.h"
+#include "app/updatereply.h"
 #include "app/watchcontrol.h"
 #include "desktop/desktop.h"
 #include "desktop/usersettings.h"
@@ -19,18 +20,12 @@
 #include "session/updatecheck.h"
 #include "text/text.h"
 #include "version.h"
-#include "web/clouddisk.h"
 #include "web/webclient.h"
 
-#include <QAction>
 #include <QApplication>
 #include <QCloseEvent>
-#include <QFrame>
 #include <QMenu>
 #include <QMenuBar>
-#include <QSignalBlocker>
-#include <QTabBar>
-#include <QTreeView>
 
 #include <utility>
 
@@ -55,12 +50,11 @@ MainWindow::MainWindow(Services services, QWidget *parent)
     m_receiving = new Receiving(m_session, this);
     connect(m_receiving, &Receiving::statusText, this, &MainWindow::setStatusText);
     connect(m_receiving, &Receiving::logLine, this, &MainWindow::AppendLogLine);
-    connect(m_receiving, &Receiving::finished, this, [this] {
-        for (const QString &warning : std::exchange(m_heldWarnings, {}))
-            say(Severity::Warning, warning);
-    });
+    connect(m_receiving, &Receiving::warned, this,
+            [this](const QString &text) { say(Severity::Warning, text); });
     // What the session tells, in the window's words.
-    connect(&m_session, &GiftSession::codeReceived, this, &MainWindow::markReceived);
+    connect(&m_session, &GiftSession::codeReceived, this,
+            [this](const QString &code) { m_tabs->markReceived(code); });
     connect(&m_session, &GiftSession::message, this, &MainWindow::say);
     connect(&m_session, &GiftSession::updateChecked, this, &MainWindow::updateChecked);
     connect(&m_session, &GiftSession::ledgerOff, this,
@@ -70,26 +64,34 @@ MainWindow::MainWindow(Services services, QWidget *parent)
     client->setObjectName(QStringLiteral("client"));
     client->setFixedSize(kClientWidth, kClientHeight);
     setCentralWidget(client);
-    buildTabs(client);
+    m_tabs = new TabStack({m_web, m_session.sites(), m_services.parallelism, m_session.ledger()}, m_desktop,
+                          client);
+    for (GiftTab *tab : m_tabs->tabs())
+        wireTab(tab);
+    connect(m_tabs, &TabStack::chosen, this, [this](int current) {
+        if (UserSettings *settings = m_services.settings)
+            settings->setCurrentTab(current);
+        setStatusText(tabCaption(TabId(current)));
+    });
     m_log = place(new ActivityLog(m_desktop, client), "List1", twips(11280, 480, 3135, 7440));
     // The selection bar lies above the tab control.
     m_selectionBar = new SelectionBar(client);
     m_selectionBar->setGeometry(twips(7680, 1080, 2655, 1575));
     m_selectionBar->setList(&currentTab()->list());
     m_selectionBar->raise();
+    connect(m_tabs, &TabStack::shown, this, [this](GiftTab *tab) { m_selectionBar->setList(&tab->list()); });
     connect(m_selectionBar, &SelectionBar::statusText, this, &MainWindow::setStatusText);
     m_statusBar = new StatusBar(client, m_services.clock);
     m_signIn = new SignInControl(m_session, m_services.signInPlugin, this);
     connect(m_signIn, &SignInControl::statusText, this, &MainWindow::setStatusText);
+    m_ledger = new LedgerOpener(m_session, this);
+    connect(m_ledger, &LedgerOpener::receiveRequested, this, &MainWindow::receiveCodes);
     buildWatch();
     buildMenus();
     // The tab the user left open; the status bar keeps its start text. The pages follow when
     // start-up has set its own.
-    if (const UserSettings *settings = m_services.settings) {
-        const QSignalBlocker quiet(m_tabBar);
-        m_tabBar->setCurrentIndex(settings->currentTab());
-        showTab(m_tabBar->currentIndex());
-    }
+    if (const UserSettings *settings = m_services.settings)
+        m_tabs->showQuietly(settings->currentTab());
     connect(this, &MainWindow::programEnd, this, &MainWindow::rememberWindow);
 
     // Start-up up to showing the window.
@@ -102,52 +104,11 @@ MainWindow::~MainWindow() {
     // Here, while every member is still there: the tabs' runs record what they resolved, and
     // whatever the ledger says about it no longer reaches this window.
     m_session.disconnect(this);
-    for (GiftTab *tab : m_tabs)
+    for (GiftTab *tab : m_tabs->tabs())
         tab->harvests().stop();
     m_watch->watch().stop(); // quietly: no window comes back from the tray now
     delete m_receiving;      // calls off the receive going on
     delete m_signIn;         // with the browser
-}
-
-void MainWindow::buildTabs(QWidget *client) {
-    // Controls on a tab are placed relative to the tab control itself.
-    m_tabControl = place(new QWidget(client), "SSTab1", twips(120, 120, 10935, 7815));
-    m_tabControl->setEnabled(false); // the update check enables it
-    m_tabBar = new QTabBar(m_tabControl);
-    m_tabBar->setObjectName(QStringLiteral("SSTab1Tabs"));
-    m_tabBar->setExpanding(true);
-    m_tabBar->setDrawBase(false);
-    for (int i = 0; i < kTabCount; ++i)
-        m_tabBar->addTab(tabCaption(TabId(i)));
-    m_tabBar->setGeometry(0, 0, m_tabControl->width(), 28);
-    auto *frame = new QFrame(m_tabControl);
-    frame->setFrameShape(QFrame::StyledPanel);
-    frame->setGeometry(0, 27, m_tabControl->width(), m_tabControl->height() - 27);
-    const TabContext context{
-        {m_web, m_session.sites(), m_services.parallelism, m_session.ledger()}, m_desktop, m_tabControl};
-    for (int i = 0; i < kTabCount; ++i) {
-        m_tabs[i] = new GiftTab(TabId(i), context, m_tabControl);
-        m_tabs[i]->setGeometry(0, 0, m_tabControl->width(), m_tabControl->height());
-        // A list has no label of its own: it is read as the tab it is on (captions never change).
-        m_tabs[i]->view()->setAccessibleName(tabCaption(TabId(i)));
-        m_tabs[i]->setVisible(i == 0);
-        wireTab(m_tabs[i]);
-    }
-    m_tabBar->raise();
-    connect(m_tabBar, &QTabBar::currentChanged, this, [this](int current) {
-        showTab(current);
-        if (UserSettings *settings = m_services.settings)
-            settings->setCurrentTab(current);
-        setStatusText(m_tabBar->tabText(current));
-    });
-}
-
-void MainWindow::showTab(int index) {
-    for (int i = 0; i < kTabCount; ++i)
-        m_tabs[i]->setVisible(i == index);
-    m_tabBar->raise();
-    m_currentTab = index;
-    m_selectionBar->setList(&currentTab()->list());
 }
 
 void MainWindow::wireTab(GiftTab *tab) {
@@ -171,56 +132,37 @@ void MainWindow::wireTab(GiftTab *tab) {
 }
 
 void MainWindow::buildMenus() {
-    struct Item {
-        const char *objectName;
-        QString caption;
-        std::function<void()> action;
-    };
-    const Item items[] = {
-        {"dl115", QStringLiteral("登录115"),
-         [this] {
-             info(QStringLiteral("请使用移动端app进行扫描登录"), kShortTitle);
-             m_signIn->open(false);
-         }},
-        {"tcdl", QStringLiteral("退出登录"), [this] { m_signIn->signOut(); }},
-        {"jsjl", QStringLiteral("接收记录"), [this] { openLedger(); }},
-        {"xlbtx", QStringLiteral("新礼包提醒"), [this] { m_watch->openDialog(); }},
-        {"sj", QStringLiteral("软件说明"),
-         [this] {
-             info(QStringLiteral("本程序仅做采集整理服务，内容均为网友提供，\r\n\r\n"
-                                 "如有任何问题与Corvane及开发者无关,请勿将程序用于非法用途"),
-                  kShortTitle);
-         }},
-        {"kf", QStringLiteral("客服中心"), [this] { m_desktop.openUrl(QUrl(m_session.sites().support)); }},
-        {"bbs", QStringLiteral("官方论坛"), [this] { m_desktop.openUrl(QUrl(m_session.sites().forum)); }},
-        {"tuichu", QStringLiteral("退出程序"), [this] { Q_EMIT programEnd(); }},
-    };
-    for (const Item &item : items) {
-        QAction *action = menuBar()->addAction(item.caption);
-        action->setObjectName(QString::fromLatin1(item.objectName));
-        connect(action, &QAction::triggered, this, item.action);
-    }
-
-    menuBar()->setObjectName(QStringLiteral("menubar"));
-    menuBar()->setAccessibleName(QStringLiteral("菜单栏"));
-    new MenuBarKeys(menuBar());
-    m_menu = new QMenu(QStringLiteral("程序菜单"), this);
-    m_menu->setObjectName(QStringLiteral("menu"));
-    m_menu->setAccessibleName(m_menu->title());
-    const Item popup[] = {
-        {"jieshou", QStringLiteral("接收礼包"), [this] { receiveSelected(); }},
-        {"fz", QStringLiteral("复制礼包"), [this] { currentTab()->copySelected(); }},
-        {"dk", QStringLiteral("打开礼包"), [this] { currentTab()->openSelected(); }},
-        {"pljs", QStringLiteral("批量接收"), [this] { receiveChecked(); }},
-    };
-    for (const Item &item : popup) {
-        if (!m_menu->isEmpty())
-            m_menu->addSeparator();
-        QAction *action = m_menu->addAction(item.caption);
-        action->setObjectName(QString::fromLatin1(item.objectName));
-        connect(action, &QAction::triggered, this, item.action);
-    }
-
+    menus::fillBar(
+        menuBar(),
+        {
+            {"dl115", QStringLiteral("登录115"),
+             [this] {
+                 info(QStringLiteral("请使用移动端app进行扫描登录"), kShortTitle);
+                 m_signIn->open(false);
+             }},
+            {"tcdl", QStringLiteral("退出登录"), [this] { m_signIn->signOut(); }},
+            {"jsjl", QStringLiteral("接收记录"), [this] { openLedger(); }},
+            {"xlbtx", QStringLiteral("新礼包提醒"), [this] { m_watch->openDialog(); }},
+            {"sj", QStringLiteral("软件说明"),
+             [this] {
+                 info(QStringLiteral("本程序仅做采集整理服务，内容均为网友提供，\r\n\r\n"
+                                     "如有任何问题与Corvane及开发者无关,请勿将程序用于非法用途"),
+                      kShortTitle);
+             }},
+            {"kf", QStringLiteral("客服中心"),
+             [this] { m_desktop.openUrl(QUrl(m_session.sites().support)); }},
+            {"bbs", QStringLiteral("官方论坛"), [this] { m_desktop.openUrl(QUrl(m_session.sites().forum)); }},
+            {"tuichu", QStringLiteral("退出程序"), [this] { Q_EMIT programEnd(); }},
+        },
+        this);
+    m_menu = menus::popup(
+        {
+            {"jieshou", QStringLiteral("接收礼包"), [this] { receiveSelected(); }},
+            {"fz", QStringLiteral("复制礼包"), [this] { currentTab()->copySelected(); }},
+            {"dk", QStringLiteral("打开礼包"), [this] { currentTab()->openSelected(); }},
+            {"pljs", QStringLiteral("批量接收"), [this] { receiveChecked(); }},
+        },
+        this);
     // The client area keeps its fixed size below the menu bar.
     setFixedSize(kClientWidth, kClientHeight + menuBar()->sizeHint().height());
 }
@@ -233,34 +175,15 @@ void MainWindow::start(StartMode mode) {
 }
 
 void MainWindow::updateChecked(const UpdateVerdict &verdict) {
-    switch (verdict.kind) {
-    case UpdateVerdict::NoAnswer:
-        m_desktop.message(this, Desktop::Icon::Warning, QStringLiteral("Corvane系列软件"),
-                          QStringLiteral("检测更新失败!请您稍后再试"));
+    if (!acceptUpdateVerdict(verdict, m_desktop, this, m_session.sites().forum)) {
         Q_EMIT programEnd();
         return;
-    case UpdateVerdict::Different:
-        info(u"发现最新版本![" + text::shownText(verdict.latest) + u"]\r\n \r\n确定后自动打开更新地址!");
-        m_desktop.openUrl(QUrl(updatePageAddress(m_session.sites().forum)));
-        Q_EMIT programEnd();
-        return;
-    case UpdateVerdict::Current:
-        m_tabControl->setEnabled(true);
-        setStatusText(QStringLiteral("欢迎使用Corvane系列软件"));
-        AppendLogLine(QStringLiteral("当前为最新版本.."));
-        break;
     }
-
+    m_tabs->setEnabled(true);
+    setStatusText(QStringLiteral("欢迎使用Corvane系列软件"));
+    AppendLogLine(QStringLiteral("当前为最新版本.."));
     m_startupDone = true;
-    m_tabs[int(TabId::Libao)]->setPageNumber(1);
-    // The pages the user reached last time win over the start values: "直接获取" goes on from them.
-    if (const SessionSettings *settings = m_session.settings()) {
-        for (GiftTab *tab : m_tabs) {
-            if (const std::optional<int> page = settings->page(tab->id()))
-                tab->setPageNumber(*page);
-        }
-    }
-    m_currentTab = m_tabBar->currentIndex();
+    m_tabs->restorePages(m_session.settings());
     m_signIn->startupFinished();
     // The watch the session resumed, shown in the tray.
     if (m_watch->isRunning())
@@ -274,12 +197,8 @@ void MainWindow::rememberWindow() {
 }
 
 void MainWindow::say(Severity severity, const QString &text) {
-    // A warning during the user's receive is said after the receive's own messages, so that it is
-    // what the status bar shows.
-    if (severity == Severity::Warning && m_receiving->isBusy()) {
-        m_heldWarnings.append(text);
+    if (m_receiving->holds(severity, text))
         return;
-    }
     if (severity != Severity::Progress)
         AppendLogLine(text);
     if (severity != Severity::Info)
@@ -295,8 +214,7 @@ SignInWindow *MainWindow::signInWindow() const {
 }
 
 bool MainWindow::ListingIdle() const {
-    return m_startupDone &&
-           std::none_of(m_tabs.begin(), m_tabs.end(), [](GiftTab *tab) { return tab->isResolving(); });
+    return m_startupDone && !m_tabs->isResolving();
 }
 
 bool MainWindow::isReceiving() const {
@@ -372,25 +290,7 @@ void MainWindow::showPopupMenu(const QPoint &globalPos) {
 }
 
 void MainWindow::openLedger(const QStringList &codes) {
-    Ledger *ledger = m_session.ledger();
-    // A ledger that waits for a file another program holds is shown as far as it can be.
-    if (!ledger || ledger->isOff()) {
-        info(u"接收记录不可用：" + (ledger ? ledger->whyOff() : QString()), kShortTitle);
-        return;
-    }
-    if (!m_ledgerWindow) {
-        m_ledgerWindow = new LedgerWindow(*ledger, m_desktop, m_session.sites().cloudDisk, this);
-        connect(m_ledgerWindow, &LedgerWindow::receiveRequested, this, &MainWindow::receiveCodes);
-    }
-    m_ledgerWindow->showCodes(codes);
-    m_ledgerWindow->show();
-    m_ledgerWindow->raise();
-    m_ledgerWindow->activateWindow();
-}
-
-void MainWindow::markReceived(const QString &code) {
-    for (GiftTab *tab : m_tabs)
-        tab->harvests().markReceived(code, QDateTime::currentDateTimeUtc());
+    m_ledger->open(codes);
 }
 
 void MainWindow::receiveSelected() {

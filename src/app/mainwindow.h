@@ -1,6 +1,6 @@
 #pragma once
 
-#include "app/gifttab.h"
+#include "app/tabstack.h"
 #include "harvest/harvestrun.h"
 #include "session/giftsession.h"
 #include "web/sites.h"
@@ -20,10 +20,9 @@ class ActivityLog;
 class Desktop;
 class KeptSignIn;
 class Ledger;
-class LedgerWindow;
+class LedgerOpener;
 class QLabel;
 class QMenu;
-class QTabBar;
 class QTimer;
 class ReceiveFlow;
 class Receiving;
@@ -66,9 +65,9 @@ public:
     // check; start-up ends when it has answered. A kept sign-in is put back meanwhile.
     void start(StartMode mode = StartMode::Window);
 
-    GiftTab *tab(TabId id) const { return m_tabs[int(id)]; }
-    GiftTab *currentTab() const { return m_tabs[m_currentTab]; }
-    int CurrentTab() const { return m_currentTab; }
+    GiftTab *tab(TabId id) const { return m_tabs->tab(id); }
+    GiftTab *currentTab() const { return m_tabs->current(); }
+    int CurrentTab() const { return m_tabs->currentIndex(); }
     // False until start-up has ended and while a listing-site run resolves gift codes.
     bool ListingIdle() const;
     bool isReceiving() const;
@@ -106,16 +105,12 @@ protected:
     void closeEvent(QCloseEvent *event) override;
 
 private:
-    void buildTabs(QWidget *client);
     void buildMenus();
     void wireTab(GiftTab *tab);
-    void showTab(int index);
     void rememberWindow();
     // What the session tells: the status bar, the log, or both.
     void say(Severity severity, const QString &text);
     void info(const QString &text, const QString &title = QStringLiteral("Corvane系列软件"));
-    // Greys the code's rows on every tab.
-    void markReceived(const QString &code);
     void updateChecked(const UpdateVerdict &verdict);
     void buildWatch();
 
@@ -123,19 +118,15 @@ private:
     GiftSession &m_session;
     Desktop &m_desktop;
     WebClient &m_web;
-    std::array<GiftTab *, kTabCount> m_tabs{};
-    QWidget *m_tabControl = nullptr;
-    QTabBar *m_tabBar = nullptr;
+    TabStack *m_tabs = nullptr;
     ActivityLog *m_log = nullptr;
     StatusBar *m_statusBar = nullptr;
     SelectionBar *m_selectionBar = nullptr;
     QMenu *m_menu = nullptr;
     SignInControl *m_signIn = nullptr;
     Receiving *m_receiving = nullptr; // the user's receives
-    QPointer<LedgerWindow> m_ledgerWindow;
+    LedgerOpener *m_ledger = nullptr;
     WatchControl *m_watch = nullptr;
-    int m_currentTab = 0;
     bool m_startupDone = false;
     bool m_placed = false;
-    QStringList m_heldWarnings; // for when the user's receive in flight has said its own
 };

@@ -5,6 +5,8 @@
 
 #include <QWidget>
 
+#include <utility>
+
 Receiving::Receiving(GiftSession &session, QWidget *window)
     : QObject(window)
     , m_session(session)
@@ -24,7 +26,8 @@ ReceiveFlow *Receiving::startFlow() {
     connect(flow, &ReceiveFlow::logLine, this, &Receiving::logLine);
     connect(flow, &ReceiveFlow::finished, this, [this] {
         m_flow = nullptr;
-        Q_EMIT finished();
+        for (const QString &warning : std::exchange(m_heldWarnings, {}))
+            Q_EMIT warned(warning);
     });
     m_flow = flow;
     return flow;
@@ -55,4 +58,11 @@ void Receiving::receiveCodes(const QStringList &codes) {
         }
     }
     receiveBatch(rows);
+}
+
+bool Receiving::holds(Severity severity, const QString &text) {
+    if (severity != Severity::Warning || !isBusy())
+        return false;
+    m_heldWarnings.append(text);
+    return true;
 }

@@ -8,6 +8,7 @@
 
 class GiftSession;
 class QWidget;
+enum class Severity;
 
 // The user's receives in the window, one at a time: the selected gift, the ticked rows of a list,
 // or codes picked in 接收记录. While one runs, its dialog keeps the window's commands away.
@@ -28,12 +29,15 @@ public:
     void receiveBatch(const QList<GiftEntry> &rows);
     // The codes as the ledger knows them, as a batch: what was received is passed over.
     void receiveCodes(const QStringList &codes);
+    // A warning during a receive is held until the receive has said its own messages, so that it
+    // is what the status bar shows: warned() then. True when it is held.
+    bool holds(Severity severity, const QString &text);
 
 Q_SIGNALS:
     void statusText(const QString &text);
     void logLine(const QString &message);
-    // The receive going on has ended by itself.
-    void finished();
+    // A warning held while the receive ran, once it has ended by itself.
+    void warned(const QString &text);
 
 private:
     ReceiveFlow *startFlow();
@@ -41,4 +45,5 @@ private:
     GiftSession &m_session;
     QPointer<QWidget> m_window;
     QPointer<ReceiveFlow> m_flow;
+    QStringList m_heldWarnings;
 };
