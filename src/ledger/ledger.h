@@ -104,7 +104,8 @@ struct LedgerView {
 // that cannot be used at all (corrupt, read-only, written by a newer program) turns the ledger
 // off: it says why once, and from then on every call does nothing and reads as empty. A read
 // that fails reads as empty. Used on the thread that made it. The schema is in schema.cpp, the
-// write path in writes.cpp, the reads in ledger.cpp.
+// write path in writes.cpp, the reads in ledger.cpp, the search index's upkeep in
+// searchindexer.cpp.
 class Ledger final : public QObject {
     Q_OBJECT
     Q_DISABLE_COPY_MOVE(Ledger)

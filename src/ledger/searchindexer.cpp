@@ -12,6 +12,9 @@ namespace {
 
 // A slice holds the file this long, about: a write of the window's waits no longer.
 constexpr qint64 kSliceNs = 3'000'000;
+// Writes this close together are a burst (a harvest's pages, a batch of receives): the index
+// waits for its end.
+constexpr qint64 kQuietMs = 100;
 // Another program holding the file is waited for, up to this between tries.
 constexpr int kLongestWaitMs = 100;
 
@@ -21,6 +24,8 @@ LedgerSearchIndexer::LedgerSearchIndexer(const QString &path, const QString &con
     : m_context(new QObject)
     , m_path(path)
     , m_connection(connection) {
+    m_clock.start();
+    m_lastWrite.storeRelaxed(-kQuietMs);
     m_context->moveToThread(&m_thread);
     // The connection belongs to the thread: made there, removed there.
     QObject::connect(&m_thread, &QThread::finished, m_context, [connection] {
@@ -67,6 +72,10 @@ void LedgerSearchIndexer::run() {
     while (!m_stopping.loadRelaxed()) {
         if (m_writing.loadAcquire() > 0) {
             QThread::usleep(200);
+            continue;
+        }
+        if (const qint64 quiet = m_lastWrite.loadRelaxed() + kQuietMs - m_clock.elapsed(); quiet > 0) {
+            QThread::msleep(quiet);
             continue;
         }
         QElapsedTimer clock;
