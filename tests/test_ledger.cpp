@@ -3,6 +3,7 @@
 #include "ledger/ledger.h"
 #include "ledger/ledgercsv.h"
 #include "ledger/ledgermodel.h"
+#include "ledger/schema.h"
 #include "recordingdesktop.h"
 #include "session/recorder.h"
 #include "warnings.h"
@@ -236,6 +237,32 @@ private Q_SLOTS:
         QCOMPARE(received.value(u"ONLY"_qs), ms(5000));
         const Ledger::Counts counts = ledger->counts();
         QCOMPARE((QList<int>{counts.received, counts.voided, counts.pending}), (QList<int>{2, 1, 0}));
+    }
+
+    // A file of schema 5 keeps its search index; what is written after the upgrade is indexed.
+    void versionFiveFileKeepsItsIndex() {
+        Files f;
+        {
+            QSqlDatabase db = QSqlDatabase::addDatabase(u"QSQLITE"_qs, u"five"_qs);
+            db.setDatabaseName(f.path());
+            QVERIFY(db.open() && ledgerschema::prepare(db, {}, 5).ok());
+            QVERIFY(
+                QSqlQuery(db).exec(u"INSERT INTO codes(code, title, code_folded, title_folded, first_seen,"
+                                   u" last_seen) VALUES('ABC', 'One', 'abc', 'one', 1, 1),"
+                                   u" ('XYZ', 'Two', 'xyz', 'two', 1, 2)"_qs));
+        }
+        QSqlDatabase::removeDatabase(u"five"_qs);
+        auto ledger = f.opened();
+        QCOMPARE(RawFile(f.path()).value(u"PRAGMA user_version"_qs).toInt(), Ledger::kSchemaVersion);
+        QCOMPARE(ledger->unindexed(), 0);
+        const auto found = [&](const QString &text) { return codesOf(ledger->rows({text})); };
+        QCOMPARE(found(u"one"_qs), QStringList{u"ABC"_qs});
+        ledger->recordHarvest({seen(u"XYZ"_qs, u"Again"_qs)});
+        QTRY_COMPARE(ledger->unindexed(), 0);
+        QCOMPARE(found(u"again"_qs), QStringList{u"XYZ"_qs});
+        QCOMPARE(found(u"two"_qs), QStringList());
+        QVERIFY(
+            RawFile(f.path()).exec(u"INSERT INTO codes_search(codes_search) VALUES('integrity-check')"_qs));
     }
 
     void unusableFileTurnsTheLedgerOff_data() {

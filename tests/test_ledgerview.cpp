@@ -18,6 +18,7 @@
 #include <QScrollBar>
 #include <QSignalSpy>
 #include <QSqlDatabase>
+#include <QSqlError>
 #include <QSqlQuery>
 #include <QStandardPaths>
 #include <QTableView>
@@ -43,15 +44,25 @@ struct OpenLedger {
     }
     // A full count of the codes where the condition holds, in plain SQL.
     int count(const QString &where) const {
-        QSqlDatabase db = QSqlDatabase::addDatabase(u"QSQLITE"_qs, u"count"_qs);
-        db.setDatabaseName(ledger->path());
-        QSqlQuery query(db);
-        const int out = db.open() && query.exec(u"SELECT count(*) FROM codes WHERE " + where) && query.next()
-                            ? query.value(0).toInt()
-                            : -1;
-        query = QSqlQuery();
-        db = QSqlDatabase();
-        QSqlDatabase::removeDatabase(u"count"_qs);
+        return run(u"SELECT count(*) FROM codes WHERE " + where).value(0, u"-1"_qs).toInt();
+    }
+    // Runs a statement as another program would: the first column of its rows, or the error.
+    QStringList run(const QString &sql, const QVariantList &values = {}) const {
+        QStringList out;
+        {
+            QSqlDatabase db = QSqlDatabase::addDatabase(u"QSQLITE"_qs, u"run"_qs);
+            db.setDatabaseName(ledger->path());
+            db.open();
+            QSqlQuery query(db);
+            query.prepare(sql);
+            for (const QVariant &value : values)
+                query.addBindValue(value);
+            if (!query.exec())
+                out.append(u"failed: " + query.lastError().text());
+            while (query.next())
+                out.append(query.value(0).toString());
+        }
+        QSqlDatabase::removeDatabase(u"run"_qs);
         return out;
     }
 };
@@ -143,13 +154,14 @@ private Q_SLOTS:
     }
 
     // Writes as letters: "A√" seen valid, "A×" seen void, "A" seen without a mark, "+A"
-    // received, "-A" failed.
+    // received, "-A" failed, "*A" claimed.
     void countsFollowEveryWrite_data() {
         QTest::addColumn<QString>("writes");
         QTest::newRow("harvests") << u"A√ B× C A× C√"_qs;
         QTest::newRow("receives") << u"A√ B× +A +B -A +C -D"_qs;
         QTest::newRow("void after received, valid again") << u"A√ +A A× B× B√ B×"_qs;
         QTest::newRow("seen again, unchanged") << u"A× A× A B B"_qs;
+        QTest::newRow("claims among them") << u"*A A× *B +B *C -C C×"_qs;
     }
     void countsFollowEveryWrite() {
         QFETCH(QString, writes);
@@ -157,7 +169,9 @@ private Q_SLOTS:
         QVERIFY(f.ledger->open());
         Ledger *ledger = f.ledger.get();
         for (const QString &write : writes.split(u' ')) {
-            if (write.startsWith(u'+') || write.startsWith(u'-'))
+            if (write.startsWith(u'*'))
+                ledger->claim(write.mid(1), {}, true);
+            else if (write.startsWith(u'+') || write.startsWith(u'-'))
                 ledger->recordReceive(write.mid(1), {},
                                       write.startsWith(u'+') ? ReceiveKind::Received : ReceiveKind::Failed,
                                       {});
@@ -210,6 +224,59 @@ private Q_SLOTS:
         for (const LedgerRow &row : ledger->rows({text}))
             found.append(row.code);
         QCOMPARE(found, expected);
+    }
+
+    // Rows that another program wrote wait for the index: a search finds what the plain search
+    // finds while they wait and once they are indexed, and the index is then whole.
+    void searchFindsQueuedRowsAsThePlainSearchDoes_data() {
+        QTest::addColumn<QStringList>("writes");
+        const QString add =
+            u"INSERT INTO codes(code, title, code_folded, title_folded, first_seen, last_seen)"
+            u" VALUES('%1', '%2', lower('%1'), '%2', 1, 1)"_qs;
+        const QString retitle = u"UPDATE codes SET title = '%2', title_folded = '%2' WHERE code = '%1'"_qs;
+        const QString drop = u"DELETE FROM codes WHERE rowid = (SELECT max(rowid) FROM codes)"_qs;
+        QTest::newRow("added") << QStringList{add.arg(u"NEW"_qs, u"fresh gift"_qs)};
+        QTest::newRow("retitled") << QStringList{retitle.arg(u"OLD1"_qs, u"fresh gift"_qs)};
+        QTest::newRow("retitled twice")
+            << QStringList{retitle.arg(u"OLD1"_qs, u"fresh"_qs), retitle.arg(u"OLD1"_qs, u"other gift"_qs)};
+        QTest::newRow("added, then retitled")
+            << QStringList{add.arg(u"NEW"_qs, u"fresh"_qs), retitle.arg(u"NEW"_qs, u"old gift 9"_qs)};
+        QTest::newRow("deleted") << QStringList{drop};
+        QTest::newRow("retitled, then deleted") << QStringList{retitle.arg(u"OLD3"_qs, u"fresh"_qs), drop};
+        QTest::newRow("deleted, its rowid taken again")
+            << QStringList{drop, add.arg(u"NEW"_qs, u"old gift 3"_qs)};
+    }
+    void searchFindsQueuedRowsAsThePlainSearchDoes() {
+        QFETCH(QStringList, writes);
+        OpenLedger f;
+        QVERIFY(f.ledger->open());
+        QList<SeenCode> rows;
+        for (int i = 0; i < 4; ++i)
+            rows.append(seen(u"OLD" + QString::number(i), u"old gift " + QString::number(i)));
+        f.ledger->recordHarvest(rows);
+        QTRY_COMPARE(f.ledger->unindexed(), 0);
+        for (const QString &write : writes)
+            QCOMPARE(f.run(write), QStringList());
+        QVERIFY(f.ledger->unindexed() > 0);
+        const auto searchesAgree = [&] {
+            for (const QString &text :
+                 {u"old gift"_qs, u"gift 3"_qs, u"fresh"_qs, u"other gift"_qs, u"new"_qs}) {
+                QStringList found;
+                for (const LedgerRow &row : f.ledger->rows({text}))
+                    found.append(row.code);
+                QCOMPARE(found,
+                         f.run(u"SELECT code FROM codes WHERE instr(code_folded, ?) > 0"
+                               u" OR instr(title_folded, ?) > 0 ORDER BY last_seen DESC, rowid DESC"_qs,
+                               {text, text}));
+            }
+        };
+        searchesAgree();
+        // A write of the ledger's own sets the indexing going.
+        f.ledger->recordHarvest({seen(u"LAST"_qs, u"t"_qs)});
+        QTRY_COMPARE(f.ledger->unindexed(), 0);
+        searchesAgree();
+        QCOMPARE(f.run(u"INSERT INTO codes_search(codes_search) VALUES('integrity-check')"_qs),
+                 QStringList());
     }
 
     // What the model shows after following some records is what reading afresh shows.

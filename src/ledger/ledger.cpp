@@ -2,6 +2,7 @@
 
 #include "ledger/checkpointer.h"
 #include "ledger/schema.h"
+#include "ledger/searchindexer.h"
 #include "ledger/sql.h"
 
 #include <QAtomicInt>
@@ -123,6 +124,7 @@ Ledger::Ledger(const QString &path, QObject *parent, int busyTimeoutMs)
 Ledger::~Ledger() {
     if (!m_waiting.isEmpty() && (m_on || open()) && !flush())
         qCDebug(lcLedger) << m_waiting.size() << "records not written to" << m_path;
+    m_indexer.reset();
     m_checkpointer.reset();
     for (auto *kept : {&m_seen, &m_tried, &m_attempt})
         kept->reset();
@@ -183,6 +185,10 @@ bool Ledger::open() {
     m_on = true;
     m_whyOff.clear();
     m_checkpointer = std::make_unique<LedgerCheckpointer>(m_path, m_connection + u"-checkpoint");
+    m_indexer = std::make_unique<LedgerSearchIndexer>(m_path, m_connection + u"-index");
+    // What an earlier run left queued (it ended, or it was another program's).
+    if (unindexed() != 0)
+        m_indexer->request();
     if (!m_waiting.isEmpty())
         QTimer::singleShot(0, this, &Ledger::flush);
     return true;
@@ -348,11 +354,12 @@ Selection selectionOf(const LedgerView &view) {
             kinds.append(QString::number(int(kind)));
     }
     if (kinds.isEmpty() && indexed(needle)) {
-        // The index's matches first (CROSS JOIN keeps that order of loops), each checked as
-        // the plain search checks it: the same rows, found without reading every code.
-        out.from =
-            QStringLiteral("(SELECT rowid AS hit FROM codes_search WHERE codes_search MATCH ?) AS found"
-                           " CROSS JOIN codes ON codes.rowid = found.hit");
+        // The index's matches and the rows it is behind on first (CROSS JOIN keeps that order
+        // of loops), each checked as the plain search checks it: the same rows, found without
+        // reading every code.
+        out.from = QStringLiteral("(SELECT rowid AS hit FROM codes_search WHERE codes_search MATCH ?"
+                                  " UNION SELECT id FROM codes_unindexed) AS found"
+                                  " CROSS JOIN codes ON codes.rowid = found.hit");
         out.values.prepend(QString(u'"' + QString(needle).replace(u'"', u"\"\""_qs) + u'"'));
     }
     // instr() takes the text literally: "%" and "_" are no wildcards here.
@@ -414,5 +421,12 @@ QList<ReceiveAttempt> Ledger::attempts(const QString &code) const {
                         {timeOf(row.value(0)), ReceiveKind(row.value(1).toInt()), row.value(2).toString()});
                 }))
         return {};
+    return out;
+}
+
+int Ledger::unindexed() const {
+    int out = -1;
+    select(QStringLiteral("SELECT count(*) FROM codes_unindexed"), {},
+           [&](const QSqlQuery &row) { out = row.value(0).toInt(); });
     return out;
 }

@@ -14,6 +14,7 @@
 #include <optional>
 
 class LedgerCheckpointer;
+class LedgerSearchIndexer;
 namespace ledgersql {
 struct SqlResult;
 }
@@ -103,7 +104,8 @@ struct LedgerView {
 // that cannot be used at all (corrupt, read-only, written by a newer program) turns the ledger
 // off: it says why once, and from then on every call does nothing and reads as empty. A read
 // that fails reads as empty. Used on the thread that made it. The schema is in schema.cpp, the
-// write path in writes.cpp, the reads in ledger.cpp.
+// write path in writes.cpp, the reads in ledger.cpp, the search index's upkeep in
+// searchindexer.cpp.
 class Ledger final : public QObject {
     Q_OBJECT
     Q_DISABLE_COPY_MOVE(Ledger)
@@ -115,7 +117,7 @@ public:
     };
     using Clock = std::function<QDateTime()>;
 
-    static constexpr int kSchemaVersion = 5;
+    static constexpr int kSchemaVersion = 6;
     // A claim still posting after this long belongs to a program that went without settling it
     // (a post's deadline is a minute): its post's result is unknown.
     static constexpr qint64 kClaimLifetimeMs = 3 * 60 * 1000;
@@ -193,6 +195,9 @@ public:
     QList<LedgerRow> rows(const LedgerView &view, int offset = 0, int limit = -1) const;
     // Every attempt for the code, oldest first.
     QList<ReceiveAttempt> attempts(const QString &code) const;
+    // Codes written whose search index entries are still to be brought up to date, in the
+    // background; searches find them all the same. -1 when it cannot be read.
+    int unindexed() const;
 
 Q_SIGNALS:
     // Emitted once, by open() or by the first call that finds the file unusable.
@@ -248,6 +253,7 @@ private:
     bool m_opening = false;
     QString m_whyOff;
     std::unique_ptr<LedgerCheckpointer> m_checkpointer;
+    std::unique_ptr<LedgerSearchIndexer> m_indexer;
     // The write path's statements, prepared once per connection: preparing costs more than a
     // code's write.
     std::unique_ptr<QSqlQuery> m_seen, m_tried, m_attempt;

@@ -183,6 +183,38 @@ SqlResult addCountsAndSearch(const QSqlDatabase &db) {
     return {};
 }
 
+// Version 6: the search index is no longer kept by the writes themselves. Indexing a code's
+// trigrams cost several times its write; now a write only queues the changed row in
+// codes_unindexed, with what the index holds for it (nothing for a new row, the old texts
+// otherwise: an external-content index can only forget the texts it was given), and
+// LedgerSearchIndexer brings the index up from the queue in the background. A row is either
+// queued or indexed as it stands, so searches that look at the queue too find what a plain
+// search finds. A row queued already stays as it was queued: the index still holds what it held
+// before the first change. (Not OR IGNORE: an upsert's own conflict handling overrides a
+// trigger's.)
+SqlResult queueSearchIndexing(const QSqlDatabase &db) {
+    for (const char *sql : {
+             "DROP TRIGGER codes_searched_in",
+             "DROP TRIGGER codes_searched_out",
+             "DROP TRIGGER codes_researched",
+             "CREATE TABLE codes_unindexed(id INTEGER PRIMARY KEY, code_folded TEXT, title_folded TEXT)",
+             "CREATE TRIGGER codes_unindexed_in AFTER INSERT ON codes BEGIN"
+             " INSERT INTO codes_unindexed(id) SELECT new.rowid"
+             " WHERE NOT EXISTS (SELECT 1 FROM codes_unindexed WHERE id = new.rowid); END",
+             "CREATE TRIGGER codes_unindexed_out AFTER DELETE ON codes BEGIN"
+             " INSERT INTO codes_unindexed SELECT old.rowid, old.code_folded, old.title_folded"
+             " WHERE NOT EXISTS (SELECT 1 FROM codes_unindexed WHERE id = old.rowid); END",
+             "CREATE TRIGGER codes_unindexed_changed AFTER UPDATE OF code_folded, title_folded ON codes"
+             " WHEN old.code_folded != new.code_folded OR old.title_folded != new.title_folded BEGIN"
+             " INSERT INTO codes_unindexed SELECT old.rowid, old.code_folded, old.title_folded"
+             " WHERE NOT EXISTS (SELECT 1 FROM codes_unindexed WHERE id = old.rowid); END",
+         }) {
+        if (const SqlResult failure = run(db, QString::fromLatin1(sql)); !failure.ok())
+            return failure;
+    }
+    return {};
+}
+
 // The file's schema version; a file from a newer program is refused, never written.
 SqlResult readVersion(const QSqlDatabase &db, int &version) {
     QSqlQuery query(db);
@@ -196,12 +228,13 @@ SqlResult readVersion(const QSqlDatabase &db, int &version) {
 
 using Migration = SqlResult (*)(const QSqlDatabase &);
 // kMigrations[n] takes a file from version n to n + 1.
-constexpr std::array<Migration, kVersion> kMigrations{createVersion1, upgradeToVersion2, upgradeToVersion3,
-                                                      upgradeToVersion4, addCountsAndSearch};
+constexpr std::array<Migration, kVersion> kMigrations{createVersion1,     upgradeToVersion2,
+                                                      upgradeToVersion3,  upgradeToVersion4,
+                                                      addCountsAndSearch, queueSearchIndexing};
 
 } // namespace
 
-SqlResult prepare(const QSqlDatabase &db, const Progress &progress) {
+SqlResult prepare(const QSqlDatabase &db, const Progress &progress, int upTo) {
     migrationProgress = &progress;
     const auto reported = qScopeGuard([] { migrationProgress = nullptr; });
     // A file this program cannot read, or one from a newer program, is left as it is.
@@ -211,13 +244,15 @@ SqlResult prepare(const QSqlDatabase &db, const Progress &progress) {
     // WAL lets one program read while another writes. In WAL, NORMAL loses no commit when a
     // program is killed; a power cut may lose the last ones, but never corrupts the file.
     // Checkpoints are the checkpointer's; this connection checkpoints only if the log grows
-    // far beyond what that one lets it. A log that grew is cut back when it starts over. A
-    // harvest's new codes land all over the code index and the search index: at a million
-    // codes their pages no longer fit SQLite's default 2 MiB cache, and each write would read
-    // them back from the system; 32 MiB keeps them.
+    // far beyond what that one lets it. A log that grew is not cut back while the file is open,
+    // only reused from its start: cutting tens of megabytes of log drops their cached pages in
+    // the kernel, tens of milliseconds that the writing thread (the window's) would wait; it
+    // goes when the file is closed. A harvest's new codes land all over the code index: at a
+    // million codes its pages no longer fit SQLite's default 2 MiB cache, and each write would
+    // read them back from the system; 32 MiB keeps most of them.
     for (const char *pragma :
          {"PRAGMA journal_mode=WAL", "PRAGMA synchronous=NORMAL", "PRAGMA wal_autocheckpoint=20000",
-          "PRAGMA journal_size_limit=8388608", "PRAGMA cache_size=-32768"}) {
+          "PRAGMA journal_size_limit=-1", "PRAGMA cache_size=-32768"}) {
         if (const SqlResult failure = run(db, QString::fromLatin1(pragma)); !failure.ok())
             return failure;
     }
@@ -227,15 +262,51 @@ SqlResult prepare(const QSqlDatabase &db, const Progress &progress) {
         return transaction.result();
     if (const SqlResult failure = readVersion(db, version); !failure.ok())
         return failure;
-    if (version == kVersion)
+    if (version >= upTo)
         return transaction.commit();
-    for (int step = version; step < kVersion; ++step) {
+    for (int step = version; step < upTo; ++step) {
         if (const SqlResult failure = kMigrations[step](db); !failure.ok())
             return failure;
     }
-    if (const SqlResult failure = run(db, u"PRAGMA user_version=" + QString::number(kVersion)); !failure.ok())
+    if (const SqlResult failure = run(db, u"PRAGMA user_version=" + QString::number(upTo)); !failure.ok())
         return failure;
-    qCDebug(lcLedger) << "schema" << version << "->" << kVersion << db.databaseName();
+    qCDebug(lcLedger) << "schema" << version << "->" << upTo << db.databaseName();
+    return transaction.commit();
+}
+
+SqlResult indexQueued(const QSqlDatabase &db, int atMost, int &done) {
+    done = 0;
+    WriteTransaction transaction(db);
+    if (!transaction.result().ok())
+        return transaction.result();
+    // The oldest queued rows, up to the last of them.
+    QSqlQuery last(db);
+    last.prepare(QStringLiteral("SELECT max(id), count(*) FROM"
+                                " (SELECT id FROM codes_unindexed ORDER BY id LIMIT ?)"));
+    if (const SqlResult failure = run(last, {atMost}); !failure.ok())
+        return failure;
+    if (!last.next() || last.value(0).isNull())
+        return {};
+    const qint64 upTo = last.value(0).toLongLong();
+    done = last.value(1).toInt();
+    last.finish();
+    for (const char *sql : {
+             // What the index holds for them goes, then what the rows hold now (none, for a row
+             // that went) comes in.
+             "INSERT INTO codes_search(codes_search, rowid, code_folded, title_folded)"
+             " SELECT 'delete', id, code_folded, title_folded FROM codes_unindexed"
+             " WHERE id <= ? AND code_folded IS NOT NULL",
+             "INSERT INTO codes_search(rowid, code_folded, title_folded)"
+             " SELECT codes.rowid, codes.code_folded, codes.title_folded"
+             " FROM codes_unindexed CROSS JOIN codes ON codes.rowid = codes_unindexed.id"
+             " WHERE codes_unindexed.id <= ?",
+             "DELETE FROM codes_unindexed WHERE id <= ?",
+         }) {
+        QSqlQuery step(db);
+        step.prepare(QString::fromLatin1(sql));
+        if (const SqlResult failure = run(step, {upTo}); !failure.ok())
+            return failure;
+    }
     return transaction.commit();
 }
 

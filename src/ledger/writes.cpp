@@ -1,5 +1,6 @@
 #include "ledger/checkpointer.h"
 #include "ledger/ledger.h"
+#include "ledger/searchindexer.h"
 #include "ledger/sql.h"
 
 #include <QLoggingCategory>
@@ -44,7 +45,10 @@ Claim Ledger::claim(const QString &code, const QString &title, bool force) {
         claim.why = m_gaveUp ? m_whyOff : QStringLiteral("busy");
         return claim;
     }
-    const SqlResult result = writeClaim(text(code), text(title), force, claim);
+    const SqlResult result = [&] {
+        const LedgerSearchIndexer::WriteTurn turn(m_indexer.get());
+        return writeClaim(text(code), text(title), force, claim);
+    }();
     if (!result.ok()) {
         claim.result = Claim::Result::NotWritten;
         claim.why = result.failure;
@@ -52,8 +56,10 @@ Claim Ledger::claim(const QString &code, const QString &title, bool force) {
             turnOff(result.failure);
         return claim;
     }
-    if (claim.result == Claim::Result::Taken)
+    if (claim.result == Claim::Result::Taken) {
+        m_indexer->request();
         Q_EMIT changed();
+    }
     return claim;
 }
 
@@ -124,7 +130,10 @@ bool Ledger::flush() {
     if (!m_on && !open())
         return false;
     while (!m_waiting.isEmpty()) {
-        const SqlResult result = write(m_waiting.first());
+        const SqlResult result = [&] {
+            const LedgerSearchIndexer::WriteTurn turn(m_indexer.get());
+            return write(m_waiting.first());
+        }();
         if (result.transient) {
             qCDebug(lcLedger) << "busy, trying again later:" << m_path << result.failure;
             retryLater();
@@ -135,6 +144,7 @@ bool Ledger::flush() {
             return false;
         }
         const Write done = m_waiting.takeFirst();
+        m_indexer->request();
         m_unsynced += done.harvest.isEmpty() ? 1 : int(done.harvest.size());
         if (m_unsynced >= kCheckpointRows) {
             m_unsynced = 0;
