@@ -244,15 +244,15 @@ SqlResult prepare(const QSqlDatabase &db, const Progress &progress, int upTo) {
     // WAL lets one program read while another writes. In WAL, NORMAL loses no commit when a
     // program is killed; a power cut may lose the last ones, but never corrupts the file.
     // Checkpoints are the checkpointer's; this connection checkpoints only if the log grows
-    // far beyond what that one lets it. A log that grew is not cut back while the file is open,
-    // only reused from its start: cutting tens of megabytes of log drops their cached pages in
-    // the kernel, tens of milliseconds that the writing thread (the window's) would wait; it
-    // goes when the file is closed. A harvest's new codes land all over the code index: at a
+    // far beyond what that one lets it. A log is reused from its start, and cut back only past
+    // 64 MiB: cutting tens of megabytes drops their cached pages in the kernel, tens of
+    // milliseconds the writing thread (the window's) would wait at every start-over, while a
+    // program left running for weeks must not keep a log of any size it once reached. A harvest's new codes land all over the code index: at a
     // million codes its pages no longer fit SQLite's default 2 MiB cache, and each write would
     // read them back from the system; 32 MiB keeps most of them.
     for (const char *pragma :
          {"PRAGMA journal_mode=WAL", "PRAGMA synchronous=NORMAL", "PRAGMA wal_autocheckpoint=20000",
-          "PRAGMA journal_size_limit=-1", "PRAGMA cache_size=-32768"}) {
+          "PRAGMA journal_size_limit=67108864", "PRAGMA cache_size=-32768"}) {
         if (const SqlResult failure = run(db, QString::fromLatin1(pragma)); !failure.ok())
             return failure;
     }
