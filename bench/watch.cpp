@@ -1,5 +1,7 @@
 // The new-gift watch's figures: the requests one check makes when its pages are all new,
-// unchanged (answered 304) and changed by one resource, beside the floor; and what the watch costs while it
+// unchanged (answered 304) and changed by one resource, and for five subscriptions with nothing new,
+// beside the floor; the time from a gift's first listing in a watched search to its notification, on
+// a stepped clock; and what the watch costs while it
 // waits, with the window hidden: CPU time and resident memory over a span of minutes (10 by default; the
 // first argument sets it). Prints; asserts nothing about time.
 #include "app/mainwindow.h"
@@ -58,6 +60,9 @@ void requestsPerCheck() {
     QList<CheckReport> reports;
     QObject::connect(&watch, &NewGiftWatch::checked,
                      [&](const CheckReport &report) { reports.append(report); });
+    // A stepped clock: the watch spreads its pages over the interval, one a site at a time.
+    QDateTime clock = QDateTime::currentDateTimeUtc();
+    watch.setClock([&clock] { return clock; });
     out << "requests per check of the three first pages (20 resources each):\n";
     // The floor: each page, and for each new row its own requests (detail, download and gift
     // page on the listing site; find and gift page on the share site).
@@ -70,15 +75,108 @@ void requestsPerCheck() {
                           {"one new row a page (200), the others known", 3 + 2 * 3 + 2}};
     for (int i = 0; i < 3; ++i) {
         sites.clearRequests();
-        if (i == 0)
+        const qsizetype before = reports.size();
+        if (i == 0) {
+            // The first page of each site at once; the third when it is due.
             watch.start({});
-        else
+            waitUntil([&] { return reports.size() > before; });
+            clock = watch.dueAt(int(TabId::Tiquma));
+            watch.checkNow();
+            waitUntil([&] { return reports.size() > before + 1; });
+        } else {
             watch.checkNow(true);
-        waitUntil([&] { return reports.size() > i; });
+            waitUntil([&] { return reports.size() > before; });
+        }
+        qsizetype gifts = 0;
+        for (qsizetype r = before; r < reports.size(); ++r)
+            gifts += reports[r].gifts.size();
         out << "  " << cases[i].what << ": " << sites.requests().size() << " requests (floor "
-            << cases[i].floor << "), " << reports.value(i).gifts.size() << " new gifts\n";
+            << cases[i].floor << "), " << gifts << " new gifts\n";
+    }
+    // Five subscriptions: the three pages and a search on each site, nothing new since.
+    WatchChoices five;
+    for (const bool share : {false, true}) {
+        Subscription search;
+        search.tab = share ? TabId::Share : TabId::Libao;
+        search.search = true;
+        search.keyword = u"礼包"_qs;
+        search.name = search.sourceCaption();
+        five.subscriptions.append(search);
+    }
+    sites.setPageOneChangesEvery(0);
+    watch.start(five);
+    for (int round = 0; round < 3; ++round) {
+        sites.clearRequests();
+        const qsizetype before = reports.size();
+        watch.checkNow(true);
+        waitUntil([&] { return reports.size() > before; });
+        if (qEnvironmentVariableIsSet("BENCH_WATCH_PATHS"))
+            for (const auto &r : sites.requests())
+                out << "    " << round << " " << r.path() << "\n";
+        if (round == 2)
+            out << "  five subscriptions (three pages, a search on each site), nothing new: "
+                << sites.requests().size() << " requests (floor 5), " << reports.last().unchanged
+                << " answered 304\n";
     }
     watch.stop();
+}
+
+// From a gift's first listing in a watched search to its notification, every 5 minutes, on a
+// stepped clock: the wait until the search is due, and the check itself.
+void searchToNotice() {
+    sandbox::Sandbox sites;
+    sites.start();
+    int fresh = 100100; // a valid gift the search lists from a minute into the interval
+    while (QStringLiteral("689").contains(sites.codeFor(fresh).back()))
+        ++fresh;
+    bool appeared = false;
+    sites.setHandler(Site::Listing, "/plus/search.php", [&](const sandbox::Request &) {
+        QByteArray body = "<html><body><div class=\"result\">搜索：礼包</div>\n";
+        // Newest first: the fresh gift heads the hits once it is listed.
+        for (int id = appeared ? fresh : fresh + 1; id <= fresh + 5; ++id)
+            body += "<h3><a href=\"/libao/" + QByteArray::number(id) + ".html\">" +
+                    sites.titleFor(id).toUtf8() + "</a><span class=\"date\">2026-11-01</span></h3>\n";
+        return sandbox::Response{.body = body + "</body></html>"};
+    });
+    WatchChoices choices;
+    Subscription search;
+    search.search = true;
+    search.keyword = u"礼包"_qs;
+    search.name = u"礼包"_qs;
+    choices.subscriptions = {search};
+    choices.minutes = 5;
+    out << "from a gift's first listing in a watched search to its notification (every 5 minutes, "
+           "the spread at both ends):\n";
+    for (const double spread : {0.9, 1.1}) {
+        QTemporaryDir dir; // a ledger of its own: the gift is new to each
+        Ledger ledger(dir.filePath(u"ledger.sqlite"_qs));
+        ledger.open();
+        NoDesktop desktop;
+        WebClient web;
+        GiftPosts posts(&ledger);
+        NewGiftWatch watch({web, addressesOf(sites), desktop, &ledger, [] { return false; }, posts});
+        QDateTime clock = QDateTime::currentDateTimeUtc();
+        watch.setClock([&clock] { return clock; });
+        QList<CheckReport> reports;
+        QObject::connect(&watch, &NewGiftWatch::checked,
+                         [&](const CheckReport &report) { reports.append(report); });
+        watch.setSpread([spread] { return spread; });
+        appeared = false;
+        watch.start(choices);
+        waitUntil([&] { return !reports.isEmpty(); });
+        const QDateTime listed = clock.addSecs(60); // a minute after the check
+        appeared = true;
+        clock = watch.dueAt(0);
+        QElapsedTimer checking;
+        checking.start();
+        watch.checkNow();
+        waitUntil([&] { return reports.size() > 1; });
+        const bool told = reports.value(1).codes().contains(sites.codeFor(fresh));
+        out << "  spread " << spread << ": " << (told ? "told " : "NOT told ")
+            << QString::number((listed.msecsTo(clock) + checking.elapsed()) / 1000.0, 'f', 1)
+            << " s after it was listed (the check took " << checking.elapsed() << " ms)\n";
+        watch.stop();
+    }
 }
 
 void idleCost(int minutes) {
@@ -123,6 +221,7 @@ int main(int argc, char *argv[]) {
     qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);
     requestsPerCheck();
+    searchToNotice();
     idleCost(argc > 1 ? QString::fromLocal8Bit(argv[1]).toInt() : 10);
     return 0;
 }
