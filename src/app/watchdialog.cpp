@@ -141,7 +141,7 @@ WatchDialog::WatchDialog(SessionSettings *settings, std::function<bool()> signIn
 }
 
 QString WatchDialog::describe(const Subscription &subscription) {
-    QString out = subscription.name + u" — " + subscription.sourceCaption();
+    QString out = subscription.shownName() + u" — " + subscription.sourceCaption();
     if (subscription.search)
         out += u' ' + subscription.keyword;
     QStringList rules;

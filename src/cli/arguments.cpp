@@ -122,7 +122,7 @@ QByteArray subscriptionLine(const Subscription &subscription) {
         }
         return text;
     };
-    const QStringList fields{field(subscription.name),
+    const QStringList fields{field(subscription.shownName()),
                              subscription.sourceCaption(),
                              field(subscription.search ? subscription.keyword : QString()),
                              field(subscription.include.join(u' ')),

@@ -65,7 +65,7 @@ QCoro::Task<> WatchCommand::run() {
         std::fwrite(harvestcommand::tsvHeader().constData(), 1, size_t(harvestcommand::tsvHeader().size()),
                     stdout);
     for (const Subscription &subscription : std::as_const(choices.subscriptions))
-        m_watched.insert(subscription.name, subscription);
+        m_watched.insert(subscription.shownName(), subscription);
     m_session.watch().start(choices); // checks at once
 }
 

@@ -38,6 +38,10 @@ struct Subscription {
 
     const HarvestKind &kind() const { return harvestKind(tab, search); }
     QString sourceCaption() const; // "资源②", "资源①搜索"
+    // As the notification and the log name it: a subscription without a name by its source.
+    QString shownName() const {
+        return !name.trimmed().isEmpty() ? name : search ? sourceCaption() + u' ' + keyword : sourceCaption();
+    }
     // The page it reads, the same for every subscription that reads it.
     QString sourceKey() const { return kind().command + u'\n' + (search ? keyword : QString()); }
     // Page 1 or the search, asking only for what changed since the last answer.

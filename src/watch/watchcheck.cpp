@@ -87,7 +87,7 @@ QCoro::Task<> WatchCheck::work() {
         if (end == HarvestRun::End::NotModified)
             ++outcome.report.unchanged;
         if (end == HarvestRun::End::Unreadable)
-            outcome.report.unreadable.append(subscription->name + u"：" + run->pageFailure());
+            outcome.report.unreadable.append(subscription->shownName() + u"：" + run->pageFailure());
 
         const std::optional<QHash<QString, QDateTime>> seenBefore = seenBeforeAmong(rows);
         // The share site gives no validity mark: a code new to the ledger has its gift page
@@ -256,7 +256,7 @@ void WatchCheck::pickNew(const Subscription &subscription, const QList<Harvested
         if (row.mark == clouddisk::kValidMark && passes(subscription, row.title, row.sizeWritten)) {
             picked.insert(row.code, outcome.report.gifts.size());
             outcome.report.gifts.append(
-                {row, subscription.kind().tab, subscription.name, subscription.autoReceive});
+                {row, subscription.kind().tab, subscription.shownName(), subscription.autoReceive});
         }
     }
     // What the pages list is seen from now on: the check keeps it (WatchMemory::keepOnlyListed),
