@@ -216,6 +216,31 @@ private Q_SLOTS:
         QVERIFY(w.reports.last().gifts.isEmpty());
     }
 
+    void subscriptionsOfOnePageEachTellWhatTheirRulesLetThrough() {
+        // Two subscriptions of one page whose rules split its gifts: whichever is due, the page is
+        // read for both, and a gift one turns down is still news to the other.
+        Watch w;
+        const QString word = w.sites.titleFor(100100).left(2);
+        WatchChoices choices = Watch::only(TabId::Libao);
+        choices.subscriptions[0].name = u"其他"_qs;
+        choices.subscriptions[0].exclude = QStringList{word};
+        Subscription only = choices.subscriptions[0];
+        only.name = word;
+        only.exclude.clear();
+        only.include = QStringList{word};
+        choices.subscriptions.append(only);
+        w.watch->start(choices);
+        QVERIFY(runUntil([&] { return !w.reports.isEmpty(); }, 20000));
+        QCOMPARE(w.reports[0].gifts.size(), w.validOnPage(100100));
+        for (const NewGift &gift : w.reports[0].gifts)
+            QCOMPARE(gift.subscription, gift.row.title.contains(word) ? word : u"其他"_qs);
+        const QList<sandbox::Request> asked = w.sites.requests(Site::Listing);
+        QCOMPARE(std::count_if(
+                     asked.begin(), asked.end(),
+                     [](const sandbox::Request &request) { return request.path() == "/libao/index_1.html"; }),
+                 1);
+    }
+
     void aCheckCalledOffLeavesWhatItFoundNew() {
         // Stopped while the second page hangs: the first page's gifts were never told, so they
         // are still new to the next check.

@@ -66,7 +66,7 @@ QCoro::Task<> WatchCommand::run() {
                     stdout);
     for (const Subscription &subscription : std::as_const(choices.subscriptions))
         m_watched.insert(subscription.shownName(), subscription);
-    m_session.watch().start(choices); // checks at once
+    m_session.watch().start(choices, m_order.once); // checks at once
 }
 
 void WatchCommand::checked(const CheckReport &report) {

@@ -86,7 +86,7 @@ QDateTime NewGiftWatch::now() const {
     return m_clock();
 }
 
-void NewGiftWatch::start(const WatchChoices &choices) {
+void NewGiftWatch::start(const WatchChoices &choices, bool all) {
     stop();
     // What was learnt of a page in this run holds for the same page when the watch starts again.
     QHash<QString, SubscriptionState> learnt;
@@ -113,7 +113,7 @@ void NewGiftWatch::start(const WatchChoices &choices) {
         subscription.state.minutes = qMax(m_choices.minutes, subscription.state.minutes);
         subscription.state.due = at.addMSecs(apart * (subscription.enabled ? placed[site]++ : 0));
     }
-    checkNow();
+    checkNow(all);
 }
 
 void NewGiftWatch::stop() {
@@ -149,17 +149,27 @@ void NewGiftWatch::checkNow(bool all) {
     if (!m_running || m_check)
         return;
     const QDateTime at = now();
-    QMap<int, Subscription> due;
-    std::array<bool, 2> siteTaken{};
+    // Of each site, the subscription that has waited longest, once the site's minute is over.
+    std::array<int, 2> chosen{-1, -1};
     for (int i = 0; i < m_choices.subscriptions.size(); ++i) {
         const Subscription &subscription = m_choices.subscriptions[i];
         const int site = subscription.kind().isListingSite();
-        if (!subscription.enabled)
-            continue;
         const QDateTime free = siteFree(subscription);
-        if (!all && (subscription.state.due > at || siteTaken[site] || (free.isValid() && free > at)))
+        if (!subscription.enabled || (!all && (subscription.state.due > at || (free.isValid() && free > at))))
             continue;
-        siteTaken[site] = true;
+        if (chosen[site] < 0 || subscription.state.due < m_choices.subscriptions[chosen[site]].state.due)
+            chosen[site] = i;
+    }
+    // Every subscription of a chosen page reads it with the chosen one: a row one of them turns
+    // down is seen, and would be no news to the others later.
+    QMap<int, Subscription> due;
+    for (int i = 0; i < m_choices.subscriptions.size(); ++i) {
+        const Subscription &subscription = m_choices.subscriptions[i];
+        const int site = subscription.kind().isListingSite();
+        if (!subscription.enabled ||
+            (!all && (chosen[site] < 0 ||
+                      subscription.sourceKey() != m_choices.subscriptions[chosen[site]].sourceKey())))
+            continue;
         Subscription asked = subscription;
         // While a new code waits for its gift page to be read, its page is read whole: an
         // unchanged one would answer with no rows.

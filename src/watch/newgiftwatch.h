@@ -124,7 +124,8 @@ public:
     ~NewGiftWatch() override;
 
     // Checks at once, then on its schedule.
-    void start(const WatchChoices &choices);
+    // `all`: the first check reads every page at once (one look, for cron), not spread.
+    void start(const WatchChoices &choices, bool all = false);
     void stop();
     bool isRunning() const { return m_running; }
     bool isChecking() const { return !m_check.isNull(); }

@@ -39,105 +39,36 @@ QCoro::Task<> WatchCheck::work() {
     outcome.memory = m_memory;
     // Recorded once the check is done: one called off leaves what it found new for the next.
     HarvestRecorder recorder(m_context.ledger, HarvestRecorder::Rule::WhenCommitted);
+    // Each page once, for every subscription that reads it, in the order they come.
+    QList<QString> sources;
+    QHash<QString, QList<int>> readers;
     for (auto subscription = m_subscriptions.cbegin(); subscription != m_subscriptions.cend();
          ++subscription) {
-        const RunRequest request = subscription->request();
-        const QString source = subscription->sourceKey();
-        QPointer<HarvestRun> run = new HarvestRun(m_context.web, m_context.sites, request);
-        // The rows in page order. A row whose code is known already is not new, so it needs no
-        // request; one whose "code" is too long to be one is settled as having none.
-        QList<HarvestedRow> rows;
-        QSet<RowId> settled;
-        HarvestRun::End end = HarvestRun::End::Unreadable;
-        connect(run, &HarvestRun::rowsListed, this, [&](const QList<HarvestedRow> &listed) {
-            QStringList keys;
-            for (const HarvestedRow &row : listed)
-                keys.append(row.key);
-            const QHash<QString, QString> known = knownCodes(*request.kind, keys, outcome.memory);
-            for (HarvestedRow row : listed) {
-                if (const auto code = known.constFind(row.key); !row.key.isEmpty() && code != known.cend()) {
-                    row.code = *code;
-                    settled.insert(row.id);
-                    run->forget(row.id);
-                }
-                rows.append(row);
-            }
-        });
-        connect(run, &HarvestRun::rowResolved, this, [&](HarvestedRow row) {
-            if (row.code.size() > kLongestCode) {
-                row.code.clear();
-                settled.insert(row.id);
-            }
-            if (row.id >= 0 && row.id < rows.size())
-                rows[row.id] = row;
-        });
-        connect(run, &HarvestRun::finished, this, [&end](HarvestRun::End how) { end = how; });
-        connect(&scope(), &RequestScope::aborted, run, &HarvestRun::cancel);
-        run->start();
-        co_await scope().until(run.data(), &HarvestRun::finished);
-        if (isCancelled())
-            co_return; // the run was cancelled with the check
-        run->disconnect(this);
-
-        // Taken now: the run goes once its end is handled.
-        CheckOutcome::Page page;
-        page.retryAfter = run->pageRetryAfter();
-        page.read = end != HarvestRun::End::Unreadable;
-        const Validators validators = run->pageValidators();
-        if (end == HarvestRun::End::NotModified)
-            ++outcome.report.unchanged;
-        if (end == HarvestRun::End::Unreadable)
-            outcome.report.unreadable.append(subscription->shownName() + u"：" + run->pageFailure());
-
-        const std::optional<QHash<QString, QDateTime>> seenBefore = seenBeforeAmong(rows);
+        if (!readers.contains(subscription->sourceKey()))
+            sources.append(subscription->sourceKey());
+        readers[subscription->sourceKey()].append(subscription.key());
+    }
+    for (const QString &source : std::as_const(sources)) {
+        const QList<int> &places = readers[source];
+        RunRequest request = m_subscriptions[places[0]].request();
+        // The whole page where one of them has not read it before.
+        for (const int place : places) {
+            if (m_subscriptions[place].state.validators.isEmpty())
+                request.ifChanged = {};
+        }
+        std::optional<PageRead> page = co_await readPage(request, outcome.memory);
+        if (!page)
+            co_return; // called off
+        const std::optional<QHash<QString, QDateTime>> seenBefore = seenBeforeAmong(page->rows);
         // The share site gives no validity mark: a code new to the ledger has its gift page
         // read here, so that what is told is a gift that can be received.
         if (!request.kind->isListingSite()) {
-            for (HarvestedRow &row : rows) {
-                if (row.code.isEmpty() || settled.contains(row.id) ||
-                    !isUnseen(row.code, source, seenBefore, outcome.memory))
-                    continue;
-                const Fetched gift = co_await m_context.web.FetchPageText(
-                    clouddisk::giftPageAddress(m_context.sites.cloudDisk, row.code), &scope(),
-                    WebClient::Size::Small);
-                if (isCancelled())
-                    co_return;
-                row.mark = cutters::giftMark(gift.text);
-                row.markKnown = gift.ok();
-            }
+            const bool read = co_await readGiftMarks(*page, source, seenBefore, outcome.memory);
+            if (!read)
+                co_return;
         }
-        // The page is asked for again only if it changed once every row of it is decided: a row
-        // whose pages failed is otherwise never seen again while the page stands.
-        bool decided = true;
-        for (const HarvestedRow &row : std::as_const(rows))
-            decided = decided && (settled.contains(row.id) ||
-                                  isDecided(row, isUnseen(row.code, source, seenBefore, outcome.memory)));
-        if (end == HarvestRun::End::NotModified)
-            page.validators = request.ifChanged;
-        else if (decided)
-            page.validators = validators;
-        outcome.pages.insert(subscription.key(), page);
-        // A row known by its key is no news, whatever the ledger answers about its code now, unless
-        // another subscription found it new in this check: whether it is received is for both.
-        const QStringList told = outcome.report.codes();
-        QList<HarvestedRow> looked;
-        for (const HarvestedRow &row : std::as_const(rows)) {
-            if (!settled.contains(row.id) || told.contains(row.code))
-                looked.append(row);
-        }
-        pickNew(*subscription, looked, seenBefore, outcome);
-        if (end == HarvestRun::End::Complete || end == HarvestRun::End::Empty) {
-            forgetUnlisted(source, rows, outcome.memory);
-            QHash<QString, QString> &listed = outcome.memory.listed[source];
-            listed.clear();
-            for (const HarvestedRow &row : std::as_const(rows)) {
-                if (!row.key.isEmpty() && (!row.code.isEmpty() || settled.contains(row.id)))
-                    listed.insert(row.key, row.code);
-            }
-        }
-        if (page.read)
-            outcome.memory.read.insert(source);
-        for (const HarvestedRow &row : std::as_const(rows))
+        settle(places, *page, seenBefore, outcome);
+        for (const HarvestedRow &row : std::as_const(page->rows))
             recorder.add(row, request);
     }
     outcome.memory.keepOnlyListed();
@@ -149,6 +80,115 @@ QCoro::Task<> WatchCheck::work() {
     }
     recorder.commit();
     finish(&WatchCheck::finished, outcome);
+}
+
+QCoro::Task<std::optional<WatchCheck::PageRead>> WatchCheck::readPage(const RunRequest &request,
+                                                                      const WatchMemory &memory) {
+    QPointer<HarvestRun> run = new HarvestRun(m_context.web, m_context.sites, request);
+    // The rows in page order. A row whose code is known already is not new, so it needs no
+    // request; one whose "code" is too long to be one is settled as having none.
+    PageRead page;
+    connect(run, &HarvestRun::rowsListed, this, [&](const QList<HarvestedRow> &listed) {
+        QStringList keys;
+        for (const HarvestedRow &row : listed)
+            keys.append(row.key);
+        const QHash<QString, QString> known = knownCodes(*request.kind, keys, memory);
+        for (HarvestedRow row : listed) {
+            if (const auto code = known.constFind(row.key); !row.key.isEmpty() && code != known.cend()) {
+                row.code = *code;
+                page.settled.insert(row.id);
+                run->forget(row.id);
+            }
+            page.rows.append(row);
+        }
+    });
+    connect(run, &HarvestRun::rowResolved, this, [&](HarvestedRow row) {
+        if (row.code.size() > kLongestCode) {
+            row.code.clear();
+            page.settled.insert(row.id);
+        }
+        if (row.id >= 0 && row.id < page.rows.size())
+            page.rows[row.id] = row;
+    });
+    connect(run, &HarvestRun::finished, this, [&page](HarvestRun::End how) { page.end = how; });
+    connect(&scope(), &RequestScope::aborted, run, &HarvestRun::cancel);
+    run->start();
+    co_await scope().until(run.data(), &HarvestRun::finished);
+    if (isCancelled())
+        co_return std::nullopt; // the run was cancelled with the check
+    run->disconnect(this);
+    // Taken now: the run goes once its end is handled.
+    page.retryAfter = run->pageRetryAfter();
+    page.validators = run->pageValidators();
+    page.failure = run->pageFailure();
+    page.asked = request.ifChanged;
+    co_return page;
+}
+
+QCoro::Task<bool> WatchCheck::readGiftMarks(PageRead &page, const QString &source,
+                                            const std::optional<QHash<QString, QDateTime>> &seenBefore,
+                                            const WatchMemory &memory) {
+    for (HarvestedRow &row : page.rows) {
+        if (row.code.isEmpty() || page.settled.contains(row.id) ||
+            !isUnseen(row.code, source, seenBefore, memory))
+            continue;
+        const Fetched gift = co_await m_context.web.FetchPageText(
+            clouddisk::giftPageAddress(m_context.sites.cloudDisk, row.code), &scope(),
+            WebClient::Size::Small);
+        if (isCancelled())
+            co_return false;
+        row.mark = cutters::giftMark(gift.text);
+        row.markKnown = gift.ok();
+    }
+    co_return true;
+}
+
+void WatchCheck::settle(const QList<int> &places, const PageRead &read,
+                        const std::optional<QHash<QString, QDateTime>> &seenBefore,
+                        CheckOutcome &outcome) const {
+    const QString source = m_subscriptions[places[0]].sourceKey();
+    CheckOutcome::Page page;
+    page.retryAfter = read.retryAfter;
+    page.read = read.end != HarvestRun::End::Unreadable;
+    if (read.end == HarvestRun::End::NotModified)
+        ++outcome.report.unchanged;
+    for (const int place : places) {
+        if (!page.read)
+            outcome.report.unreadable.append(m_subscriptions[place].shownName() + u"：" + read.failure);
+    }
+    // The page is asked for again only if it changed once every row of it is decided: a row
+    // whose pages failed is otherwise never seen again while the page stands.
+    bool decided = true;
+    for (const HarvestedRow &row : read.rows)
+        decided = decided && (read.settled.contains(row.id) ||
+                              isDecided(row, isUnseen(row.code, source, seenBefore, outcome.memory)));
+    if (read.end == HarvestRun::End::NotModified)
+        page.validators = read.asked;
+    else if (decided)
+        page.validators = read.validators;
+    for (const int place : places) {
+        outcome.pages.insert(place, page);
+        // A row known by its key is no news, whatever the ledger answers about its code now,
+        // unless another subscription found it new in this check: whether it is received is for both.
+        const QStringList told = outcome.report.codes();
+        QList<HarvestedRow> looked;
+        for (const HarvestedRow &row : read.rows) {
+            if (!read.settled.contains(row.id) || told.contains(row.code))
+                looked.append(row);
+        }
+        pickNew(m_subscriptions[place], looked, seenBefore, outcome);
+    }
+    if (read.end == HarvestRun::End::Complete || read.end == HarvestRun::End::Empty) {
+        forgetUnlisted(source, read.rows, outcome.memory);
+        QHash<QString, QString> &listed = outcome.memory.listed[source];
+        listed.clear();
+        for (const HarvestedRow &row : read.rows) {
+            if (!row.key.isEmpty() && (!row.code.isEmpty() || read.settled.contains(row.id)))
+                listed.insert(row.key, row.code);
+        }
+    }
+    if (page.read)
+        outcome.memory.read.insert(source);
 }
 
 QHash<QString, QString> WatchCheck::knownCodes(const HarvestKind &kind, const QStringList &keys,

@@ -34,6 +34,28 @@ protected:
     QCoro::Task<> work() override;
 
 private:
+    // One page as its run left it.
+    struct PageRead {
+        QList<HarvestedRow> rows; // in page order
+        QSet<RowId> settled;      // rows whose code was known, or that have none
+        HarvestRun::End end = HarvestRun::End::Unreadable;
+        int retryAfter = -1;
+        Validators validators; // of its answer
+        Validators asked;      // sent with the request
+        QString failure;
+    };
+
+    // Reads the subscription's page, known rows taken from what the watch or the ledger knows;
+    // nothing when the check was called off.
+    QCoro::Task<std::optional<PageRead>> readPage(const RunRequest &request, const WatchMemory &memory);
+    // Reads the gift page of each row not seen before; false when the check was called off.
+    QCoro::Task<bool> readGiftMarks(PageRead &page, const QString &source,
+                                    const std::optional<QHash<QString, QDateTime>> &seenBefore,
+                                    const WatchMemory &memory);
+    // What the page read means to the subscriptions at these places, which all read it: its
+    // validators and back-off, the new gifts each wants, what the watch keeps of it.
+    void settle(const QList<int> &places, const PageRead &read,
+                const std::optional<QHash<QString, QDateTime>> &seenBefore, CheckOutcome &outcome) const;
     // When the ledger first saw each row's code, counting a received one as seen; none when it
     // cannot tell.
     std::optional<QHash<QString, QDateTime>> seenBeforeAmong(const QList<HarvestedRow> &rows) const;
