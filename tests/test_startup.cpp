@@ -179,12 +179,13 @@ private Q_SLOTS:
     void theLoginEntryIsWrittenAndRemoved() {
         QFile::remove(autostart::entryPath());
         QVERIFY(!autostart::isOn());
-        QCOMPARE(autostart::setOn(true, u"/opt/My \"Apps\"/giftvane"_qs), QString());
+        QCOMPARE(autostart::setOn(true, u"/opt/My \"Apps\" 100%/giftvane"_qs), QString());
         QVERIFY(autostart::isOn());
         QFile entry(autostart::entryPath());
         QVERIFY(entry.open(QIODevice::ReadOnly));
         const QByteArray text = entry.readAll();
-        QVERIFY2(text.contains("\nExec=\"/opt/My \\\"Apps\\\"/giftvane\" --background\n"), text.constData());
+        QVERIFY2(text.contains("\nExec=\"/opt/My \\\"Apps\\\" 100%%/giftvane\" --background\n"),
+                 text.constData());
         entry.close();
         // Turned off by the desktop's own settings.
         QVERIFY(entry.open(QIODevice::Append) && entry.write("Hidden=true\n") > 0);

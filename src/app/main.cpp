@@ -98,6 +98,9 @@ private:
 int main(int argc, char *argv[]) {
     if (const std::optional<int> status = answerCommandLine(argc, argv))
         return *status;
+    // Started at login with no watch to run: nothing to do, not even a display to ask for.
+    if (startsInBackground(argc, argv) && !SessionSettings(*openUserSettings()).watchRunning())
+        return 0;
     // Chromium's sandbox refuses to start as root; off only then.
     if (geteuid() == 0)
         qputenv("QTWEBENGINE_DISABLE_SANDBOX", "1");
@@ -116,14 +119,14 @@ int main(int argc, char *argv[]) {
     QApplication::setQuitOnLastWindowClosed(false);
 
     const StartMode mode = startsInBackground(argc, argv) ? StartMode::Background : StartMode::Window;
+    const std::unique_ptr<QSettings> settingsFile = openUserSettings();
+    UserSettings settings(*settingsFile);
+    SessionSettings sessionSettings(*settingsFile);
     // A program already running shows its window instead (a background start asks nothing).
     SingleInstance instance;
     if (instance.claim(mode == StartMode::Window) == SingleInstance::Claim::Handed)
         return 0;
 
-    const std::unique_ptr<QSettings> settingsFile = openUserSettings();
-    UserSettings settings(*settingsFile);
-    SessionSettings sessionSettings(*settingsFile);
     SystemDesktop desktop;
     WebClient web;
     Ledger ledger(Ledger::defaultPath());
@@ -134,6 +137,27 @@ int main(int argc, char *argv[]) {
         Services services{&desktop, &session};
         services.settings = &settings;
         MainWindow window(services);
+        // Wired before the ledger's upgrade, whose progress dialog answers the bus: a start
+        // meanwhile is not lost. A background start told of another version: a later start opens
+        // the update page, as the notification's button does; the program ends then, or after a
+        // while.
+        bool ending = false;
+        QObject::connect(&session, &GiftSession::endRequested, &app, [&ending] {
+            ending = true;
+            QTimer::singleShot(kUpdateNoticeMs, qApp, [] { QCoreApplication::exit(0); });
+        });
+        QObject::connect(&instance, &SingleInstance::activationRequested, &window, [&] {
+            if (!ending) {
+                session.toWindow(); // a check still unanswered is said, as to a window start
+                window.showWindow();
+                return;
+            }
+            desktop.openUrl(QUrl(updatePageAddress(session.sites().forum)));
+            QCoreApplication::exit(0);
+        });
+        FirstFrame firstFrame(window);
+        if (lcStart().isDebugEnabled())
+            app.installEventFilter(&firstFrame);
         {
             // After the window, whose log says so when the ledger cannot be used; a one-time
             // upgrade of a large ledger shows its progress.
@@ -146,31 +170,6 @@ int main(int argc, char *argv[]) {
             window.AppendLogLine(u"站点地址不可用：" + why);
         QObject::connect(
             &window, &MainWindow::programEnd, &app, [] { QCoreApplication::exit(0); }, Qt::QueuedConnection);
-        // A background start told of another version: a later start opens the update page, as its
-        // notification's button does; the program ends then, or after a while.
-        bool ending = false;
-        QObject::connect(&session, &GiftSession::endRequested, &app, [&ending] {
-            ending = true;
-            QTimer::singleShot(kUpdateNoticeMs, qApp, [] { QCoreApplication::exit(0); });
-        });
-        QObject::connect(&instance, &SingleInstance::activationRequested, &window, [&] {
-            if (!ending) {
-                window.showWindow();
-                return;
-            }
-            desktop.openUrl(QUrl(updatePageAddress(session.sites().forum)));
-            QCoreApplication::exit(0);
-        });
-        // Started at login with nothing to watch: nothing to do.
-        if (mode == StartMode::Background) {
-            QObject::connect(&window, &MainWindow::startupFinished, &app, [&session] {
-                if (!session.watch().isRunning())
-                    QCoreApplication::exit(0);
-            });
-        }
-        FirstFrame firstFrame(window);
-        if (lcStart().isDebugEnabled())
-            app.installEventFilter(&firstFrame);
         window.start(mode);
         status = QApplication::exec();
     }

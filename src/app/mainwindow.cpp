@@ -185,9 +185,6 @@ void MainWindow::updateChecked(const UpdateVerdict &verdict) {
     m_startupDone = true;
     m_tabs->restorePages(m_session.settings());
     m_signIn->startupFinished();
-    // The watch the session resumed, shown in the tray.
-    if (m_watch->isRunning())
-        m_watch->showRunning();
     Q_EMIT startupFinished();
 }
 
@@ -282,6 +279,8 @@ void MainWindow::buildWatch() {
     });
     // The dialog's auto-receive box follows the sign-in.
     connect(&m_session, &GiftSession::signInChanged, m_watch, &WatchControl::showState);
+    // The watch the session resumed at start, shown in the tray.
+    connect(&m_session, &GiftSession::watchResumed, m_watch, &WatchControl::showRunning);
 }
 
 void MainWindow::showPopupMenu(const QPoint &globalPos) {

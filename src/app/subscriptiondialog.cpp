@@ -123,8 +123,12 @@ QString SubscriptionDialog::problem() const {
 
 void SubscriptionDialog::accept() {
     m_problem->setText(problem());
-    if (!m_problem->text().isEmpty())
+    // Read out where the user is sent to mend it.
+    m_keyword->setAccessibleDescription(m_problem->text());
+    if (!m_problem->text().isEmpty()) {
+        m_keyword->setFocus();
         return;
+    }
     Q_EMIT chosen(subscription());
     QDialog::accept();
 }

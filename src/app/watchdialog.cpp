@@ -197,6 +197,15 @@ WatchChoices WatchDialog::choices() const {
     WatchChoices out;
     out.subscriptions = m_subscriptions;
     out.minutes = m_minutes->value();
+    // What the watch learnt of each page since the dialog read the file is the file's, not this
+    // copy's.
+    if (m_settings) {
+        QHash<QString, SubscriptionState> learnt;
+        for (const Subscription &saved : m_settings->watch().subscriptions)
+            learnt.insert(saved.sourceKey(), saved.state);
+        for (Subscription &subscription : out.subscriptions)
+            subscription.state = learnt.value(subscription.sourceKey());
+    }
     return out;
 }
 

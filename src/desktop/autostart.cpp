@@ -14,9 +14,12 @@ namespace {
 // quotes ", `, $ and \ are escaped (a path with a space must not become two arguments).
 QString execArgument(const QString &argument) {
     static const QString reserved = QStringLiteral(" \t\n\"'\\><~|&;$*?#()`");
-    if (std::none_of(argument.begin(), argument.end(), [](QChar c) { return reserved.contains(c); }))
-        return argument;
-    QString quoted = argument;
+    // A field code starts with %: a literal one is doubled, quoted or not.
+    QString escaped = argument;
+    escaped.replace(u'%', QStringLiteral("%%"));
+    if (std::none_of(escaped.begin(), escaped.end(), [](QChar c) { return reserved.contains(c); }))
+        return escaped;
+    QString quoted = escaped;
     for (const char *special : {"\\", "\"", "`", "$"})
         quoted.replace(QLatin1String(special), u'\\' + QLatin1String(special));
     return u'"' + quoted + u'"';

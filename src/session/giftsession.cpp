@@ -67,7 +67,10 @@ void GiftSession::setSignIn(SignInState state) {
 QCoro::Task<> GiftSession::restoreKeptSignIn() {
     QPointer<GiftSession> self(this);
     const quint64 signOuts = m_posts.signOuts();
+    ++m_restoring;
     const KeptSignIn::Result restored = co_await m_kept.restore();
+    if (self && --m_restoring == 0)
+        resumeWatch(); // if start-up waited for it
     // Signed out or in meanwhile: what the store kept no longer decides.
     if (!self || m_posts.signOuts() != signOuts || m_signIn != SignInState::SignedOut)
         co_return;
@@ -160,12 +163,32 @@ void GiftSession::updateAnswered(const UpdateVerdict &verdict) {
     // The watch first: whoever hears that the program goes on finds it running.
     if (verdict.kind == UpdateVerdict::Current) {
         m_started = true;
-        if (m_settings && m_settings->watchRunning()) {
-            m_watchKept = true;
-            m_watch.start(m_settings->watch());
-        }
+        m_resumeDue = m_settings && m_settings->watchRunning();
+        // A kept sign-in still coming back from the store is waited for, so that the first check
+        // (what came out while the program was off) can be received; a store that asks to be
+        // unlocked is not waited for past a minute.
+        if (m_restoring > 0)
+            QTimer::singleShot(kLongestSignInWaitMs, this, &GiftSession::resumeWatch);
+        else
+            resumeWatch();
     }
     Q_EMIT updateChecked(verdict);
+}
+
+void GiftSession::resumeWatch() {
+    if (!std::exchange(m_resumeDue, false))
+        return;
+    m_watchKept = true;
+    m_watch.start(m_settings->watch());
+    Q_EMIT watchResumed();
+}
+
+void GiftSession::toWindow() {
+    if (m_started || m_mode == StartMode::Window)
+        return;
+    m_mode = StartMode::Window;
+    m_updateRetry.stop();
+    checkForUpdate(); // a check in flight answers in the window's way
 }
 
 void GiftSession::startWatch(const WatchChoices &choices) {
@@ -173,6 +196,7 @@ void GiftSession::startWatch(const WatchChoices &choices) {
         m_settings->setWatch(choices);
         m_settings->setWatchRunning(true);
     }
+    m_resumeDue = false;
     m_watchKept = true;
     m_watch.start(choices);
 }
@@ -180,6 +204,7 @@ void GiftSession::startWatch(const WatchChoices &choices) {
 void GiftSession::stopWatch() {
     if (m_settings)
         m_settings->setWatchRunning(false);
+    m_resumeDue = false;
     m_watchKept = false;
     m_watch.stop();
 }

@@ -47,6 +47,7 @@ public:
 
     static constexpr int kFirstUpdateRetryMinutes = 5;
     static constexpr int kLongestUpdateRetryMinutes = 6 * 60;
+    static constexpr int kLongestSignInWaitMs = 60 * 1000;
 
     // The client, the desktop, the ledger (none: the program keeps no ledger) and the settings
     // (none: nothing is remembered) must outlive the session; the ledger is opened by open().
@@ -83,6 +84,9 @@ public:
     // runs again when it ran as the program last ended.
     void start(StartMode mode);
     bool hasStarted() const { return m_started; }
+    // Someone wants the window of a background start that has not started yet: the update check
+    // is asked again now, and answered as in a window start.
+    void toWindow();
     // The user starts or stops the watch: what they chose, and that it runs, is remembered.
     void startWatch(const WatchChoices &choices);
     void stopWatch();
@@ -100,10 +104,13 @@ Q_SIGNALS:
     void updateChecked(const UpdateVerdict &verdict);
     // The start-up check lets the program go on no longer: another version is out.
     void endRequested();
+    // The watch runs again as it ran when the program last ended.
+    void watchResumed();
 
 private:
     void setSignIn(SignInState state);
     void checkForUpdate();
+    void resumeWatch();
     void updateAnswered(const UpdateVerdict &verdict);
     // A receive met the sign-in page: a kept sign-in no longer signs in, and is forgotten.
     QCoro::Task<> expired();
@@ -122,7 +129,10 @@ private:
     SignInState m_signIn = SignInState::SignedOut;
     StartMode m_mode = StartMode::Window;
     bool m_started = false;
-    bool m_watchKept = false; // the watch runs on the settings' choices, and keeps what it learns there
+    bool m_watchKept = false;
+    bool m_resumeDue = false; // the watch is to run again once the kept sign-in is back
+    int m_restoring = 0; // kept sign-ins being read back from the store // the watch runs on the settings'
+                         // choices, and keeps what it learns there
     int m_updateAttempts = 0;
     int m_minuteMs = 60 * 1000;
     QTimer m_updateRetry;
