@@ -247,9 +247,10 @@ SqlResult prepare(const QSqlDatabase &db, const Progress &progress, int upTo) {
     // far beyond what that one lets it. A log is reused from its start, and cut back only past
     // 64 MiB: cutting tens of megabytes drops their cached pages in the kernel, tens of
     // milliseconds the writing thread (the window's) would wait at every start-over, while a
-    // program left running for weeks must not keep a log of any size it once reached. A harvest's new codes land all over the code index: at a
-    // million codes its pages no longer fit SQLite's default 2 MiB cache, and each write would
-    // read them back from the system; 32 MiB keeps most of them.
+    // program left running for weeks must not keep a log of any size it once reached. A
+    // harvest's new codes land all over the code index: at a million codes its pages no longer
+    // fit SQLite's default 2 MiB cache, and each write would read them back from the system;
+    // 32 MiB keeps most of them.
     for (const char *pragma :
          {"PRAGMA journal_mode=WAL", "PRAGMA synchronous=NORMAL", "PRAGMA wal_autocheckpoint=20000",
           "PRAGMA journal_size_limit=67108864", "PRAGMA cache_size=-32768"}) {
