@@ -232,7 +232,10 @@ void WatchDialog::enableControls() {
     m_edit->setEnabled(!m_running && chosen);
     m_remove->setEnabled(!m_running && chosen);
     m_minutes->setEnabled(!m_running);
-    m_start->setEnabled(!m_running && choices().watchesAny());
+    // The choices as the list has them, without what the file learnt: only whether any is on.
+    WatchChoices listed;
+    listed.subscriptions = m_subscriptions;
+    m_start->setEnabled(!m_running && listed.watchesAny());
     m_stop->setEnabled(m_running);
 }
 

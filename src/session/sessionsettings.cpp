@@ -8,15 +8,6 @@ namespace {
 
 constexpr std::array<const char *, kTabCount> kPageKeys{"pages/libao", "pages/share", "pages/tiquma"};
 
-bool flag(const QSettings &file, const QString &key, bool fallback) {
-    const QString value = file.value(key).toString().trimmed().toLower();
-    if (value == u"true" || value == u"1")
-        return true;
-    if (value == u"false" || value == u"0")
-        return false;
-    return fallback;
-}
-
 std::optional<int> number(const QSettings &file, const QString &key, int low, int high) {
     bool ok = false;
     const int value = file.value(key).toInt(&ok);
@@ -48,7 +39,7 @@ void SessionSettings::setPage(TabId tab, int page) {
 }
 
 bool SessionSettings::keepSignIn() const {
-    return flag(m_file, QStringLiteral("signIn/keep"), false);
+    return settingsFlag(m_file, QStringLiteral("signIn/keep"), false);
 }
 
 void SessionSettings::setKeepSignIn(bool keep) {
@@ -71,7 +62,7 @@ void SessionSettings::setWatch(const WatchChoices &watch) {
 }
 
 bool SessionSettings::watchRunning() const {
-    return flag(m_file, QStringLiteral("watch/running"), false);
+    return settingsFlag(m_file, QStringLiteral("watch/running"), false);
 }
 
 void SessionSettings::setWatchRunning(bool running) {

@@ -31,16 +31,6 @@ QStringList foldedWords(const QStringList &words) {
     return out;
 }
 
-// A yes or no as the file holds it; anything else (a hand-edited "maybe") is the default.
-bool flag(const QSettings &file, const QString &key, bool fallback) {
-    const QString value = file.value(key).toString().trimmed().toLower();
-    if (value == u"true" || value == u"1")
-        return true;
-    if (value == u"false" || value == u"0")
-        return false;
-    return fallback;
-}
-
 QStringList words(const QVariant &value) {
     QStringList out = value.toStringList();
     out.removeIf([](const QString &word) { return word.trimmed().isEmpty(); });
@@ -68,8 +58,8 @@ Subscription readOne(const QSettings &file, const QString &prefix) {
     s.include = words(at("include"));
     s.exclude = words(at("exclude"));
     s.maxSizeGb = limit(at("maxSizeGb"));
-    s.enabled = flag(file, prefix + QStringLiteral("enabled"), true);
-    s.autoReceive = flag(file, prefix + QStringLiteral("autoReceive"), false);
+    s.enabled = settingsFlag(file, prefix + QStringLiteral("enabled"), true);
+    s.autoReceive = settingsFlag(file, prefix + QStringLiteral("autoReceive"), false);
     // What the watch learnt of its page: asked only if it changed, backed off as it failed.
     s.state.validators.etag = at("etag").toByteArray().left(kLongestValidator);
     s.state.validators.lastModified = at("lastModified").toDateTime();
@@ -81,13 +71,13 @@ Subscription readOne(const QSettings &file, const QString &prefix) {
 
 // The watch's choices from before subscriptions: one tick per tab, one for auto-receive.
 QList<Subscription> fromOldChoices(const QSettings &file) {
-    const bool autoReceive = flag(file, QStringLiteral("watch/autoReceive"), false);
+    const bool autoReceive = settingsFlag(file, QStringLiteral("watch/autoReceive"), false);
     QList<Subscription> out;
     for (int i = 0; i < kTabCount; ++i) {
         Subscription s;
         s.tab = TabId(i);
         s.name = s.sourceCaption();
-        s.enabled = flag(file, QString::fromLatin1(kOldWatchKeys[i]), true);
+        s.enabled = settingsFlag(file, QString::fromLatin1(kOldWatchKeys[i]), true);
         s.autoReceive = autoReceive;
         out.append(s);
     }
@@ -95,6 +85,15 @@ QList<Subscription> fromOldChoices(const QSettings &file) {
 }
 
 } // namespace
+
+bool settingsFlag(const QSettings &file, const QString &key, bool fallback) {
+    const QString value = file.value(key).toString().trimmed().toLower();
+    if (value == u"true" || value == u"1")
+        return true;
+    if (value == u"false" || value == u"0")
+        return false;
+    return fallback;
+}
 
 QString Subscription::sourceCaption() const {
     return kind().tabCaption.toString() + (search ? QStringLiteral("搜索") : QString());

@@ -61,6 +61,9 @@ bool passes(const Subscription &subscription, const QString &title, const QStrin
 // MB as well as GB.
 std::optional<double> sizeInGb(const QString &sizeText);
 
+// A yes or no as the settings file holds it; anything else (a hand-edited "maybe") is the default.
+bool settingsFlag(const QSettings &file, const QString &key, bool fallback);
+
 // A file says how many subscriptions it holds: no more are read than this.
 inline constexpr int kMostSubscriptions = 100;
 
