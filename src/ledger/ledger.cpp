@@ -358,7 +358,8 @@ Selection selectionOf(const LedgerView &view) {
         // of loops), each checked as the plain search checks it: the same rows, found without
         // reading every code.
         out.from = QStringLiteral("(SELECT rowid AS hit FROM codes_search WHERE codes_search MATCH ?"
-                                  " UNION SELECT id FROM codes_unindexed) AS found"
+                                  " UNION SELECT id FROM codes_unindexed UNION SELECT rowid FROM codes"
+                                  " WHERE rowid > (SELECT upto FROM codes_index_mark)) AS found"
                                   " CROSS JOIN codes ON codes.rowid = found.hit");
         out.values.prepend(QString(u'"' + QString(needle).replace(u'"', u"\"\""_qs) + u'"'));
     }
@@ -426,7 +427,9 @@ QList<ReceiveAttempt> Ledger::attempts(const QString &code) const {
 
 int Ledger::unindexed() const {
     int out = -1;
-    select(QStringLiteral("SELECT count(*) FROM codes_unindexed"), {},
-           [&](const QSqlQuery &row) { out = row.value(0).toInt(); });
+    // Rows above the mark by their rowids: counting them one by one would read every one.
+    select(QStringLiteral("SELECT (SELECT count(*) FROM codes_unindexed) + max(0, coalesce((SELECT max(rowid)"
+                          " FROM codes), 0) - (SELECT upto FROM codes_index_mark))"),
+           {}, [&](const QSqlQuery &row) { out = row.value(0).toInt(); });
     return out;
 }

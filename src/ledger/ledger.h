@@ -117,7 +117,7 @@ public:
     };
     using Clock = std::function<QDateTime()>;
 
-    static constexpr int kSchemaVersion = 6;
+    static constexpr int kSchemaVersion = 7;
     // A claim still posting after this long belongs to a program that went without settling it
     // (a post's deadline is a minute): its post's result is unknown.
     static constexpr qint64 kClaimLifetimeMs = 3 * 60 * 1000;
@@ -196,7 +196,8 @@ public:
     // Every attempt for the code, oldest first.
     QList<ReceiveAttempt> attempts(const QString &code) const;
     // Codes written whose search index entries are still to be brought up to date, in the
-    // background; searches find them all the same. -1 when it cannot be read.
+    // background; searches find them all the same. New codes are counted by their rowids, so a
+    // code deleted after it was written may still be counted. -1 when it cannot be read.
     int unindexed() const;
 
 Q_SIGNALS:

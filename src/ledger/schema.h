@@ -7,7 +7,7 @@
 // The ledger file's tables and their versions.
 namespace ledgerschema {
 
-inline constexpr int kVersion = 6;
+inline constexpr int kVersion = 7;
 
 // How far a long migration has come: rows done of the total.
 using Progress = std::function<void(qint64 done, qint64 total)>;

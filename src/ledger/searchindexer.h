@@ -8,14 +8,14 @@
 
 #include <functional>
 
-// Brings the search index up to date on a thread of its own. A write to codes only queues the
-// changed rows (schema.cpp): indexing a code's trigrams costs several times its write, which
-// the thread that records (the window's) should not pay. The index is brought up in slices of
-// a few milliseconds, each its own transaction, once the program's own writes have paused for
-// a moment: a commit from another connection empties the writer's page cache, and re-reading
-// it after every slice would cost the writes more than the index did. A write never waits
-// longer than a slice. Searches look at the queued rows too, so they find the same rows
-// however far the index has come.
+// Brings the search index up to date on a thread of its own. A write to codes leaves its new
+// rows above the index's mark and queues the changed ones (schema.cpp): indexing a code's
+// trigrams costs several times its write, which the thread that records (the window's) should
+// not pay. The index is brought up in slices of a few milliseconds, each its own transaction,
+// once the program's own writes have paused for a moment: a commit from another connection
+// empties the writer's page cache, and re-reading it after every slice would cost the writes
+// more than the index did. A write never waits longer than a slice. Searches look at the new
+// and queued rows too, so they find the same rows however far the index has come.
 class LedgerSearchIndexer {
 public:
     LedgerSearchIndexer(const QString &path, const QString &connection);
