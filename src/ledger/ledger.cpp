@@ -1,9 +1,9 @@
 #include "ledger/ledger.h"
 
-#include "ledger/checkpointer.h"
 #include "ledger/schema.h"
 #include "ledger/searchindexer.h"
 #include "ledger/sql.h"
+#include "ledger/worker.h"
 
 #include <QAtomicInt>
 #include <QCoreApplication>
@@ -184,7 +184,11 @@ bool Ledger::open() {
     }
     m_on = true;
     m_whyOff.clear();
-    m_checkpointer = std::make_unique<LedgerCheckpointer>(m_path, m_connection + u"-checkpoint");
+    // PASSIVE never waits for a lock. One that fails leaves the log to the next one, or to the
+    // close of the file.
+    m_checkpointer = std::make_unique<LedgerWorker>(
+        m_path, m_connection + u"-checkpoint", QStringList(),
+        [](const QSqlDatabase &db) { run(db, QStringLiteral("PRAGMA wal_checkpoint(PASSIVE)")); });
     m_indexer = std::make_unique<LedgerSearchIndexer>(m_path, m_connection + u"-index");
     // What an earlier run left queued (it ended, or it was another program's).
     if (unindexed() != 0)

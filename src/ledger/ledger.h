@@ -13,8 +13,8 @@
 #include <memory>
 #include <optional>
 
-class LedgerCheckpointer;
 class LedgerSearchIndexer;
+class LedgerWorker;
 namespace ledgersql {
 struct SqlResult;
 }
@@ -253,7 +253,7 @@ private:
     bool m_gaveUp = false;
     bool m_opening = false;
     QString m_whyOff;
-    std::unique_ptr<LedgerCheckpointer> m_checkpointer;
+    std::unique_ptr<LedgerWorker> m_checkpointer;
     std::unique_ptr<LedgerSearchIndexer> m_indexer;
     // The write path's statements, prepared once per connection: preparing costs more than a
     // code's write.

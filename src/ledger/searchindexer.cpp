@@ -21,52 +21,27 @@ constexpr int kLongestWaitMs = 100;
 } // namespace
 
 LedgerSearchIndexer::LedgerSearchIndexer(const QString &path, const QString &connection)
-    : m_context(new QObject)
-    , m_path(path)
-    , m_connection(connection) {
+    // As the writing connection's (schema.cpp): a slice's commit appends to the log without
+    // waiting for the disk. The index's pages that the slices go back to stay in the cache.
+    : m_worker(
+          path, connection,
+          {QStringLiteral("PRAGMA synchronous=NORMAL"), QStringLiteral("PRAGMA cache_size=-16384")},
+          [this](const QSqlDatabase &db) { run(db); }, QThread::LowPriority) {
     m_clock.start();
     m_lastWrite.storeRelaxed(-kQuietMs);
-    m_context->moveToThread(&m_thread);
-    // The connection belongs to the thread: made there, removed there.
-    QObject::connect(&m_thread, &QThread::finished, m_context, [connection] {
-        if (QSqlDatabase::contains(connection)) {
-            QSqlDatabase::database(connection, false).close();
-            QSqlDatabase::removeDatabase(connection);
-        }
-    });
-    QObject::connect(&m_thread, &QThread::finished, m_context, &QObject::deleteLater);
-    m_thread.start(QThread::LowPriority);
 }
 
 LedgerSearchIndexer::~LedgerSearchIndexer() {
     m_stopping.storeRelaxed(1);
-    m_thread.quit();
-    m_thread.wait();
 }
 
 void LedgerSearchIndexer::request() {
-    if (!m_waiting.testAndSetRelaxed(0, 1))
-        return;
-    QMetaObject::invokeMethod(m_context, [this] {
-        m_waiting.storeRelaxed(0);
-        run();
-    });
+    m_worker.request();
 }
 
-void LedgerSearchIndexer::run() {
-    if (!QSqlDatabase::contains(m_connection)) {
-        // No busy time-out: a file another program holds is tried again below, without
-        // SQLite's sleeps in between, so that the stop is heard.
-        QSqlDatabase db = ledgersql::addConnection(m_path, m_connection, 0);
-        if (!db.open())
-            return;
-        // As the writing connection's (schema.cpp): a slice's commit appends to the log
-        // without waiting for the disk. The index's pages that the slices go back to stay in
-        // the cache.
-        for (const char *pragma : {"PRAGMA synchronous=NORMAL", "PRAGMA cache_size=-16384"})
-            ledgersql::run(db, QString::fromLatin1(pragma));
-    }
-    const QSqlDatabase db = QSqlDatabase::database(m_connection, false);
+// A file another program holds is tried again below, without SQLite's sleeps in between, so
+// that the stop is heard.
+void LedgerSearchIndexer::run(const QSqlDatabase &db) {
     int slice = 32; // rows; fitted to kSliceNs as it goes
     int waitMs = 1;
     while (!m_stopping.loadRelaxed()) {
@@ -89,7 +64,7 @@ void LedgerSearchIndexer::run() {
         }
         if (!result.ok()) {
             // Left queued: searches still find those rows; the next request tries again.
-            qCDebug(lcLedger) << "indexing failed:" << m_path << result.failure;
+            qCDebug(lcLedger) << "indexing failed:" << db.databaseName() << result.failure;
             return;
         }
         if (done == 0)

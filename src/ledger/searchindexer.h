@@ -1,12 +1,10 @@
 #pragma once
 
+#include "ledger/worker.h"
+
 #include <QAtomicInt>
 #include <QElapsedTimer>
-#include <QObject>
 #include <QString>
-#include <QThread>
-
-#include <functional>
 
 // Brings the search index up to date on a thread of its own. A write to codes leaves its new
 // rows above the index's mark and queues the changed ones (schema.cpp): indexing a code's
@@ -47,14 +45,11 @@ public:
     };
 
 private:
-    void run();
+    void run(const QSqlDatabase &db);
 
-    QThread m_thread;
-    QObject *m_context; // lives in m_thread; deleted there when it ends
-    QString m_path, m_connection;
-    QAtomicInt m_waiting;
     QAtomicInt m_writing;
     QElapsedTimer m_clock;
     QAtomicInteger<qint64> m_lastWrite; // by m_clock, when the last write ended
     QAtomicInt m_stopping;
+    LedgerWorker m_worker; // last: its thread ends before the rest goes
 };

@@ -1,7 +1,7 @@
-#include "ledger/checkpointer.h"
 #include "ledger/ledger.h"
 #include "ledger/searchindexer.h"
 #include "ledger/sql.h"
+#include "ledger/worker.h"
 
 #include <QLoggingCategory>
 
