@@ -133,6 +133,43 @@ QByteArray subscriptionLine(const Subscription &subscription) {
     return (fields.join(u'\t') + u'\n').toUtf8();
 }
 
+namespace {
+
+// The harvest's own words: its kind, then its pages or its keyword.
+void parseHarvest(const QStringList &words, HarvestOrder &order, QString *error) {
+    if (words.isEmpty()) {
+        *error = QStringLiteral("missing the harvest: libao, tiquma, share, search or share-search");
+        return;
+    }
+    order.harvest = harvestKindNamed(words[0]);
+    if (!order.harvest) {
+        *error =
+            u"unknown harvest " + quoted(words[0]) + u": use libao, tiquma, share, search or share-search";
+        return;
+    }
+    if (words.size() > 2) {
+        *error = u"unexpected argument " + quoted(words[2]);
+        return;
+    }
+    const QString what = words.value(1);
+    if (order.harvest->isSearch()) {
+        // As the window's search box: an empty keyword and a one-character one are refused.
+        if (what.isEmpty())
+            *error = words[0] + u" needs a keyword";
+        else if (what.size() < 2)
+            *error = u"keyword " + quoted(what) + u" is too short: at least 2 characters";
+        order.keyword = what;
+        return;
+    }
+    if (words.size() < 2) {
+        *error = words[0] + u" needs pages, such as 1 or 1-5";
+        return;
+    }
+    order.pages = parsePages(what, error);
+}
+
+} // namespace
+
 CommandLine parseCommandLine(const QStringList &arguments) {
     QCommandLineParser parser;
     const QCommandLineOption json(QStringLiteral("json"));
@@ -214,35 +251,7 @@ CommandLine parseCommandLine(const QStringList &arguments) {
         line.watch->once = parser.isSet(once);
         return line;
     }
-    if (words.isEmpty()) {
-        line.error = QStringLiteral("missing the harvest: libao, tiquma, share, search or share-search");
-        return line;
-    }
-    order.harvest = harvestKindNamed(words[0]);
-    if (!order.harvest) {
-        line.error =
-            u"unknown harvest " + quoted(words[0]) + u": use libao, tiquma, share, search or share-search";
-        return line;
-    }
-    if (words.size() > 2) {
-        line.error = u"unexpected argument " + quoted(words[2]);
-        return line;
-    }
-    const QString what = words.value(1);
-    if (order.harvest->isSearch()) {
-        // As the window's search box: an empty keyword and a one-character one are refused.
-        if (what.isEmpty())
-            line.error = words[0] + u" needs a keyword";
-        else if (what.size() < 2)
-            line.error = u"keyword " + quoted(what) + u" is too short: at least 2 characters";
-        order.keyword = what;
-        return line;
-    }
-    if (words.size() < 2) {
-        line.error = words[0] + u" needs pages, such as 1 or 1-5";
-        return line;
-    }
-    order.pages = parsePages(what, &line.error);
+    parseHarvest(words, order, &line.error);
     return line;
 }
 
