@@ -62,6 +62,35 @@ WatchDialog::WatchDialog(SessionSettings *settings, std::function<bool()> signIn
 
     auto *listLabel = new QLabel(QStringLiteral("订阅"), this);
     listLabel->setBuddy(m_list); // the list is read as "订阅"
+    QLayout *list = buildSubscriptionList();
+    QLayout *interval = buildInterval(saved.minutes);
+    buildAtLogin();
+
+    m_state->setObjectName(QStringLiteral("watchState"));
+    m_state->setTextFormat(Qt::PlainText); // it names pages that failed, in a site's words
+    m_state->setWordWrap(true);
+    m_start->setObjectName(QStringLiteral("startWatch"));
+    m_stop->setObjectName(QStringLiteral("stopWatch"));
+    connect(m_start, &QPushButton::clicked, this, [this] { Q_EMIT startRequested(choices()); });
+    connect(m_stop, &QPushButton::clicked, this, &WatchDialog::stopRequested);
+    auto *buttons = new QHBoxLayout;
+    buttons->addStretch(1);
+    buttons->addWidget(m_start);
+    buttons->addWidget(m_stop);
+
+    auto *layout = new QVBoxLayout(this);
+    layout->addWidget(listLabel);
+    layout->addLayout(list);
+    layout->addLayout(interval);
+    layout->addWidget(m_atLogin);
+    layout->addWidget(m_state);
+    layout->addLayout(buttons);
+    showSubscriptions();
+    showState(false, std::nullopt);
+}
+
+// The subscriptions with their check boxes, and the buttons that change them.
+QLayout *WatchDialog::buildSubscriptionList() {
     m_list->setObjectName(QStringLiteral("subscriptions"));
     connect(m_list, &QListWidget::itemChanged, this, [this](QListWidgetItem *item) {
         const int row = m_list->row(item);
@@ -94,19 +123,27 @@ WatchDialog::WatchDialog(SessionSettings *settings, std::function<bool()> signIn
     auto *list = new QHBoxLayout;
     list->addWidget(m_list, 1);
     list->addLayout(listButtons);
+    return list;
+}
 
+// How often the subscriptions are checked.
+QLayout *WatchDialog::buildInterval(int minutes) {
     auto *every = new QLabel(QStringLiteral("每隔"), this);
     every->setBuddy(m_minutes); // the spin box is read as "每隔"
     m_minutes->setObjectName(QStringLiteral("minutes"));
     m_minutes->setRange(WatchChoices::kFewestMinutes, WatchChoices::kMostMinutes);
-    m_minutes->setValue(saved.minutes);
+    m_minutes->setValue(minutes);
     connect(m_minutes, &QSpinBox::valueChanged, this, &WatchDialog::remember);
     auto *interval = new QHBoxLayout;
     interval->addWidget(every);
     interval->addWidget(m_minutes);
     interval->addWidget(new QLabel(QStringLiteral("分钟"), this));
     interval->addStretch(1);
+    return interval;
+}
 
+// The login entry is the file itself: the box shows what is there, not what was asked.
+void WatchDialog::buildAtLogin() {
     m_atLogin->setObjectName(QStringLiteral("atLogin"));
     m_atLogin->setChecked(autostart::isOn());
     m_atLogin->setToolTip(QStringLiteral("登录桌面时在后台启动，按上次的设置提醒"));
@@ -116,28 +153,6 @@ WatchDialog::WatchDialog(SessionSettings *settings, std::function<bool()> signIn
         m_atLogin->setChecked(autostart::isOn());
         m_atLogin->setToolTip(why.isEmpty() ? QString() : u"无法设置登录时启动：" + why);
     });
-
-    m_state->setObjectName(QStringLiteral("watchState"));
-    m_state->setTextFormat(Qt::PlainText); // it names pages that failed, in a site's words
-    m_state->setWordWrap(true);
-    m_start->setObjectName(QStringLiteral("startWatch"));
-    m_stop->setObjectName(QStringLiteral("stopWatch"));
-    connect(m_start, &QPushButton::clicked, this, [this] { Q_EMIT startRequested(choices()); });
-    connect(m_stop, &QPushButton::clicked, this, &WatchDialog::stopRequested);
-    auto *buttons = new QHBoxLayout;
-    buttons->addStretch(1);
-    buttons->addWidget(m_start);
-    buttons->addWidget(m_stop);
-
-    auto *layout = new QVBoxLayout(this);
-    layout->addWidget(listLabel);
-    layout->addLayout(list);
-    layout->addLayout(interval);
-    layout->addWidget(m_atLogin);
-    layout->addWidget(m_state);
-    layout->addLayout(buttons);
-    showSubscriptions();
-    showState(false, std::nullopt);
 }
 
 QString WatchDialog::describe(const Subscription &subscription) {

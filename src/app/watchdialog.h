@@ -10,6 +10,7 @@
 
 class QCheckBox;
 class QLabel;
+class QLayout;
 class QListWidget;
 class QPushButton;
 class QSpinBox;
@@ -54,6 +55,9 @@ Q_SIGNALS:
     void stopRequested();
 
 private:
+    QLayout *buildSubscriptionList();
+    QLayout *buildInterval(int minutes);
+    void buildAtLogin();
     void remember();
     void showSubscriptions();
     void enableControls();
