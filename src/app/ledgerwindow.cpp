@@ -105,38 +105,13 @@ LedgerWindow::LedgerWindow(Ledger &ledger, Desktop &desktop, const QString &clou
     m_off->setTextInteractionFlags(Qt::TextSelectableByMouse); // the file's path, to be copied
     m_off->hide();
 
-    m_view->setModel(&m_model);
-    m_view->setSelectionBehavior(QAbstractItemView::SelectRows);
-    m_view->setEditTriggers(QAbstractItemView::NoEditTriggers);
-    m_view->setWordWrap(false);
-    m_view->verticalHeader()->hide();
-    // The order the model opened in; enabling sorting asks for it again, which costs nothing.
-    m_view->horizontalHeader()->setSortIndicator(int(m_model.view().sortBy), m_model.view().order);
-    m_view->setSortingEnabled(true);
-    fitColumns();
+    setUpTable();
 
-    m_codesNote->setObjectName(QStringLiteral("codesNote"));
-    m_codesNote->setTextFormat(Qt::PlainText);
-    auto *showAll = new QPushButton(QStringLiteral("显示全部"), m_codesBar);
-    showAll->setObjectName(QStringLiteral("showAll"));
-    connect(showAll, &QPushButton::clicked, this, [this] { showCodes({}); });
-    auto *codesLayout = new QHBoxLayout(m_codesBar);
-    codesLayout->setContentsMargins(QMargins());
-    codesLayout->addWidget(m_codesNote, 1);
-    codesLayout->addWidget(showAll);
-    m_codesBar->hide();
+    setUpCodesBar();
 
     auto *top = new QHBoxLayout;
     top->addWidget(searchLabel);
     top->addWidget(m_search, 1);
-    // Ctrl+C while the table has the focus: the search box keeps its own.
-    m_copy->setShortcut(QKeySequence::Copy);
-    m_copy->setShortcutContext(Qt::WidgetShortcut);
-    connect(m_copy, &QAction::triggered, this, &LedgerWindow::copyCodes);
-    connect(m_open, &QAction::triggered, this, &LedgerWindow::openGiftPage);
-    connect(m_receive, &QAction::triggered, this, [this] { Q_EMIT receiveRequested(selectedCodes()); });
-    m_view->addActions({m_copy, m_open, m_receive});
-    m_view->setContextMenuPolicy(Qt::ActionsContextMenu);
     for (const QKeySequence &keys : {QKeySequence(Qt::Key_Escape), QKeySequence(Qt::CTRL | Qt::Key_W)})
         connect(new QShortcut(keys, this), &QShortcut::activated, this, &QWidget::close);
 
@@ -177,6 +152,41 @@ LedgerWindow::LedgerWindow(Ledger &ledger, Desktop &desktop, const QString &clou
     connect(&m_model, &QAbstractItemModel::modelReset, this, &LedgerWindow::enableActions);
     showCounts();
     enableActions();
+}
+
+// The table over the model, with the row commands as its actions.
+void LedgerWindow::setUpTable() {
+    m_view->setModel(&m_model);
+    m_view->setSelectionBehavior(QAbstractItemView::SelectRows);
+    m_view->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    m_view->setWordWrap(false);
+    m_view->verticalHeader()->hide();
+    // The order the model opened in; enabling sorting asks for it again, which costs nothing.
+    m_view->horizontalHeader()->setSortIndicator(int(m_model.view().sortBy), m_model.view().order);
+    m_view->setSortingEnabled(true);
+    fitColumns();
+    // Ctrl+C while the table has the focus: the search box keeps its own.
+    m_copy->setShortcut(QKeySequence::Copy);
+    m_copy->setShortcutContext(Qt::WidgetShortcut);
+    connect(m_copy, &QAction::triggered, this, &LedgerWindow::copyCodes);
+    connect(m_open, &QAction::triggered, this, &LedgerWindow::openGiftPage);
+    connect(m_receive, &QAction::triggered, this, [this] { Q_EMIT receiveRequested(selectedCodes()); });
+    m_view->addActions({m_copy, m_open, m_receive});
+    m_view->setContextMenuPolicy(Qt::ActionsContextMenu);
+}
+
+// Shown while only some codes are: what they are, and the way back to all of them.
+void LedgerWindow::setUpCodesBar() {
+    m_codesNote->setObjectName(QStringLiteral("codesNote"));
+    m_codesNote->setTextFormat(Qt::PlainText);
+    auto *showAll = new QPushButton(QStringLiteral("显示全部"), m_codesBar);
+    showAll->setObjectName(QStringLiteral("showAll"));
+    connect(showAll, &QPushButton::clicked, this, [this] { showCodes({}); });
+    auto *codesLayout = new QHBoxLayout(m_codesBar);
+    codesLayout->setContentsMargins(QMargins());
+    codesLayout->addWidget(m_codesNote, 1);
+    codesLayout->addWidget(showAll);
+    m_codesBar->hide();
 }
 
 QPushButton *LedgerWindow::addButton(QAction *action, const QString &name) {

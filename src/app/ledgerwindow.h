@@ -66,6 +66,8 @@ protected:
     bool eventFilter(QObject *watched, QEvent *event) override;
 
 private:
+    void setUpTable();
+    void setUpCodesBar();
     void fitColumns();
     void search();
     void showCounts();
