@@ -243,11 +243,15 @@ private Q_SLOTS:
     // wrote); what is written after the upgrade is indexed too.
     void olderFileKeepsItsIndex_data() {
         QTest::addColumn<int>("version");
-        QTest::newRow("indexed by triggers") << 5;
-        QTest::newRow("queued") << 6;
+        QTest::addColumn<bool>("lastDeleted"); // and its rowid taken again, upgraded
+        QTest::newRow("indexed by triggers") << 5 << false;
+        QTest::newRow("queued") << 6 << false;
+        QTest::newRow("indexed by triggers, last deleted") << 5 << true;
+        QTest::newRow("queued, last deleted") << 6 << true;
     }
     void olderFileKeepsItsIndex() {
         QFETCH(int, version);
+        QFETCH(bool, lastDeleted);
         Files f;
         {
             QSqlDatabase db = QSqlDatabase::addDatabase(u"QSQLITE"_qs, u"five"_qs);
@@ -257,6 +261,13 @@ private Q_SLOTS:
                 QSqlQuery(db).exec(u"INSERT INTO codes(code, title, code_folded, title_folded, first_seen,"
                                    u" last_seen) VALUES('ABC', 'One', 'abc', 'one', 1, 1),"
                                    u" ('XYZ', 'Two', 'xyz', 'two', 1, 2)"_qs));
+            if (lastDeleted) {
+                QVERIFY(QSqlQuery(db).exec(u"DELETE FROM codes WHERE code = 'XYZ'"_qs));
+                QVERIFY(ledgerschema::prepare(db).ok());
+                QVERIFY(QSqlQuery(db).exec(
+                    u"INSERT INTO codes(code, title, code_folded, title_folded,"
+                    u" first_seen, last_seen) VALUES('XYZ', 'Again', 'xyz', 'again', 3, 3)"_qs));
+            }
         }
         QSqlDatabase::removeDatabase(u"five"_qs);
         auto ledger = f.opened();
@@ -268,8 +279,8 @@ private Q_SLOTS:
         QTRY_COMPARE(ledger->unindexed(), 0);
         QCOMPARE(found(u"again"_qs), QStringList{u"XYZ"_qs});
         QCOMPARE(found(u"two"_qs), QStringList());
-        QVERIFY(
-            RawFile(f.path()).exec(u"INSERT INTO codes_search(codes_search) VALUES('integrity-check')"_qs));
+        QVERIFY(RawFile(f.path()).exec(
+            u"INSERT INTO codes_search(codes_search, rank) VALUES('integrity-check', 1)"_qs));
     }
 
     void unusableFileTurnsTheLedgerOff_data() {

@@ -228,7 +228,11 @@ SqlResult indexAboveAMark(const QSqlDatabase &db) {
         " WHERE NOT EXISTS (SELECT 1 FROM codes_unindexed WHERE id = old.rowid); END");
     for (const QString &sql : QStringList{
              QStringLiteral("CREATE TABLE codes_index_mark(upto INTEGER NOT NULL)"),
-             QStringLiteral("INSERT INTO codes_index_mark SELECT coalesce(max(rowid), 0) FROM codes"),
+             // Past the rowids still queued too (a version 6 queue keeps rows since deleted): a row
+             // that takes one of them again must join its queued entry, not be indexed twice.
+             QStringLiteral(
+                 "INSERT INTO codes_index_mark SELECT max(coalesce((SELECT max(rowid) FROM codes), 0),"
+                 " coalesce((SELECT max(id) FROM codes_unindexed), 0))"),
              QStringLiteral("DROP TRIGGER codes_unindexed_in"),
              QStringLiteral("DROP TRIGGER codes_unindexed_out"),
              QStringLiteral("DROP TRIGGER codes_unindexed_changed"),
