@@ -19,8 +19,9 @@ using Progress = std::function<void(qint64 done, qint64 total)>;
 // files to be made for the upgrade's own checks.
 ledgersql::SqlResult prepare(const QSqlDatabase &db, const Progress &progress = {}, int upTo = kVersion);
 
-// Brings the search index up to date for the oldest queued rows, at most atMost of them, in one
-// write transaction; done tells how many it took, none when nothing was queued.
+// Brings the search index up to date for the oldest queued changes, then for the new rows next
+// above its mark, at most atMost rows in all, in one write transaction; done tells how many it
+// took, none when the index was up to date.
 ledgersql::SqlResult indexQueued(const QSqlDatabase &db, int atMost, int &done);
 
 } // namespace ledgerschema
