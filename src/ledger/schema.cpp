@@ -22,45 +22,41 @@ namespace {
 
 // Version 1 kept codes and attempts only.
 SqlResult createVersion1(const QSqlDatabase &db) {
-    for (const QString &sql :
-         {QStringLiteral("CREATE TABLE codes(code TEXT PRIMARY KEY NOT NULL,"
-                         " title TEXT NOT NULL DEFAULT '', size TEXT NOT NULL DEFAULT '',"
-                         " mark TEXT NOT NULL DEFAULT '', first_seen INTEGER NOT NULL,"
-                         " last_seen INTEGER NOT NULL)"),
-          QStringLiteral("CREATE TABLE receives(code TEXT NOT NULL, at INTEGER NOT NULL,"
-                         " kind INTEGER NOT NULL, marker TEXT NOT NULL DEFAULT '')")}) {
-        if (const SqlResult failure = run(db, sql); !failure.ok())
-            return failure;
-    }
-    return {};
+    return runEach(db, {QStringLiteral("CREATE TABLE codes(code TEXT PRIMARY KEY NOT NULL,"
+                                       " title TEXT NOT NULL DEFAULT '', size TEXT NOT NULL DEFAULT '',"
+                                       " mark TEXT NOT NULL DEFAULT '', first_seen INTEGER NOT NULL,"
+                                       " last_seen INTEGER NOT NULL)"),
+                        QStringLiteral("CREATE TABLE receives(code TEXT NOT NULL, at INTEGER NOT NULL,"
+                                       " kind INTEGER NOT NULL, marker TEXT NOT NULL DEFAULT '')")});
 }
 
 // Version 2: where a code was seen, folded copies for the search, and the last attempt and
 // last success beside each code so that the window sorts and greys rows without a join.
 SqlResult upgradeToVersion2(const QSqlDatabase &db) {
-    for (const char *sql : {
-             "ALTER TABLE codes ADD COLUMN site TEXT NOT NULL DEFAULT ''",
-             "ALTER TABLE codes ADD COLUMN tab TEXT NOT NULL DEFAULT ''",
-             "ALTER TABLE codes ADD COLUMN source TEXT NOT NULL DEFAULT ''",
-             "ALTER TABLE codes ADD COLUMN code_folded TEXT NOT NULL DEFAULT ''",
-             "ALTER TABLE codes ADD COLUMN title_folded TEXT NOT NULL DEFAULT ''",
-             "ALTER TABLE codes ADD COLUMN last_kind INTEGER",
-             "ALTER TABLE codes ADD COLUMN last_tried INTEGER",
-             "ALTER TABLE codes ADD COLUMN received_at INTEGER",
-             "CREATE INDEX codes_by_last_seen ON codes(last_seen)",
-             "CREATE INDEX receives_by_code ON receives(code, at)",
-             // Version 1 could record an attempt for a code it had not seen.
-             "INSERT OR IGNORE INTO codes(code, first_seen, last_seen)"
-             " SELECT code, min(at), max(at) FROM receives GROUP BY code",
-             "UPDATE codes SET"
-             " last_tried = (SELECT max(at) FROM receives r WHERE r.code = codes.code),"
-             " last_kind = (SELECT kind FROM receives r WHERE r.code = codes.code"
-             "  ORDER BY at DESC, rowid DESC LIMIT 1),"
-             " received_at = (SELECT max(at) FROM receives r WHERE r.code = codes.code AND kind = 1)",
-         }) {
-        if (const SqlResult failure = run(db, QString::fromLatin1(sql)); !failure.ok())
-            return failure;
-    }
+    if (const SqlResult failure = runEach(
+            db,
+            {
+                "ALTER TABLE codes ADD COLUMN site TEXT NOT NULL DEFAULT ''",
+                "ALTER TABLE codes ADD COLUMN tab TEXT NOT NULL DEFAULT ''",
+                "ALTER TABLE codes ADD COLUMN source TEXT NOT NULL DEFAULT ''",
+                "ALTER TABLE codes ADD COLUMN code_folded TEXT NOT NULL DEFAULT ''",
+                "ALTER TABLE codes ADD COLUMN title_folded TEXT NOT NULL DEFAULT ''",
+                "ALTER TABLE codes ADD COLUMN last_kind INTEGER",
+                "ALTER TABLE codes ADD COLUMN last_tried INTEGER",
+                "ALTER TABLE codes ADD COLUMN received_at INTEGER",
+                "CREATE INDEX codes_by_last_seen ON codes(last_seen)",
+                "CREATE INDEX receives_by_code ON receives(code, at)",
+                // Version 1 could record an attempt for a code it had not seen.
+                "INSERT OR IGNORE INTO codes(code, first_seen, last_seen)"
+                " SELECT code, min(at), max(at) FROM receives GROUP BY code",
+                "UPDATE codes SET"
+                " last_tried = (SELECT max(at) FROM receives r WHERE r.code = codes.code),"
+                " last_kind = (SELECT kind FROM receives r WHERE r.code = codes.code"
+                "  ORDER BY at DESC, rowid DESC LIMIT 1),"
+                " received_at = (SELECT max(at) FROM receives r WHERE r.code = codes.code AND kind = 1)",
+            });
+        !failure.ok())
+        return failure;
     QSqlQuery read(db);
     read.setForwardOnly(true);
     if (!read.exec(QStringLiteral("SELECT rowid, code, title FROM codes")))
@@ -79,29 +75,21 @@ SqlResult upgradeToVersion2(const QSqlDatabase &db) {
 // Version 3: the resource each code was found for (its detail path or resource id, on its site),
 // so that a harvest can take a known code for a resource instead of resolving it afresh.
 SqlResult upgradeToVersion3(const QSqlDatabase &db) {
-    for (const char *sql : {"ALTER TABLE codes ADD COLUMN key TEXT NOT NULL DEFAULT ''",
-                            "CREATE INDEX codes_by_key ON codes(site, key, last_seen)"}) {
-        if (const SqlResult failure = run(db, QString::fromLatin1(sql)); !failure.ok())
-            return failure;
-    }
-    return {};
+    return runEach(db, {"ALTER TABLE codes ADD COLUMN key TEXT NOT NULL DEFAULT ''",
+                        "CREATE INDEX codes_by_key ON codes(site, key, last_seen)"});
 }
 
 // Version 4: each code's claim, so that every Giftvane on the file posts a code at most once
 // without being asked to: a receive the reply proved ("成功接收" decided it) is the claim of
 // codes received before.
 SqlResult upgradeToVersion4(const QSqlDatabase &db) {
-    for (const char *sql : {"ALTER TABLE codes ADD COLUMN claim INTEGER NOT NULL DEFAULT 0",
-                            "ALTER TABLE codes ADD COLUMN claim_at INTEGER",
-                            "ALTER TABLE codes ADD COLUMN claim_by TEXT NOT NULL DEFAULT ''",
-                            "UPDATE codes SET claim = 3, claim_at = (SELECT max(at) FROM receives r"
-                            " WHERE r.code = codes.code AND r.kind = 1 AND r.marker = '成功接收')"
-                            " WHERE code IN (SELECT code FROM receives WHERE kind = 1"
-                            " AND marker = '成功接收')"}) {
-        if (const SqlResult failure = run(db, QString::fromUtf8(sql)); !failure.ok())
-            return failure;
-    }
-    return {};
+    return runEach(db, {"ALTER TABLE codes ADD COLUMN claim INTEGER NOT NULL DEFAULT 0",
+                        "ALTER TABLE codes ADD COLUMN claim_at INTEGER",
+                        "ALTER TABLE codes ADD COLUMN claim_by TEXT NOT NULL DEFAULT ''",
+                        "UPDATE codes SET claim = 3, claim_at = (SELECT max(at) FROM receives r"
+                        " WHERE r.code = codes.code AND r.kind = 1 AND r.marker = '成功接收')"
+                        " WHERE code IN (SELECT code FROM receives WHERE kind = 1"
+                        " AND marker = '成功接收')"});
 }
 
 // Where prepare() reports a long migration's progress; set only while it runs, so that every
@@ -124,43 +112,45 @@ SqlResult addCountsAndSearch(const QSqlDatabase &db) {
                               " voided = voided + (%1.received_at IS NULL AND instr(%1.mark, '×') > 0) * %2")
             .arg(QLatin1StringView(row));
     };
-    for (const QString &sql : QStringList{
-             QStringLiteral("CREATE TABLE code_counts(received INTEGER NOT NULL, voided INTEGER NOT NULL,"
-                            " total INTEGER NOT NULL)"),
-             QStringLiteral(
-                 "INSERT INTO code_counts SELECT count(received_at),"
-                 " coalesce(sum(received_at IS NULL AND instr(mark, '×') > 0), 0), count(*) FROM codes"),
-             u"CREATE TRIGGER codes_counted_in AFTER INSERT ON codes BEGIN UPDATE code_counts SET " +
-                 counted("new").arg(1) + u", total = total + 1; END",
-             u"CREATE TRIGGER codes_counted_out AFTER DELETE ON codes BEGIN UPDATE code_counts SET " +
-                 counted("old").arg(-1) + u", total = total - 1; END",
-             // Most updates (a code seen again) move no count: they leave the counts table alone.
-             u"CREATE TRIGGER codes_recounted AFTER UPDATE OF received_at, mark ON codes"
-             u" WHEN (old.received_at IS NULL) != (new.received_at IS NULL)"
-             u" OR instr(old.mark, '×') > 0 != instr(new.mark, '×') > 0"
-             u" BEGIN UPDATE code_counts SET " +
-                 counted("old").arg(-1) + u"; UPDATE code_counts SET " + counted("new").arg(1) + u"; END",
-             // The texts are folded by the program (SQLite folds only ASCII), so the index keeps
-             // them as they are; a phrase of trigrams then finds exactly the substrings.
-             QStringLiteral("CREATE VIRTUAL TABLE codes_search USING fts5(code_folded, title_folded,"
-                            " content='codes', content_rowid='rowid', tokenize='trigram case_sensitive 1')"),
-             QStringLiteral("CREATE TRIGGER codes_searched_in AFTER INSERT ON codes BEGIN"
-                            " INSERT INTO codes_search(rowid, code_folded, title_folded)"
-                            " VALUES(new.rowid, new.code_folded, new.title_folded); END"),
-             QStringLiteral("CREATE TRIGGER codes_searched_out AFTER DELETE ON codes BEGIN"
-                            " INSERT INTO codes_search(codes_search, rowid, code_folded, title_folded)"
-                            " VALUES('delete', old.rowid, old.code_folded, old.title_folded); END"),
-             QStringLiteral(
-                 "CREATE TRIGGER codes_researched AFTER UPDATE OF code_folded, title_folded ON codes"
-                 " WHEN old.code_folded != new.code_folded OR old.title_folded != new.title_folded"
-                 " BEGIN INSERT INTO codes_search(codes_search, rowid, code_folded, title_folded)"
-                 " VALUES('delete', old.rowid, old.code_folded, old.title_folded);"
-                 " INSERT INTO codes_search(rowid, code_folded, title_folded)"
-                 " VALUES(new.rowid, new.code_folded, new.title_folded); END"),
-         }) {
-        if (const SqlResult failure = run(db, sql); !failure.ok())
-            return failure;
-    }
+    if (const SqlResult failure = runEach(
+            db,
+            QStringList{
+                QStringLiteral("CREATE TABLE code_counts(received INTEGER NOT NULL, voided INTEGER NOT NULL,"
+                               " total INTEGER NOT NULL)"),
+                QStringLiteral(
+                    "INSERT INTO code_counts SELECT count(received_at),"
+                    " coalesce(sum(received_at IS NULL AND instr(mark, '×') > 0), 0), count(*) FROM codes"),
+                u"CREATE TRIGGER codes_counted_in AFTER INSERT ON codes BEGIN UPDATE code_counts SET " +
+                    counted("new").arg(1) + u", total = total + 1; END",
+                u"CREATE TRIGGER codes_counted_out AFTER DELETE ON codes BEGIN UPDATE code_counts SET " +
+                    counted("old").arg(-1) + u", total = total - 1; END",
+                // Most updates (a code seen again) move no count: they leave the counts table alone.
+                u"CREATE TRIGGER codes_recounted AFTER UPDATE OF received_at, mark ON codes"
+                u" WHEN (old.received_at IS NULL) != (new.received_at IS NULL)"
+                u" OR instr(old.mark, '×') > 0 != instr(new.mark, '×') > 0"
+                u" BEGIN UPDATE code_counts SET " +
+                    counted("old").arg(-1) + u"; UPDATE code_counts SET " + counted("new").arg(1) + u"; END",
+                // The texts are folded by the program (SQLite folds only ASCII), so the index keeps
+                // them as they are; a phrase of trigrams then finds exactly the substrings.
+                QStringLiteral(
+                    "CREATE VIRTUAL TABLE codes_search USING fts5(code_folded, title_folded,"
+                    " content='codes', content_rowid='rowid', tokenize='trigram case_sensitive 1')"),
+                QStringLiteral("CREATE TRIGGER codes_searched_in AFTER INSERT ON codes BEGIN"
+                               " INSERT INTO codes_search(rowid, code_folded, title_folded)"
+                               " VALUES(new.rowid, new.code_folded, new.title_folded); END"),
+                QStringLiteral("CREATE TRIGGER codes_searched_out AFTER DELETE ON codes BEGIN"
+                               " INSERT INTO codes_search(codes_search, rowid, code_folded, title_folded)"
+                               " VALUES('delete', old.rowid, old.code_folded, old.title_folded); END"),
+                QStringLiteral(
+                    "CREATE TRIGGER codes_researched AFTER UPDATE OF code_folded, title_folded ON codes"
+                    " WHEN old.code_folded != new.code_folded OR old.title_folded != new.title_folded"
+                    " BEGIN INSERT INTO codes_search(codes_search, rowid, code_folded, title_folded)"
+                    " VALUES('delete', old.rowid, old.code_folded, old.title_folded);"
+                    " INSERT INTO codes_search(rowid, code_folded, title_folded)"
+                    " VALUES(new.rowid, new.code_folded, new.title_folded); END"),
+            });
+        !failure.ok())
+        return failure;
     // The codes so far, a slice at a time, so that the user sees how far it is.
     QSqlQuery count(db);
     if (!count.exec(QStringLiteral("SELECT count(*), coalesce(max(rowid), 0) FROM codes")) || !count.next())
@@ -193,26 +183,23 @@ SqlResult addCountsAndSearch(const QSqlDatabase &db) {
 // before the first change. (Not OR IGNORE: an upsert's own conflict handling overrides a
 // trigger's.)
 SqlResult queueSearchIndexing(const QSqlDatabase &db) {
-    for (const char *sql : {
-             "DROP TRIGGER codes_searched_in",
-             "DROP TRIGGER codes_searched_out",
-             "DROP TRIGGER codes_researched",
-             "CREATE TABLE codes_unindexed(id INTEGER PRIMARY KEY, code_folded TEXT, title_folded TEXT)",
-             "CREATE TRIGGER codes_unindexed_in AFTER INSERT ON codes BEGIN"
-             " INSERT INTO codes_unindexed(id) SELECT new.rowid"
-             " WHERE NOT EXISTS (SELECT 1 FROM codes_unindexed WHERE id = new.rowid); END",
-             "CREATE TRIGGER codes_unindexed_out AFTER DELETE ON codes BEGIN"
-             " INSERT INTO codes_unindexed SELECT old.rowid, old.code_folded, old.title_folded"
-             " WHERE NOT EXISTS (SELECT 1 FROM codes_unindexed WHERE id = old.rowid); END",
-             "CREATE TRIGGER codes_unindexed_changed AFTER UPDATE OF code_folded, title_folded ON codes"
-             " WHEN old.code_folded != new.code_folded OR old.title_folded != new.title_folded BEGIN"
-             " INSERT INTO codes_unindexed SELECT old.rowid, old.code_folded, old.title_folded"
-             " WHERE NOT EXISTS (SELECT 1 FROM codes_unindexed WHERE id = old.rowid); END",
-         }) {
-        if (const SqlResult failure = run(db, QString::fromLatin1(sql)); !failure.ok())
-            return failure;
-    }
-    return {};
+    return runEach(
+        db, {
+                "DROP TRIGGER codes_searched_in",
+                "DROP TRIGGER codes_searched_out",
+                "DROP TRIGGER codes_researched",
+                "CREATE TABLE codes_unindexed(id INTEGER PRIMARY KEY, code_folded TEXT, title_folded TEXT)",
+                "CREATE TRIGGER codes_unindexed_in AFTER INSERT ON codes BEGIN"
+                " INSERT INTO codes_unindexed(id) SELECT new.rowid"
+                " WHERE NOT EXISTS (SELECT 1 FROM codes_unindexed WHERE id = new.rowid); END",
+                "CREATE TRIGGER codes_unindexed_out AFTER DELETE ON codes BEGIN"
+                " INSERT INTO codes_unindexed SELECT old.rowid, old.code_folded, old.title_folded"
+                " WHERE NOT EXISTS (SELECT 1 FROM codes_unindexed WHERE id = old.rowid); END",
+                "CREATE TRIGGER codes_unindexed_changed AFTER UPDATE OF code_folded, title_folded ON codes"
+                " WHEN old.code_folded != new.code_folded OR old.title_folded != new.title_folded BEGIN"
+                " INSERT INTO codes_unindexed SELECT old.rowid, old.code_folded, old.title_folded"
+                " WHERE NOT EXISTS (SELECT 1 FROM codes_unindexed WHERE id = old.rowid); END",
+            });
 }
 
 // Version 7: a new row is no longer queued by a trigger of its own, which cost about a fifth
@@ -226,29 +213,26 @@ SqlResult indexAboveAMark(const QSqlDatabase &db) {
     const QString queueOld = QStringLiteral(
         " BEGIN INSERT INTO codes_unindexed SELECT old.rowid, old.code_folded, old.title_folded"
         " WHERE NOT EXISTS (SELECT 1 FROM codes_unindexed WHERE id = old.rowid); END");
-    for (const QString &sql : QStringList{
-             QStringLiteral("CREATE TABLE codes_index_mark(upto INTEGER NOT NULL)"),
-             // Past the rowids still queued too (a version 6 queue keeps rows since deleted): a row
-             // that takes one of them again must join its queued entry, not be indexed twice.
-             QStringLiteral(
-                 "INSERT INTO codes_index_mark SELECT max(coalesce((SELECT max(rowid) FROM codes), 0),"
-                 " coalesce((SELECT max(id) FROM codes_unindexed), 0))"),
-             QStringLiteral("DROP TRIGGER codes_unindexed_in"),
-             QStringLiteral("DROP TRIGGER codes_unindexed_out"),
-             QStringLiteral("DROP TRIGGER codes_unindexed_changed"),
-             u"CREATE TRIGGER codes_unindexed_in AFTER INSERT ON codes WHEN " + belowMark.arg(u"new") +
-                 u" BEGIN INSERT INTO codes_unindexed(id) SELECT new.rowid"
-                 u" WHERE NOT EXISTS (SELECT 1 FROM codes_unindexed WHERE id = new.rowid); END",
-             u"CREATE TRIGGER codes_unindexed_out AFTER DELETE ON codes WHEN " + belowMark.arg(u"old") +
-                 queueOld,
-             u"CREATE TRIGGER codes_unindexed_changed AFTER UPDATE OF code_folded, title_folded ON codes"
-             u" WHEN (old.code_folded != new.code_folded OR old.title_folded != new.title_folded) AND " +
-                 belowMark.arg(u"old") + queueOld,
-         }) {
-        if (const SqlResult failure = run(db, sql); !failure.ok())
-            return failure;
-    }
-    return {};
+    return runEach(
+        db, QStringList{
+                QStringLiteral("CREATE TABLE codes_index_mark(upto INTEGER NOT NULL)"),
+                // Past the rowids still queued too (a version 6 queue keeps rows since deleted): a row
+                // that takes one of them again must join its queued entry, not be indexed twice.
+                QStringLiteral(
+                    "INSERT INTO codes_index_mark SELECT max(coalesce((SELECT max(rowid) FROM codes), 0),"
+                    " coalesce((SELECT max(id) FROM codes_unindexed), 0))"),
+                QStringLiteral("DROP TRIGGER codes_unindexed_in"),
+                QStringLiteral("DROP TRIGGER codes_unindexed_out"),
+                QStringLiteral("DROP TRIGGER codes_unindexed_changed"),
+                u"CREATE TRIGGER codes_unindexed_in AFTER INSERT ON codes WHEN " + belowMark.arg(u"new") +
+                    u" BEGIN INSERT INTO codes_unindexed(id) SELECT new.rowid"
+                    u" WHERE NOT EXISTS (SELECT 1 FROM codes_unindexed WHERE id = new.rowid); END",
+                u"CREATE TRIGGER codes_unindexed_out AFTER DELETE ON codes WHEN " + belowMark.arg(u"old") +
+                    queueOld,
+                u"CREATE TRIGGER codes_unindexed_changed AFTER UPDATE OF code_folded, title_folded ON codes"
+                u" WHEN (old.code_folded != new.code_folded OR old.title_folded != new.title_folded) AND " +
+                    belowMark.arg(u"old") + queueOld,
+            });
 }
 
 // The file's schema version; a file from a newer program is refused, never written.
@@ -287,12 +271,11 @@ SqlResult prepare(const QSqlDatabase &db, const Progress &progress, int upTo) {
     // harvest's new codes land all over the code index: at a million codes its pages no longer
     // fit SQLite's default 2 MiB cache, and each write would read them back from the system;
     // 32 MiB keeps most of them.
-    for (const char *pragma :
-         {"PRAGMA journal_mode=WAL", "PRAGMA synchronous=NORMAL", "PRAGMA wal_autocheckpoint=20000",
-          "PRAGMA journal_size_limit=67108864", "PRAGMA cache_size=-32768"}) {
-        if (const SqlResult failure = run(db, QString::fromLatin1(pragma)); !failure.ok())
-            return failure;
-    }
+    if (const SqlResult failure = runEach(
+            db, {"PRAGMA journal_mode=WAL", "PRAGMA synchronous=NORMAL", "PRAGMA wal_autocheckpoint=20000",
+                 "PRAGMA journal_size_limit=67108864", "PRAGMA cache_size=-32768"});
+        !failure.ok())
+        return failure;
     // The version again, inside the write transaction.
     WriteTransaction transaction(db);
     if (!transaction.result().ok())

@@ -45,6 +45,21 @@ inline SqlResult run(const QSqlDatabase &db, const QString &sql) {
     return query.exec(sql) ? SqlResult() : resultOf(query.lastError());
 }
 
+// Runs the statements in turn; the first that fails ends it.
+inline SqlResult runEach(const QSqlDatabase &db, const QStringList &statements) {
+    for (const QString &sql : statements) {
+        if (const SqlResult failure = run(db, sql); !failure.ok())
+            return failure;
+    }
+    return {};
+}
+inline SqlResult runEach(const QSqlDatabase &db, std::initializer_list<const char *> statements) {
+    QStringList all;
+    for (const char *sql : statements)
+        all.append(QString::fromUtf8(sql));
+    return runEach(db, all);
+}
+
 // Runs a prepared statement with these values.
 inline SqlResult run(QSqlQuery &query, const QVariantList &values) {
     for (const QVariant &value : values)

@@ -21,8 +21,7 @@ LedgerWorker::LedgerWorker(const QString &path, const QString &connection, const
         if (!db.isOpen()) {
             if (!db.open())
                 return;
-            for (const QString &pragma : pragmas)
-                ledgersql::run(db, pragma);
+            ledgersql::runEach(db, pragmas);
         }
         work(db);
     };
