@@ -11,6 +11,7 @@
 #include "measure.h"
 #include "nodesktop.h"
 #include "sandbox/sandbox.h"
+#include "wait.h"
 #include "web/webclient.h"
 
 #include <QApplication>
@@ -32,13 +33,6 @@ SiteAddresses addressesOf(const sandbox::Sandbox &sites) {
             sites.address(Site::Update),  sites.address(Site::Update), sites.address(Site::Update)};
 }
 
-void waitUntil(const std::function<bool()> &done, int ms = 60000) {
-    QElapsedTimer clock;
-    clock.start();
-    while (!done() && clock.elapsed() < ms)
-        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 50);
-}
-
 double cpuSeconds() {
     rusage usage{};
     getrusage(RUSAGE_SELF, &usage);
@@ -46,23 +40,37 @@ double cpuSeconds() {
            double(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
 }
 
+// A watch on a ledger of its own, on a stepped clock, with the reports of its checks.
+struct WatchRig {
+    explicit WatchRig(const sandbox::Sandbox &sites)
+        : ledger(dir.filePath(u"ledger.sqlite"_qs))
+        , posts(&ledger)
+        , watch({web, addressesOf(sites), desktop, &ledger, [] { return false; }, posts}) {
+        ledger.open();
+        watch.setClock([this] { return clock; });
+        QObject::connect(&watch, &NewGiftWatch::checked,
+                         [this](const CheckReport &report) { reports.append(report); });
+    }
+
+    QTemporaryDir dir;
+    Ledger ledger;
+    NoDesktop desktop;
+    WebClient web;
+    GiftPosts posts;
+    NewGiftWatch watch;
+    QDateTime clock = QDateTime::currentDateTimeUtc();
+    QList<CheckReport> reports;
+};
+
 void requestsPerCheck() {
     sandbox::Sandbox sites;
     sites.start();
     sites.setPageOneChangesEvery(2); // the third look at a page finds one resource more
-    QTemporaryDir dir;
-    Ledger ledger(dir.filePath(u"ledger.sqlite"_qs));
-    ledger.open();
-    NoDesktop desktop;
-    WebClient web;
-    GiftPosts posts(&ledger);
-    NewGiftWatch watch({web, addressesOf(sites), desktop, &ledger, [] { return false; }, posts});
-    QList<CheckReport> reports;
-    QObject::connect(&watch, &NewGiftWatch::checked,
-                     [&](const CheckReport &report) { reports.append(report); });
     // A stepped clock: the watch spreads its pages over the interval, one a site at a time.
-    QDateTime clock = QDateTime::currentDateTimeUtc();
-    watch.setClock([&clock] { return clock; });
+    WatchRig rig(sites);
+    NewGiftWatch &watch = rig.watch;
+    QList<CheckReport> &reports = rig.reports;
+    QDateTime &clock = rig.clock;
     out << "requests per check of the three first pages (20 resources each):\n";
     // The floor: each page, and for each new row its own requests (detail, download and gift
     // page on the listing site; find and gift page on the share site).
@@ -148,18 +156,10 @@ void searchToNotice() {
     out << "from a gift's first listing in a watched search to its notification (every 5 minutes, "
            "the spread at both ends):\n";
     for (const double spread : {0.9, 1.1}) {
-        QTemporaryDir dir; // a ledger of its own: the gift is new to each
-        Ledger ledger(dir.filePath(u"ledger.sqlite"_qs));
-        ledger.open();
-        NoDesktop desktop;
-        WebClient web;
-        GiftPosts posts(&ledger);
-        NewGiftWatch watch({web, addressesOf(sites), desktop, &ledger, [] { return false; }, posts});
-        QDateTime clock = QDateTime::currentDateTimeUtc();
-        watch.setClock([&clock] { return clock; });
-        QList<CheckReport> reports;
-        QObject::connect(&watch, &NewGiftWatch::checked,
-                         [&](const CheckReport &report) { reports.append(report); });
+        WatchRig rig(sites); // a ledger of its own: the gift is new to each
+        NewGiftWatch &watch = rig.watch;
+        QList<CheckReport> &reports = rig.reports;
+        QDateTime &clock = rig.clock;
         watch.setSpread([spread] { return spread; });
         appeared = false;
         watch.start(choices);
