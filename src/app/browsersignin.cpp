@@ -127,6 +127,7 @@ void BrowserSignInWindow::open(bool modal) {
         return;
     }
     setWindowModality(modal ? Qt::ApplicationModal : Qt::NonModal);
+    ++m_opening;
     m_view->setVisible(true);
     m_view->load(QUrl(m_startAddress));
     showMaximized();
@@ -154,9 +155,13 @@ void BrowserSignInWindow::closeEvent(QCloseEvent *event) {
 
 QCoro::Task<> BrowserSignInWindow::checkSignedIn() {
     const QString address = m_view->url().toString();
+    const int opening = m_opening;
     const Fetched page = co_await m_web.FetchPageText(address, &m_scope);
-    // A sign-in already seen (the window hidden by an earlier check) is not announced again.
-    if (m_scope.isAborted() || !page.text.contains(clouddisk::kSignedInMarker) || !isVisible())
+    // A sign-in already seen (the window hidden by an earlier check) is not announced again,
+    // and a check from before the user signed out and opened the window again is no sign-in:
+    // its request may have carried the cookies the sign-out took.
+    if (m_scope.isAborted() || opening != m_opening || !page.text.contains(clouddisk::kSignedInMarker) ||
+        !isVisible())
         co_return;
     m_view->setVisible(false);
     hide();

@@ -59,6 +59,7 @@ private:
     WebClient &m_web;
     RequestScope m_scope; // the sign-in checks in flight
     QTimer m_cookieCheck; // a check after the cloud disk's cookies changed
+    int m_opening = 0;    // which opening of the window a check belongs to
     const QString m_startAddress;
     QWebEngineProfile *m_profile;
     QWebEngineView *m_view;
