@@ -17,6 +17,7 @@
 #include <QLineEdit>
 #include <QProcess>
 #include <QPushButton>
+#include <QRegularExpression>
 #include <QSignalSpy>
 #include <QSqlDatabase>
 #include <QSqlQuery>
@@ -378,6 +379,32 @@ private Q_SLOTS:
         QCOMPARE(ledger->rows({u"FIRST"_qs}).first().firstSeen.toSecsSinceEpoch(), 1000);
         QCOMPARE(ledger->confirmedAmong({u"FIRST"_qs}).value(u"FIRST"_qs).toSecsSinceEpoch(), 1000);
         QCOMPARE(ledger->rows({}).size(), 2);
+    }
+
+    void aDiskFullMidHarvestIsWaitedFor() {
+        // The disk fills half-way through a harvest: none of it is kept, nothing is turned off,
+        // and the whole harvest is written once there is room again.
+        Files f;
+        auto ledger = f.opened();
+        QSignalSpy off(ledger.get(), &Ledger::turnedOff);
+        // The limit is a connection's own: the ledger's, not its threads'.
+        const QStringList own =
+            QSqlDatabase::connectionNames().filter(QRegularExpression(u"^giftvane-ledger-\\d+$"_qs));
+        QCOMPARE(own.size(), 1);
+        QSqlQuery limit(QSqlDatabase::database(own.first()));
+        QVERIFY(limit.exec(u"PRAGMA page_count"_qs) && limit.next());
+        QVERIFY(limit.exec(u"PRAGMA max_page_count = "_qs + limit.value(0).toString()));
+        QList<SeenCode> harvest;
+        for (int i = 0; i < 100; ++i)
+            harvest.append(seen(u"FULL"_qs + QString::number(i), QString(300, u'满')));
+        ledger->recordHarvest(harvest);
+        QCOMPARE(ledger->waiting(), 1);
+        QCOMPARE(RawFile(f.path()).value(u"SELECT count(*) FROM codes"_qs).toInt(), 0);
+        QVERIFY(limit.exec(u"PRAGMA max_page_count = 1073741823"_qs));
+        QTRY_COMPARE_WITH_TIMEOUT(ledger->waiting(), 0, kWaitMs);
+        QCOMPARE(off.size(), 0);
+        QCOMPARE(ledger->rows({}).size(), harvest.size());
+        QCOMPARE(rowOf(*ledger, u"FULL99"_qs).title, harvest.last().title);
     }
 
     void killedWriterLosesNoCommit() {

@@ -1,4 +1,5 @@
 #include "ledger/ledger.h"
+#include "ledger/nativestatement.h"
 
 #include "ledger/schema.h"
 #include "ledger/searchindexer.h"
@@ -126,7 +127,8 @@ Ledger::~Ledger() {
         qCDebug(lcLedger) << m_waiting.size() << "records not written to" << m_path;
     m_indexer.reset();
     m_checkpointer.reset();
-    for (auto *kept : {&m_seen, &m_tried, &m_attempt})
+    m_seen.reset();
+    for (auto *kept : {&m_tried, &m_attempt})
         kept->reset();
     if (QSqlDatabase::contains(m_connection)) {
         database().close();

@@ -17,7 +17,8 @@ class LedgerSearchIndexer;
 class LedgerWorker;
 namespace ledgersql {
 struct SqlResult;
-}
+class NativeStatement;
+} // namespace ledgersql
 class QSqlDatabase;
 class QSqlQuery;
 
@@ -257,7 +258,8 @@ private:
     std::unique_ptr<LedgerSearchIndexer> m_indexer;
     // The write path's statements, prepared once per connection: preparing costs more than a
     // code's write.
-    std::unique_ptr<QSqlQuery> m_seen, m_tried, m_attempt;
+    std::unique_ptr<ledgersql::NativeStatement> m_seen; // run for every code of a harvest
+    std::unique_ptr<QSqlQuery> m_tried, m_attempt;
     int m_unsynced = 0;
     QList<Write> m_waiting; // for the file, oldest first
     QTimer m_retry;

@@ -33,10 +33,14 @@ struct SqlResult {
     bool ok() const { return failure.isEmpty(); }
 };
 
+// What may succeed later, by SQLite's result code: SQLITE_BUSY, SQLITE_LOCKED, SQLITE_FULL.
+inline bool isTransient(int sqliteCode) {
+    const int primary = sqliteCode & 0xFF;
+    return primary == 5 || primary == 6 || primary == 13;
+}
+
 inline SqlResult resultOf(const QSqlError &error) {
-    // SQLite's primary result codes: SQLITE_BUSY, SQLITE_LOCKED, SQLITE_FULL.
-    const int code = error.nativeErrorCode().toInt() & 0xFF;
-    return {reasonOf(error), code == 5 || code == 6 || code == 13};
+    return {reasonOf(error), isTransient(error.nativeErrorCode().toInt())};
 }
 
 // Runs one statement.

@@ -1,4 +1,5 @@
 #include "ledger/ledger.h"
+#include "ledger/nativestatement.h"
 #include "ledger/searchindexer.h"
 #include "ledger/sql.h"
 #include "ledger/worker.h"
@@ -179,29 +180,32 @@ SqlResult Ledger::writeHarvest(const QList<SeenCode> &rows, qint64 seen) {
     WriteTransaction transaction(db);
     if (!transaction.result().ok())
         return transaction.result();
-    const SqlResult ready = prepared(m_seen, []() -> QString {
+    if (!m_seen)
+        m_seen = std::make_unique<NativeStatement>();
+    if (!m_seen->isPrepared()) {
         // A field seen empty (a block without a title, a gift page that could not be read)
         // keeps what an earlier harvest knew.
         QString keep;
         for (const char *column : {"title", "size", "site", "tab", "source", "mark", "key"})
             keep += QStringLiteral("%1 = CASE WHEN excluded.%1 = '' THEN %1 ELSE excluded.%1 END, ")
                         .arg(QLatin1StringView(column));
-        return u"INSERT INTO codes(code, title, size, site, tab, source, mark, key, first_seen, last_seen,"
-               u" code_folded, title_folded) VALUES(?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)"
-               u" ON CONFLICT(code) DO UPDATE SET " +
-               keep +
-               u"title_folded = CASE WHEN excluded.title = '' THEN title_folded ELSE excluded.title_folded "
-               u"END,"
-               u" last_seen = excluded.last_seen";
-    }());
-    if (!ready.ok())
-        return ready;
-    QSqlQuery &upsert = *m_seen;
+        keep +=
+            u"title_folded = CASE WHEN excluded.title = '' THEN title_folded ELSE excluded.title_folded END";
+        // Prepared again next time when the file is busy now.
+        if (const SqlResult failure = m_seen->prepare(
+                db,
+                u"INSERT INTO codes(code, title, size, site, tab, source, mark, key, first_seen, last_seen,"
+                u" code_folded, title_folded) VALUES(?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)"
+                u" ON CONFLICT(code) DO UPDATE SET " +
+                    keep + u", last_seen = excluded.last_seen");
+            !failure.ok())
+            return failure;
+    }
     for (const SeenCode &row : rows) {
         if (row.code.isEmpty())
             continue;
         if (const SqlResult failure =
-                run(upsert, {text(row.code), text(row.title), text(row.size), text(row.site), text(row.tab),
+                m_seen->run({text(row.code), text(row.title), text(row.size), text(row.site), text(row.tab),
                              text(row.source), text(row.mark), text(row.key), seen, seen, folded(row.code),
                              folded(row.title)});
             !failure.ok())
