@@ -477,6 +477,19 @@ private Q_SLOTS:
         QCOMPARE(stored.lastSeen, kStart.addSecs(3600));
     }
 
+    void aCodeIsOneRowWhicheverWriteKeepsIt() {
+        // A lone surrogate (a reply's JSON may escape one): a harvest stores it as a claim and a
+        // receive look it up.
+        Files f;
+        auto ledger = f.opened();
+        const QString code = u"AB"_qs + QChar(0xD800) + u"CD"_qs;
+        ledger->recordHarvest({seen(code)});
+        QCOMPARE(ledger->claim(code, u"t"_qs, false).result, Claim::Result::Taken);
+        ledger->recordReceive(code, {}, ReceiveKind::Received, u"成功接收"_qs, true);
+        QCOMPARE(ledger->rows({}).size(), 1);
+        QCOMPARE(ledger->counts().received, 1);
+    }
+
     void harvestSkipsEmptyCodesAndTakesTheLastOfRepeats() {
         Files f;
         auto ledger = f.opened();

@@ -37,8 +37,9 @@ SqlResult NativeStatement::run(std::initializer_list<Value> values) {
         ++index;
         // The values outlive the step: SQLite may use them where they are.
         const int code = value.m_isNumber ? sqlite3_bind_int64(m_statement, index, value.m_number)
-                                          : sqlite3_bind_text(m_statement, index, value.m_text.constData(),
-                                                              int(value.m_text.size()), SQLITE_STATIC);
+                                          : sqlite3_bind_text16(m_statement, index, value.m_text.utf16(),
+                                                                int(value.m_text.size() * sizeof(char16_t)),
+                                                                SQLITE_STATIC);
         if (code != SQLITE_OK) {
             sqlite3_reset(m_statement);
             return failure(code);
