@@ -736,6 +736,19 @@ private Q_SLOTS:
         QCOMPARE(shown[1][LedgerModel::OutcomeColumn], QString());
     }
 
+    void timesAreShownAsQtWritesThem() {
+        for (const QDateTime &time : {QDateTime(QDate(2024, 2, 29), QTime(13, 7, 5), Qt::UTC),
+                                      QDateTime(QDate(1999, 12, 31), QTime(23, 59, 58), Qt::UTC),
+                                      QDateTime(QDate(1969, 7, 20), QTime(20, 17, 41), Qt::UTC),
+                                      QDateTime::fromMSecsSinceEpoch(-1, Qt::UTC),
+                                      QDateTime(QDate(12000, 1, 2), QTime(3, 4, 5), Qt::UTC)}) {
+            LedgerRow row;
+            row.lastSeen = time;
+            QCOMPARE(LedgerModel::cellText(row, LedgerModel::LastSeenColumn),
+                     time.toLocalTime().toString(u"yyyy-MM-dd HH:mm:ss"_qs));
+        }
+    }
+
     // --- CSV ----------------------------------------------------------------------------------
 
     void csvFields_data() {
