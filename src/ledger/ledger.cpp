@@ -1,6 +1,6 @@
 #include "ledger/ledger.h"
-#include "ledger/nativestatement.h"
 
+#include "ledger/nativestatement.h"
 #include "ledger/schema.h"
 #include "ledger/searchindexer.h"
 #include "ledger/sql.h"

@@ -40,7 +40,7 @@ QString timeText(const QDateTime &time) {
     const QDate date = QDate::fromJulianDay(days + 2440588); // 1970-01-01
     if (date.year() < 1000 || date.year() > 9999)
         return time.toLocalTime().toString(QStringLiteral("yyyy-MM-dd HH:mm:ss"));
-    // Into one buffer: a string per field made a dozen allocations of a row's three times.
+    // Into one buffer: a string per field cost a dozen allocations a time, three times a row.
     char16_t out[] = u"0000-00-00 00:00:00";
     const auto put = [&out](int at, qint64 value, int digits) {
         for (int i = digits - 1; i >= 0; --i, value /= 10)
