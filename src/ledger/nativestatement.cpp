@@ -15,10 +15,10 @@ SqlResult NativeStatement::prepare(const QSqlDatabase &db, const QString &sql) {
     finalize();
     // The driver hands out its connection as a sqlite3* (QSqlDriver::handle()).
     const QVariant handle = db.driver() ? db.driver()->handle() : QVariant();
-    if (!handle.isValid() || qstrcmp(handle.typeName(), "sqlite3*") != 0 ||
-        !*static_cast<sqlite3 *const *>(handle.constData()))
+    if (handle.isValid() && qstrcmp(handle.typeName(), "sqlite3*") == 0)
+        m_db = *static_cast<sqlite3 *const *>(handle.constData());
+    if (!m_db)
         return {QStringLiteral("the SQLite driver of Qt gives no connection")};
-    m_db = *static_cast<sqlite3 *const *>(handle.constData());
     const QByteArray text = sql.toUtf8();
     const int code = sqlite3_prepare_v3(m_db, text.constData(), int(text.size()), SQLITE_PREPARE_PERSISTENT,
                                         &m_statement, nullptr);
